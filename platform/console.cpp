@@ -1,0 +1,2 @@
+// Console key polling and unechoed key reads.
+#include "platform/platform.h"

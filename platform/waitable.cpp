@@ -1,0 +1,2 @@
+// Events, periodic timers and waiting on several of them.
+#include "platform/platform.h"
