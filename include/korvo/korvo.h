@@ -23,6 +23,15 @@
  *    time in seconds.
  *  - Threads: every call may be made from any thread. Per-tick calls
  *    (update_korvo, the reads, the outputs) are meant for the servo callbacks.
+ *  - Errors common to the device calls: KORVO_INVALID_HANDLE for a handle
+ *    that is not open, KORVO_INVALID_ARGUMENT for a null pointer,
+ *    KORVO_NON_FINITE_VALUE for a NaN or infinite value, KORVO_OUT_OF_RANGE
+ *    for a value outside the accepted range; only the further codes a call
+ *    can return are listed with it. Boolean switches (the enable_ calls)
+ *    accept 0 and 1.
+ *  - The simulated device models, their limits and defaults, the safety
+ *    chain of the output calls and the injected faults each call meets are
+ *    described in korvo/korvo_sim.h.
  */
 #ifndef KORVO_KORVO_H
 #define KORVO_KORVO_H
@@ -126,51 +135,82 @@ typedef void (*KorvoServoErrorCallback)(int code, void* context);
 /* ------------------------------------------------------------ open/close */
 
 /* Opens the device of that name ("" or NULL: the default device). Returns the
- * handle (>= 0) or a negative device code. Opening a device that is already
- * open returns its existing handle. */
+ * handle (>= 0) or a negative device code: KORVO_DEVICE_NOT_FOUND for an
+ * unknown name, KORVO_DEVICE_NOT_PRESENT when no device is connected,
+ * KORVO_TOO_MANY_DEVICES, KORVO_CONFIG_READ_ERROR when a file named in the
+ * environment cannot be used. Opening a device that is already open returns
+ * its existing handle. A new device starts with forces off and the stylus at
+ * rest at the centre of its usable workspace. */
 KORVO_API int init_korvo(const char* name);
-/* Closes the device; its handle becomes invalid. */
+/* Closes the device; its handle becomes invalid (KORVO_INVALID_HANDLE when
+ * it was not open). */
 KORVO_API int disable_korvo(KorvoHandle device);
-/* Prepares the process for the servo loop; call once before any servo-loop
- * call. Returns a servo-loop code. Later calls succeed and do nothing. */
+/* Prepares the process for the servo loop (pins the process's memory where
+ * that is allowed); call once before startServoLoop. Returns a servo-loop
+ * code. Later calls succeed and do nothing. */
 KORVO_API int initOSExtender(void);
 
 /* ------------------------------------------------------------ servo loop */
 
 /* Register the callbacks run on the servo thread before and after the servo
  * callback of every tick, and the callback that receives servo-loop error
- * codes (overruns, timer failures). A null function clears the callback. */
+ * codes (overruns, timer failures). A null function clears the callback.
+ * They may be changed while the loop runs; the change takes effect at the
+ * next tick. Error codes are delivered on the servo thread at the start of
+ * the tick after the event, before the pre callback. The results of the
+ * callbacks are ignored. Always KORVO_SERVO_OK. */
 KORVO_API int setPreServoCallback(KorvoServoCallback callback, void* context);
 KORVO_API int setPostServoCallback(KorvoServoCallback callback, void* context);
 KORVO_API int setServoErrorCallback(KorvoServoErrorCallback callback, void* context);
 /* Starts the servo thread, which calls pre, servo and post once per tick at
- * the servo rate. Returns a servo-loop code. */
+ * the servo rate, against absolute deadlines (or, on the simulator's manual
+ * clock, on request). Returns a servo-loop code: KORVO_SERVO_NOT_INITIALISED
+ * before initOSExtender, KORVO_SERVO_NO_CALLBACK for a null callback,
+ * KORVO_SERVO_ALREADY_RUNNING (also from the servo thread itself),
+ * KORVO_SERVO_THREAD_FAILED. A tick that ends after the next deadline is
+ * reported as KORVO_SERVO_OVERRUN; the deadlines it missed are skipped. The
+ * servo thread runs in a real-time scheduling class where the process is
+ * allowed one. */
 KORVO_API int startServoLoop(KorvoServoCallback callback, void* context);
 /* Stops the servo thread and waits until it has ended (a call from the servo
- * thread itself only requests the stop). */
+ * thread itself only requests the stop: the loop ends after the current
+ * tick). KORVO_SERVO_NOT_RUNNING when no loop runs. When the loop has ended,
+ * every device holds zero force. */
 KORVO_API int stopServoLoop(void);
-/* Sets the tick rate in ticks per second; returns a servo-loop code. */
+/* Sets the tick rate in ticks per second (default 1000); returns a
+ * servo-loop code, KORVO_SERVO_BAD_RATE outside KORVO_MIN_SERVO_RATE ..
+ * KORVO_MAX_SERVO_RATE. A running loop uses the new rate from its next
+ * tick. */
 KORVO_API int setServoLoopRate(unsigned int rate);
 /* Time in seconds at which the current (or last) tick started, measured from
- * the start of the loop. */
+ * the start of the loop (on the manual clock: simulated time). 0 before the
+ * first loop. */
 KORVO_API double getServoLoopTimeStamp(void);
 
 /* ------------------------------------------------------------ per tick */
 
-/* Latches fresh sensor data, which all reads return until the next update. */
+/* Latches fresh sensor data, which all reads return until the next update.
+ * Returns an injected communication or device fault, if any (the reads then
+ * keep returning the previous data). */
 KORVO_API int update_korvo(KorvoHandle device);
-/* 1 when the amplifiers are on, 0 when off, a negative code on failure. */
+/* 1 when the amplifiers are on, 0 when off, a negative code on failure.
+ * enable_korvo_forces switches them on (starting the force ramp when
+ * ramping is enabled); disable_korvo_forces switches them off and drops the
+ * held force. */
 KORVO_API int is_korvo_forces_enabled(KorvoHandle device);
 KORVO_API int enable_korvo_forces(KorvoHandle device);
 KORVO_API int disable_korvo_forces(KorvoHandle device);
 
 /* ------------------------------------------------------------ reads */
 
+/* Position (mm) and velocity (mm/s) of the stylus (the gimbal centre). */
 KORVO_API int get_korvo_pos(KorvoHandle device, float position[3]);
 KORVO_API int get_korvo_vel(KorvoHandle device, float velocity[3]);
-/* Linear velocity, then angular velocity (radians per second). */
+/* Linear velocity, then angular velocity (radians per second; zeros for a
+ * device without gimbal encoders). */
 KORVO_API int get_korvo_vel_6dof(KorvoHandle device, float velocity[6]);
-/* Joint angles of the three arm joints. */
+/* Joint angles of the three arm joints: base rotation about y, shoulder
+ * elevation, elbow (radians). Gimbal angles: zeros without gimbal encoders. */
 KORVO_API int get_korvo_encoders(KorvoHandle device, float jointAngles[3]);
 KORVO_API int get_gimbal_encoders(KorvoHandle device, float gimbalAngles[3]);
 /* Stylus transform, 4x4 column-major, translation in elements 12..14. */
@@ -181,9 +221,11 @@ KORVO_API int get_korvo_jacobian(KorvoHandle device, double jacobian[36]);
 /* Raw encoder counts: three arm joints, then three gimbal joints (0 when the
  * model has no gimbal encoders). */
 KORVO_API int get_encoder_values(KorvoHandle device, int32_t encoders[6]);
+/* Pinch sensor value, 0..1 (0.0 for an invalid handle). */
 KORVO_API double get_pinch_value(KorvoHandle device);
 /* Nonzero when button `index` (0..2) is pressed; 0 for an index the model
- * lacks; KORVO_INVALID_HANDLE for an invalid handle. */
+ * lacks; KORVO_INVALID_INDEX for an index outside 0..2;
+ * KORVO_INVALID_HANDLE for an invalid handle. */
 KORVO_API int get_stylus_switch(KorvoHandle device, int index);
 /* Safety switch (stylus presence) and inkwell switch: nonzero = on. */
 KORVO_API int get_stylus_presence(KorvoHandle device);
@@ -192,7 +234,16 @@ KORVO_API int get_inkwell_switch(KorvoHandle device);
 /* ------------------------------------------------------------ facts */
 
 /* Writes the 24-int32 information record; `size` must be at least
- * KORVO_INFO_SIZE. */
+ * KORVO_INFO_SIZE (KORVO_INVALID_ARGUMENT otherwise). Indices 2 and 3 are 1
+ * for automatic and inkwell calibration; workspace bounds are in whole
+ * millimetres; index 22 is the height of the workspace origin above the
+ * tabletop (mm); unused entries are 0.
+ * The float and string facts below return 0.0 or "" for an invalid handle.
+ * get_korvo_rate is the servo rate set; get_korvo_inst_rate the rate
+ * measured over the last tick (0 before a loop has run two ticks). The
+ * torque maxima are 0 for a device without gimbal motors.
+ * get_hardware_rev and get_status_light return the value (>= 0) or
+ * KORVO_INVALID_HANDLE. */
 KORVO_API int get_korvo_info(KorvoHandle device, int32_t* info, int size);
 KORVO_API float get_korvo_rate(KorvoHandle device);
 KORVO_API float get_korvo_inst_rate(KorvoHandle device);
@@ -213,20 +264,32 @@ KORVO_API const char* get_korvo_model_type(KorvoHandle device);
 KORVO_API const char* get_library_version(KorvoHandle device);
 KORVO_API const char* get_vendor_string(KorvoHandle device);
 KORVO_API const char* get_hardware_serial_number(KorvoHandle device);
-/* Normalised motor temperatures: 0 at ambient, 1 at the warm-motor limit. */
+/* Normalised motor temperatures: 0 at ambient, 1 at the warm-motor limit.
+ * The first three motors, or all six (zeros for motors a model lacks). */
 KORVO_API int get_korvo_temp_normalized(KorvoHandle device, float temperatures[3]);
 KORVO_API int get_korvo_temp_normalized_6dof(KorvoHandle device, float temperatures[6]);
 
 /* ------------------------------------------------------------ output */
 
-/* Commands force x, y, z and torque x, y, z for this tick. */
+/* Commands force x, y, z and torque x, y, z for this tick; the motors hold
+ * it until the next command. The safety checks (korvo/korvo_sim.h) may
+ * return KORVO_NON_FINITE_VALUE, KORVO_WARM_MOTORS,
+ * KORVO_EXCEEDED_MAX_VELOCITY, KORVO_EXCEEDED_MAX_FORCE or
+ * KORVO_EXCEEDED_MAX_FORCE_IMPULSE, and then hold zero force. While forces
+ * are off a command is accepted and nothing is applied. */
 KORVO_API int send_korvo_force_6dof(KorvoHandle device, const float forceTorque[6]);
 /* Commands raw motor values in [-32768, 32767], one per motor (the first three
- * for a 3-DOF output model). */
+ * for a 3-DOF output model; the others are ignored). KORVO_OUT_OF_RANGE for a
+ * value outside the range; the same warnings as send_korvo_force_6dof except
+ * the maximum-force check, and no saturation. */
 KORVO_API int command_motor_dac_values(KorvoHandle device, const int32_t values[6]);
 
 /* ------------------------------------------------------------ safety */
 
+/* Limits (positive): maximum velocity in mm/s, force kick in newtons of
+ * change per tick, ramp rate in full scale per second. The enable_ calls
+ * switch the checks and the ramp (0 or 1); the is_ calls report them (false
+ * for an invalid handle). */
 KORVO_API int set_korvo_max_velocity(KorvoHandle device, float limit);
 KORVO_API int set_korvo_force_kick_safety(KorvoHandle device, float limit);
 KORVO_API int set_korvo_ramp_forces_rate(KorvoHandle device, float rate);
@@ -243,16 +306,30 @@ KORVO_API korvo_bool is_korvo_ramp_forces_enabled(KorvoHandle device);
 KORVO_API korvo_bool is_force_saturation_enabled(KorvoHandle device);
 KORVO_API int truncate_force_saturation(KorvoHandle device);
 KORVO_API int zero_force_saturation(KorvoHandle device);
+/* Re-bases the joint encoders so that the current pose reads `angles`
+ * (radians, within +-2 pi); positions follow the re-based angles. */
 KORVO_API int set_joint_angle_references(KorvoHandle device, const float angles[3]);
+/* The status light: override_status_light takes the light over with a state
+ * 0..3 (off, on, slow blink, fast blink); restore_status_light gives it back
+ * to the device; is_status_light_enabled is true while overridden;
+ * get_status_light reports the state shown. */
 KORVO_API int override_status_light(KorvoHandle device, int state);
 KORVO_API int restore_status_light(KorvoHandle device);
 KORVO_API korvo_bool is_status_light_enabled(KorvoHandle device);
 
 /* ------------------------------------------------------------ calibration */
 
+/* Automatic or inkwell calibration (update_calibration) and encoder reset
+ * (korvo_reset) support of the model. */
 KORVO_API korvo_bool is_calibration_supported(KorvoHandle device);
 KORVO_API korvo_bool is_korvo_reset_supported(KorvoHandle device);
-/* Writes the calibration status; returns a value >= 0 on success. */
+/* Writes the calibration status; returns a value >= 0 on success. Bits 4..7:
+ * axes that need calibration; bits 0..3: axes that can be calibrated
+ * automatically now. update_calibration clears bits 4..7
+ * (KORVO_NOT_SUPPORTED without automatic or inkwell calibration,
+ * KORVO_CALIBRATION_FAILED for an inkwell device whose stylus is not in the
+ * inkwell); korvo_reset re-zeroes the encoders and clears them
+ * (KORVO_NOT_SUPPORTED without encoder reset). */
 KORVO_API int get_calibration_status(KorvoHandle device, int* status);
 KORVO_API int update_calibration(KorvoHandle device);
 KORVO_API int korvo_reset(KorvoHandle device);

@@ -10,6 +10,140 @@
  * All functions return 0 on success and a negative code otherwise (the device
  * codes of korvo.h, or the KORVO_SIM_E_* codes below); on failure they write
  * nothing. They may be called from any thread unless stated otherwise.
+ * Functions taking a handle return KORVO_INVALID_HANDLE for a handle that is
+ * not open, KORVO_INVALID_ARGUMENT for a null pointer, KORVO_NON_FINITE_VALUE
+ * for a NaN or infinite number and KORVO_OUT_OF_RANGE for a value outside the
+ * range stated.
+ *
+ * ---------------------------------------------------------------- models
+ *
+ * Device names (matched without regard to case; "" or NULL is the default
+ * device):
+ *
+ *   "Korvo Arm 3G" or "arm3g"  the default. 6-DOF input (gimbal encoders),
+ *       3-DOF output, two buttons, automatic calibration. Usable workspace
+ *       x -80..80, y -60..60, z -60..60 mm; maximum x -120..120, y -90..100,
+ *       z -90..90. 6 N maximum, 1.5 N continuous, 1.2 N/mm stiffness.
+ *   "Korvo Arm 6" or "arm6"    6-DOF input and output, three buttons, an
+ *       inkwell; inkwell calibration and encoder reset. Usable x -100..100,
+ *       y -70..70, z -60..60; 8 N, 2 N continuous, 400 N mm torque.
+ *   "Korvo Mini" or "mini"     3-DOF input and output, one button; the only
+ *       calibration is the encoder reset (korvo_reset). Usable x -50..50,
+ *       y -40..40, z -30..30; 3.3 N, 0.9 N continuous.
+ *
+ * Each name is one device: opening it again returns the same handle, and
+ * several different devices may be open at once (one servo loop steps them
+ * all). Handles are 0..15, the lowest free one first.
+ *
+ * ---------------------------------------------------------------- the simulation
+ *
+ * The stylus is a point mass with viscous and a little Coulomb friction. A
+ * virtual hand holds it with a spring and damper toward the hand's target
+ * (default 0.5 N/mm and 0.005 N s/mm, target at the centre of the usable
+ * workspace), and the motors push it with the applied force. Every servo
+ * tick first runs the callbacks, which see the state at the tick's start,
+ * then integrates one period: the force commanded during a tick acts during
+ * the period after it (a zero-order hold, as on hardware). Box-shaped end
+ * stops keep the stylus inside the maximum workspace. Without a running
+ * servo loop nothing moves.
+ *
+ * The arm has three joints: base rotation about y, shoulder and elbow; the
+ * gimbal (three angles) sits at the reported position. Joint angles are read
+ * by encoders (Arm 3G: 10000 counts per radian, gimbal 2000) and the
+ * position, transform and Jacobian are computed from the counts, so they
+ * agree with each other exactly and differ from the true position by the
+ * encoder resolution (hundredths of a millimetre).
+ *
+ * Inputs set through this interface (buttons, switches, pinch, gimbal
+ * angles) are seen by the reads after the next update_korvo, like any
+ * sensor data.
+ *
+ * ---------------------------------------------------------------- safety and outputs
+ *
+ * Defaults at open: forces off; zero saturation (is_force_saturation_enabled
+ * false); force check off; velocity check on at 1000 mm/s (800 for the
+ * Mini); kick check off (limit 3 N per tick for the Arm 3G); ramping off
+ * (rate 2 per second, i.e. full force after 0.5 s).
+ *
+ * send_korvo_force_6dof passes a command through these steps and stops at
+ * the first that refuses it; a refusal returns its code and holds zero force:
+ *   1. an injected fault met by the output calls (see below);
+ *   2. a NaN or infinite value: KORVO_NON_FINITE_VALUE;
+ *   3. forces off: accepted (KORVO_OK), nothing applied;
+ *   4. a motor warm (at or above 1.0, until all are below 0.9): KORVO_WARM_MOTORS;
+ *   5. velocity check on and the stylus faster than the limit:
+ *      KORVO_EXCEEDED_MAX_VELOCITY;
+ *   6. force check on and the force (or, with gimbal motors, the torque) over
+ *      the nominal maximum: KORVO_EXCEEDED_MAX_FORCE, whatever the
+ *      saturation mode;
+ *   7. saturation: a force over the nominal maximum is truncated to it along
+ *      its direction, or replaced by zero (not an error);
+ *   8. kick check on and the force differing from the force held so far by
+ *      more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
+ * Torques are ignored by devices without gimbal motors. While ramping is on,
+ * switching forces on scales the output from 0 up to 1 at the ramp rate.
+ *
+ * command_motor_dac_values takes one value per motor (3 or 6) in
+ * [-32768, 32767] (KORVO_OUT_OF_RANGE otherwise, zero force held). A value
+ * of 32767 is the motor's full torque: the torque that gives the nominal
+ * maximum force at the workspace centre in that motor's best direction. The
+ * joint torques become the force at the stylus through the inverse of the
+ * Jacobian transpose. Steps 1, 3, 4, 5 and 8 above apply; the force check
+ * and saturation do not (raw motor commands bypass the Cartesian limits).
+ *
+ * Motor heating: each motor's normalised temperature follows
+ * dT/dt = (0.4 (torque / continuous torque)^2 - T) / 30 s, so the continuous
+ * force held in a motor's worst direction settles at 0.4 and the maximum
+ * force drives it well above 1 (warm after about 5 s).
+ *
+ * ---------------------------------------------------------------- calibration
+ *
+ * get_calibration_status reports a status word: bits 4..7 are the axes that
+ * need calibration, bits 0..3 the axes that can be calibrated automatically
+ * now (all three arm axes are calibrated together, so the values are 0x7 or
+ * 0). At open: Arm 3G 0x77 (update_calibration clears the high nibble);
+ * Arm 6 0x70, with the low nibble 0x7 while the stylus is in the inkwell
+ * (update_calibration fails with KORVO_CALIBRATION_FAILED when it is not);
+ * Mini 0x70 (update_calibration is KORVO_NOT_SUPPORTED; korvo_reset clears
+ * it). korvo_reset re-zeroes the encoders (undoing
+ * set_joint_angle_references) on the models that support it. While the
+ * high nibble is set the status light blinks slowly (2), otherwise it is
+ * steady (1); override_status_light takes states 0..3 (off, on, slow, fast).
+ *
+ * ---------------------------------------------------------------- which calls meet which faults
+ *
+ * An injected device code (korvo_sim_inject_fault once,
+ * korvo_sim_set_persistent_fault until cleared) is reported by:
+ *   - KORVO_WARM_MOTORS, KORVO_EXCEEDED_MAX_FORCE, KORVO_NON_FINITE_VALUE,
+ *     KORVO_EXCEEDED_MAX_FORCE_IMPULSE, KORVO_EXCEEDED_MAX_VELOCITY: the two
+ *     output calls (send_korvo_force_6dof, command_motor_dac_values), which
+ *     then hold zero force;
+ *   - KORVO_CALIBRATION_FAILED: update_calibration and korvo_reset;
+ *   - every other negative code (communication, configuration, device,
+ *     amplifier, encoder, power and timer faults, or any code a test wants
+ *     to see): update_korvo, which then latches no new data, and the two
+ *     output calls, which hold zero force.
+ * A one-shot code is consumed by the first call that meets it; when both
+ * are set, the one-shot code is reported first. Reads are never refused by
+ * faults (they return the last latched data). Init faults are met by the
+ * next init_korvo; servo-loop codes by the servo error callback at the next
+ * tick.
+ *
+ * ---------------------------------------------------------------- environment
+ *
+ * A program can be driven without changing its code. These variables are
+ * read whenever init_korvo opens a device:
+ *   KORVO_SIM_MODEL=<name>       the device that "" and NULL open.
+ *   KORVO_SIM_NO_DEVICE=1        init_korvo fails with KORVO_DEVICE_NOT_PRESENT
+ *                                (any value but "0" counts).
+ *   KORVO_SIM_TRAJECTORY=<file>  plays the file (format of
+ *                                korvo_sim_load_trajectory) on the default
+ *                                device from the moment it is opened.
+ *   KORVO_SIM_TRACE=<file>       writes the trace (korvo_sim_open_trace) to
+ *                                the file, unless a trace is already open.
+ * A trajectory or trace file that cannot be used makes init_korvo fail with
+ * KORVO_CONFIG_READ_ERROR and prints one line naming the variable on
+ * standard error.
  */
 #ifndef KORVO_KORVO_SIM_H
 #define KORVO_KORVO_SIM_H
@@ -36,66 +170,108 @@ enum {
 /* Selects the manual clock (on != 0) or real time (0). With the manual clock
  * a started servo loop runs ticks only when korvo_sim_run_ticks asks for them,
  * as fast as possible, and simulated time advances by one period per tick.
- * Only while no servo loop runs (KORVO_SIM_E_BUSY otherwise). */
+ * Only while no servo loop runs (KORVO_SIM_E_BUSY otherwise, and always from
+ * the servo thread). */
 KORVO_API int korvo_sim_set_manual_clock(int on);
 /* Runs `count` ticks on the servo thread and returns once they have run.
- * KORVO_SIM_E_NOT_RUNNING without a started loop, KORVO_SIM_E_NOT_MANUAL on the
- * real-time clock, KORVO_SIM_E_WRONG_THREAD from the servo thread. */
+ * KORVO_SIM_E_NOT_RUNNING without a started loop (or when the loop is
+ * stopped before the ticks have run, for example by stopServoLoop in a
+ * callback), KORVO_SIM_E_NOT_MANUAL on the real-time clock,
+ * KORVO_SIM_E_WRONG_THREAD from the servo thread. Several threads may ask
+ * for ticks at once; each returns when its own ticks have run. */
 KORVO_API int korvo_sim_run_ticks(unsigned int count);
 /* Simulated time in seconds and the number of ticks run since the servo loop
- * was last started. */
+ * was last started. Each tick advances simulated time by one period, so
+ * after N ticks at rate R the time is N / R (in real time too, where the
+ * periods of missed ticks are added as they are caught up). Both pointers
+ * are required. */
 KORVO_API int korvo_sim_get_time(double* seconds, uint64_t* ticks);
+/* How late the current (or last) tick started after its deadline, in seconds
+ * (0 on the manual clock and before the first tick). */
+KORVO_API int korvo_sim_get_tick_lateness(double* seconds);
 
 /* ------------------------------------------------------------ the hand */
 
 /* Moves the virtual hand's target; the hand pulls the stylus toward it with a
- * spring and damper. Millimetres. */
+ * spring and damper. Millimetres, each coordinate within +-10000. While a
+ * trajectory plays, the playback moves the target again at the next tick. */
 KORVO_API int korvo_sim_set_hand_target(unsigned int handle, const double position[3]);
-/* Stiffness (N/mm) and damping (N s/mm) of the hand's grip on the stylus. */
+/* Stiffness (N/mm, 0..100) and damping (N s/mm, 0..10) of the hand's grip on
+ * the stylus; 0, 0 lets go of it. */
 KORVO_API int korvo_sim_set_hand_gains(unsigned int handle, double stiffness, double damping);
-/* Puts the stylus at rest at `position` and the hand target with it. */
+/* Puts the stylus at rest at `position` and the hand target with it, and
+ * latches the sensor data there as update_korvo would. KORVO_OUT_OF_RANGE
+ * outside the maximum workspace. */
 KORVO_API int korvo_sim_place_stylus(unsigned int handle, const double position[3]);
-/* Stylus orientation as gimbal angles (radians), for models with a gimbal. */
+/* Stylus orientation as gimbal angles (radians), for models with a gimbal
+ * (KORVO_NOT_SUPPORTED otherwise). Ranges: +-2.6, +-1.4, +-3.1. */
 KORVO_API int korvo_sim_set_gimbal_angles(unsigned int handle, const double angles[3]);
-/* Button bits: bit 0, 1, 2 for buttons 1, 2, 3. */
+/* Button bits: bit 0, 1, 2 for buttons 1, 2, 3 (0..7; bits for buttons the
+ * model lacks are ignored). */
 KORVO_API int korvo_sim_set_buttons(unsigned int handle, int bits);
+/* Inkwell and safety (stylus presence) switches, 0 or 1 each. A model
+ * without an inkwell always reads its inkwell switch as 0. At open the
+ * stylus is out of the inkwell and held (safety 1). */
 KORVO_API int korvo_sim_set_switches(unsigned int handle, int inkwell, int safety);
+/* Pinch sensor value, 0..1. */
 KORVO_API int korvo_sim_set_pinch(unsigned int handle, double value);
 /* Plays a trajectory file (CSV lines "time, x, y, z, buttons"; times in
  * seconds from the start of playback) as the hand target and buttons. NULL
- * stops playback. */
+ * stops playback. Lines starting with '#' and blank lines are ignored;
+ * positions are interpolated linearly, buttons step at each line; after the
+ * last line the hand holds the last point. Playback time advances with the
+ * servo ticks from the moment of loading. KORVO_SIM_E_FILE when the file
+ * cannot be read; KORVO_SIM_E_PARSE for a line without exactly five
+ * numbers, negative or decreasing times, buttons outside 0..7, or no line at
+ * all. Call from a client thread (the file is read by the caller). */
 KORVO_API int korvo_sim_load_trajectory(unsigned int handle, const char* path);
 
 /* ------------------------------------------------------------ faults */
 
-/* Injects a device code that the next call meeting it reports once (see the
- * README for which calls meet which codes); 0 clears a pending fault. */
+/* Injects a device code (negative) that the next call meeting it reports once
+ * (see "which calls meet which faults" above); 0 clears a pending fault;
+ * positive codes are KORVO_OUT_OF_RANGE. */
 KORVO_API int korvo_sim_inject_fault(unsigned int handle, int code);
 /* Like korvo_sim_inject_fault, but reported by every call that meets it until
  * cleared with 0 (a disconnected cable, a failed amplifier). */
 KORVO_API int korvo_sim_set_persistent_fault(unsigned int handle, int code);
-/* The next init_korvo returns this code (0 clears it). */
+/* The next init_korvo returns this code (negative; 0 clears it). */
 KORVO_API int korvo_sim_inject_init_fault(int code);
-/* The next servo tick passes this servo-loop code to the servo error callback. */
+/* The next servo tick passes this servo-loop code (negative; 0 clears it) to
+ * the servo error callback, before the tick's pre callback. */
 KORVO_API int korvo_sim_inject_servo_error(int code);
-/* Sets the raw calibration status word that get_calibration_status reports. */
+/* Sets the raw calibration status word (0..255) that get_calibration_status
+ * reports. */
 KORVO_API int korvo_sim_set_calibration_status(unsigned int handle, int status);
-/* Overrides the normalised motor temperatures (count values, 3 or 6); the
- * thermal model continues from them. */
+/* Overrides the normalised motor temperatures (count values, 3 or 6, at most
+ * the model's number of motors, each 0..100); the thermal model continues
+ * from them, and the warm-motor state follows at once. */
 KORVO_API int korvo_sim_set_motor_temperatures(unsigned int handle, const double* temperatures, int count);
 
 /* ------------------------------------------------------------ observation */
 
-/* The simulated stylus position and the force the motors last applied. */
+/* The simulated stylus position (not quantised by the encoders) and the
+ * force the motors apply now (after saturation, ramping and the warm-motor
+ * cut-off). Both pointers are required. */
 KORVO_API int korvo_sim_get_true_state(unsigned int handle, double position[3], double force[3]);
 
-/* Writes one CSV line per tick and device to `path` (NULL closes the trace). */
+/* Writes one CSV line per tick and open device to `path` (NULL closes the
+ * trace; KORVO_SIM_E_FILE when the file cannot be created or a write
+ * failed). The header line is
+ *   time,device,hand_x,hand_y,hand_z,pos_x,pos_y,pos_z,vel_x,vel_y,vel_z,force_x,force_y,force_z
+ * with the simulated time of the tick, the handle, the hand target, the
+ * stylus position and velocity the tick's callbacks saw, and the force
+ * applied during the period after the tick. Lines are buffered; the file is
+ * complete once the trace is closed (also at korvo_sim_reset and at process
+ * exit). */
 KORVO_API int korvo_sim_open_trace(const char* path);
 
 /* ------------------------------------------------------------ lifetime */
 
-/* Closes every device and restores every simulator setting to its default.
- * Only while no servo loop runs. */
+/* Closes every device and restores every simulator setting to its default:
+ * real-time clock, servo rate, no servo callbacks, no pending init fault or
+ * servo error, trace closed. Only while no servo loop runs
+ * (KORVO_SIM_E_BUSY otherwise). */
 KORVO_API int korvo_sim_reset(void);
 
 #ifdef __cplusplus

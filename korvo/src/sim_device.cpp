@@ -1,0 +1,322 @@
+#include "sim_device.h"
+
+#include <cmath>
+#include <limits>
+
+#include "error.h"
+#include "korvo/korvo.h"
+
+namespace korvo::sim {
+
+namespace {
+
+constexpr double kDacFullScale = 32767.0;
+
+// Calibration status word: the high nibble holds the axes that still need
+// calibration, the low nibble the axes that can be calibrated automatically
+// right now. All three arm axes are calibrated together.
+constexpr int kAllAxes = 0x7;
+constexpr int kNeedsCalibration = kAllAxes << 4;
+
+std::int32_t toCount(double value) {
+    const double limit = static_cast<double>(std::numeric_limits<std::int32_t>::max());
+    const double clamped = std::fmax(-limit, std::fmin(limit, std::round(value)));
+    return static_cast<std::int32_t>(clamped);
+}
+
+}  // namespace
+
+// The motors are sized from the arm's levers at the centre of the workspace:
+// full DAC scale on one motor gives the nominal maximum force there (in the
+// direction that motor pushes best), and the continuous rating is the torque
+// that the continuous force needs in that direction. A gimbal motor's lever
+// is its unit axis.
+SimDevice::SimDevice(const IDeviceModel& model)
+    : model_(model),
+      data_(model.data()),
+      kinematics_(std::make_unique<ArmKinematics>(data_)),
+      faults_(std::make_unique<FaultInjector>()) {
+    std::array<double, 6> stops{};
+    for (std::size_t i = 0; i < 6; ++i) stops[i] = data_.maximum[i];
+    const Vec3 centre = model_.workspaceCentre();
+    physics_ = std::make_unique<StylusPhysics>(
+        StylusMechanics{data_.mass, data_.viscousFriction, data_.coulombFriction, stops}, centre);
+
+    const Mat3 levers = kinematics_->linearJacobian(kinematics_->inverse(centre));
+    MotorValues continuous{};
+    for (int i = 0; i < 3; ++i) {
+        const double lever = norm(levers.column(i));
+        fullScaleTorque_[static_cast<std::size_t>(i)] = data_.maxForce * lever;
+        continuous[static_cast<std::size_t>(i)] = data_.maxContinuousForce * lever;
+    }
+    if (data_.sixDofOutput) {
+        for (std::size_t i = 3; i < 6; ++i) {
+            fullScaleTorque_[i] = data_.maxTorque;
+            continuous[i] = data_.maxContinuousTorque;
+        }
+    }
+    thermal_ = std::make_unique<MotorThermalModel>(model_.motorCount(), continuous);
+
+    OutputSettings defaults;
+    defaults.maxVelocity = data_.defaultMaxVelocity;
+    defaults.kickLimit = data_.defaultKickLimit;
+    defaults.rampRate = data_.defaultRampRate;
+    output_ = std::make_unique<OutputStage>(OutputLimits{data_.maxForce, data_.maxTorque}, defaults);
+
+    calibrationStatus_ = data_.calibration == CalibrationStyle::Automatic ? (kNeedsCalibration | kAllAxes)
+                                                                          : kNeedsCalibration;
+    latch();
+}
+
+Joints SimDevice::trueJoints() const noexcept { return kinematics_->inverse(physics_->position()); }
+
+// Sensor model: the true arm angles (plus any re-basing offset) are read by
+// encoders with a finite number of counts per radian, and everything the
+// device reports (angles, position, transform, Jacobian) is computed from the
+// counts, so the reports agree with each other exactly. Velocity comes from
+// the device's velocity estimate (here the true velocity); the angular
+// velocity is what the arm's motion turns the stylus by.
+void SimDevice::latch() noexcept {
+    const Joints q = trueJoints();
+    SensorSnapshot s;
+    Joints reported{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        s.encoders[i] = toCount((q[i] + encoderOffset_[i]) * data_.armCountsPerRadian);
+        reported[i] = s.encoders[i] / data_.armCountsPerRadian;
+    }
+    Joints gimbal{};
+    if (data_.sixDofInput) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            s.encoders[3 + i] = toCount(gimbal_[i] * data_.gimbalCountsPerRadian);
+            gimbal[i] = s.encoders[3 + i] / data_.gimbalCountsPerRadian;
+        }
+    }
+    const Vec3 p = kinematics_->forward(reported);
+    const Mat3 r = kinematics_->orientation(reported, gimbal);
+    const Vec3 v = physics_->velocity();
+    s.jointAngles = reported;
+    s.gimbalAngles = gimbal;
+    s.jacobian = kinematics_->jacobian(reported, gimbal);
+    for (std::size_t i = 0; i < 3; ++i) {
+        s.position[i] = p[i];
+        s.velocity[i] = v[i];
+    }
+    for (int c = 0; c < 3; ++c)
+        for (int row = 0; row < 3; ++row) s.matrix[static_cast<std::size_t>(c * 4 + row)] = r(row, c);
+    s.matrix[12] = p.x;
+    s.matrix[13] = p.y;
+    s.matrix[14] = p.z;
+    s.matrix[15] = 1.0;
+    if (data_.sixDofInput) {
+        std::array<double, 9> a{};
+        for (std::size_t row = 0; row < 3; ++row)
+            for (std::size_t c = 0; c < 3; ++c) a[row * 3 + c] = s.jacobian[row * 6 + c];
+        std::array<double, 3> rates{};
+        if (solveLinear<3>(a, {v.x, v.y, v.z}, rates)) {
+            for (std::size_t row = 0; row < 3; ++row) {
+                double w = 0.0;
+                for (std::size_t c = 0; c < 3; ++c) w += s.jacobian[(3 + row) * 6 + c] * rates[c];
+                s.angularVelocity[row] = w;
+            }
+        }
+    }
+    s.buttons = buttons_;
+    s.safetySwitch = safety_ ? 1 : 0;
+    s.inkwellSwitch = inkwell_ ? 1 : 0;
+    s.pinch = pinch_;
+    snapshot_ = s;
+}
+
+// Joint torques from a wrench: tau = J^T (force, torque), one per motor.
+MotorValues SimDevice::motorTorques(const Vec3& force, const Vec3& torque) const noexcept {
+    const Jacobian6 j = kinematics_->jacobian(trueJoints(), gimbal_);
+    const double w[6] = {force.x, force.y, force.z, torque.x, torque.y, torque.z};
+    MotorValues tau{};
+    for (int m = 0; m < model_.motorCount(); ++m) {
+        double s = 0.0;
+        for (int r = 0; r < 6; ++r) s += j[static_cast<std::size_t>(r * 6 + m)] * w[r];
+        tau[static_cast<std::size_t>(m)] = s;
+    }
+    return tau;
+}
+
+// The inverse: solve J^T w = tau for the wrench (the 3x3 linear block for a
+// device with three motors, the whole 6x6 Jacobian with six).
+bool SimDevice::wrenchFromMotorTorques(const MotorValues& tau, Vec3& force, Vec3& torque) const noexcept {
+    const Jacobian6 j = kinematics_->jacobian(trueJoints(), gimbal_);
+    if (model_.motorCount() == 3) {
+        std::array<double, 9> jt{};
+        for (std::size_t r = 0; r < 3; ++r)
+            for (std::size_t c = 0; c < 3; ++c) jt[r * 3 + c] = j[c * 6 + r];
+        std::array<double, 3> f{};
+        if (!solveLinear<3>(jt, {tau[0], tau[1], tau[2]}, f)) return false;
+        force = {f[0], f[1], f[2]};
+        torque = {};
+        return true;
+    }
+    std::array<double, 36> jt{};
+    for (std::size_t r = 0; r < 6; ++r)
+        for (std::size_t c = 0; c < 6; ++c) jt[r * 6 + c] = j[c * 6 + r];
+    std::array<double, 6> w{};
+    if (!solveLinear<6>(jt, {tau[0], tau[1], tau[2], tau[3], tau[4], tau[5]}, w)) return false;
+    force = {w[0], w[1], w[2]};
+    torque = {w[3], w[4], w[5]};
+    return true;
+}
+
+// One servo period of the device. The wrench commanded during the tick is
+// held over the step; playback moves the hand first so that the hand's spring
+// pulls toward where the recording is at the end of the step.
+void SimDevice::step(double dt) noexcept {
+    if (trajectory_) {
+        if (dt != playbackPeriod_) {
+            playbackBase_ += static_cast<double>(playbackSteps_) * playbackPeriod_;
+            playbackSteps_ = 0;
+            playbackPeriod_ = dt;
+        }
+        ++playbackSteps_;
+        const double t = playbackBase_ + static_cast<double>(playbackSteps_) * playbackPeriod_;
+        physics_->moveHandTarget(trajectory_->positionAt(t), dt);
+        buttons_ = trajectory_->buttonsAt(t) & ((1 << data_.buttons) - 1);
+    }
+    const bool warm = thermal_->warm();
+    const Vec3 force = output_->appliedForce(warm);
+    const Vec3 torque = output_->appliedTorque(warm);
+    physics_->step(dt, force);
+    thermal_->update(motorTorques(force, torque), dt);
+    output_->advance(dt);
+}
+
+TraceRow SimDevice::traceRow(double time, unsigned handle) const noexcept {
+    return {time, handle, physics_->handTarget(), physics_->position(), physics_->velocity(), appliedForce()};
+}
+
+int SimDevice::update() noexcept {
+    if (const int code = faults_->meet(FaultSite::Update)) return code;
+    latch();
+    return KORVO_OK;
+}
+
+void SimDevice::setForcesEnabled(bool on) noexcept {
+    if (on)
+        output_->enable();
+    else
+        output_->disable();
+}
+
+int SimDevice::sendForce(const float ft[6]) noexcept {
+    if (const int code = faults_->meet(FaultSite::Output)) {
+        output_->holdZero();
+        return code;
+    }
+    const CommandContext context{norm(physics_->velocity()), thermal_->warm(), false};
+    return output_->command(Vec3::from(ft), Vec3::from(ft + 3), context);
+}
+
+// Raw motor values become joint torques through each motor's full-scale
+// torque and then the Cartesian wrench at the stylus through the inverse of
+// the Jacobian transpose.
+int SimDevice::sendMotorValues(const std::int32_t values[6]) noexcept {
+    if (const int code = faults_->meet(FaultSite::Output)) {
+        output_->holdZero();
+        return code;
+    }
+    MotorValues tau{};
+    for (int m = 0; m < model_.motorCount(); ++m) {
+        const auto i = static_cast<std::size_t>(m);
+        if (values[i] < -32768 || values[i] > 32767) {
+            output_->holdZero();
+            return KORVO_OUT_OF_RANGE;
+        }
+        tau[i] = values[i] / kDacFullScale * fullScaleTorque_[i];
+    }
+    Vec3 force;
+    Vec3 torque;
+    if (!wrenchFromMotorTorques(tau, force, torque)) {
+        output_->holdZero();
+        return KORVO_INTERNAL_ERROR;
+    }
+    const CommandContext context{norm(physics_->velocity()), thermal_->warm(), true};
+    return output_->command(force, torque, context);
+}
+
+int SimDevice::updateCalibration() noexcept {
+    if (data_.calibration == CalibrationStyle::EncoderReset) return KORVO_NOT_SUPPORTED;
+    if (const int code = faults_->meet(FaultSite::Calibration)) return code;
+    if (data_.calibration == CalibrationStyle::Inkwell && !inkwell_) return KORVO_CALIBRATION_FAILED;
+    calibrationStatus_ &= 0x0F;
+    return KORVO_OK;
+}
+
+// The arm is taken to be held in its reset pose, so re-zeroing the encoders
+// makes them read the true angles again (undoing any re-basing).
+int SimDevice::resetEncoders() noexcept {
+    if (!data_.encoderResetSupported) return KORVO_NOT_SUPPORTED;
+    if (const int code = faults_->meet(FaultSite::Calibration)) return code;
+    encoderOffset_ = {};
+    calibrationStatus_ &= 0x0F;
+    return KORVO_OK;
+}
+
+// Re-basing: from now on the joints read `angles` in the current pose.
+void SimDevice::setJointReferences(const Joints& angles) noexcept {
+    const Joints q = trueJoints();
+    for (std::size_t i = 0; i < 3; ++i) encoderOffset_[i] = angles[i] - q[i];
+}
+
+// Left to the device, the light blinks while calibration is needed and is
+// steady otherwise.
+int SimDevice::statusLight() const noexcept {
+    if (lightOverridden_) return lightState_;
+    return (calibrationStatus_ & 0xF0) != 0 ? kLightBlinkSlow : kLightOn;
+}
+
+void SimDevice::overrideStatusLight(int state) noexcept {
+    lightOverridden_ = true;
+    lightState_ = state;
+}
+
+void SimDevice::setHandGains(double stiffness, double damping) noexcept { physics_->setHandGains(stiffness, damping); }
+
+void SimDevice::placeStylus(const Vec3& position) {
+    require(model_.insideMaximumWorkspace(position), KORVO_OUT_OF_RANGE);
+    physics_->place(position);
+    latch();
+}
+
+void SimDevice::setGimbalAngles(const Joints& angles) {
+    require(data_.sixDofInput, KORVO_NOT_SUPPORTED);
+    for (std::size_t i = 0; i < 3; ++i) require(std::fabs(angles[i]) <= data_.gimbalRange[i], KORVO_OUT_OF_RANGE);
+    gimbal_ = angles;
+}
+
+void SimDevice::setButtons(int bits) noexcept { buttons_ = bits & ((1 << data_.buttons) - 1); }
+
+void SimDevice::setSwitches(bool inkwell, bool safety) noexcept {
+    inkwell_ = data_.hasInkwell && inkwell;
+    safety_ = safety;
+    refreshInkwellBits();
+}
+
+// With the stylus in the inkwell an inkwell-calibrated device can take its
+// references, which the low nibble of the status reports.
+void SimDevice::refreshInkwellBits() noexcept {
+    if (data_.calibration != CalibrationStyle::Inkwell) return;
+    calibrationStatus_ = (calibrationStatus_ & ~0x0F) | (inkwell_ ? kAllAxes : 0);
+}
+
+std::unique_ptr<ITrajectory> SimDevice::setTrajectory(std::unique_ptr<ITrajectory> trajectory) noexcept {
+    std::swap(trajectory_, trajectory);
+    playbackBase_ = 0.0;
+    playbackPeriod_ = 0.0;
+    playbackSteps_ = 0;
+    if (trajectory_) {
+        physics_->setHandTarget(trajectory_->positionAt(0.0));
+        buttons_ = trajectory_->buttonsAt(0.0) & ((1 << data_.buttons) - 1);
+    }
+    return trajectory;
+}
+
+void SimDevice::setTemperatures(const double* values, int count) noexcept { thermal_->setTemperatures(values, count); }
+
+}  // namespace korvo::sim

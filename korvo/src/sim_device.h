@@ -1,0 +1,171 @@
+// One simulated device: the model, its kinematics, the stylus mechanics, the
+// motors (output stage and heating), calibration state, inputs and faults.
+//
+// A SimDevice does no locking of its own: the registry serialises every call
+// on a device with the device's lock, whether it comes from a client thread or
+// from the servo thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "device_model.h"
+#include "fault_injector.h"
+#include "kinematics.h"
+#include "output_stage.h"
+#include "physics.h"
+#include "thermal.h"
+#include "trace.h"
+#include "trajectory.h"
+
+namespace korvo::sim {
+
+// Sensor data as latched by update_korvo and returned by every read.
+struct SensorSnapshot {
+    std::array<double, 3> position{};
+    std::array<double, 3> velocity{};
+    std::array<double, 3> angularVelocity{};
+    Joints jointAngles{};
+    Joints gimbalAngles{};
+    std::array<double, 16> matrix{};   // column-major
+    Jacobian6 jacobian{};
+    std::array<std::int32_t, 6> encoders{};
+    int buttons = 0;
+    int safetySwitch = 0;
+    int inkwellSwitch = 0;
+    double pinch = 0.0;
+};
+
+// Status light states.
+enum { kLightOff = 0, kLightOn = 1, kLightBlinkSlow = 2, kLightBlinkFast = 3 };
+
+class ISimDevice {
+public:
+    virtual ~ISimDevice() = default;
+
+    virtual const IDeviceModel& model() const noexcept = 0;
+
+    // ---- servo thread
+    // Advances the device by dt: playback, stylus, motor heating, ramp.
+    virtual void step(double dt) noexcept = 0;
+    virtual TraceRow traceRow(double time, unsigned handle) const noexcept = 0;
+    // Drops the held output (the servo loop stopped).
+    virtual void holdZero() noexcept = 0;
+
+    // ---- device calls
+    virtual int update() noexcept = 0;
+    virtual const SensorSnapshot& snapshot() const noexcept = 0;
+    virtual bool forcesEnabled() const noexcept = 0;
+    virtual void setForcesEnabled(bool on) noexcept = 0;
+    virtual int sendForce(const float forceTorque[6]) noexcept = 0;
+    virtual int sendMotorValues(const std::int32_t values[6]) noexcept = 0;
+    virtual OutputSettings& outputSettings() noexcept = 0;
+    virtual MotorValues temperatures() const noexcept = 0;
+    virtual int calibrationStatus() const noexcept = 0;
+    virtual int updateCalibration() noexcept = 0;
+    virtual int resetEncoders() noexcept = 0;
+    virtual void setJointReferences(const Joints& angles) noexcept = 0;
+    virtual int statusLight() const noexcept = 0;
+    virtual bool statusLightOverridden() const noexcept = 0;
+    virtual void overrideStatusLight(int state) noexcept = 0;
+    virtual void restoreStatusLight() noexcept = 0;
+
+    // ---- simulator control
+    virtual void setHandTarget(const Vec3& target) noexcept = 0;
+    virtual void setHandGains(double stiffness, double damping) noexcept = 0;
+    // Throws Error(KORVO_OUT_OF_RANGE) for a point outside the maximum workspace.
+    virtual void placeStylus(const Vec3& position) = 0;
+    // Throws Error(KORVO_NOT_SUPPORTED) without a gimbal, KORVO_OUT_OF_RANGE past its stops.
+    virtual void setGimbalAngles(const Joints& angles) = 0;
+    virtual void setButtons(int bits) noexcept = 0;
+    virtual void setSwitches(bool inkwell, bool safety) noexcept = 0;
+    virtual void setPinch(double value) noexcept = 0;
+    // Starts playback (null stops it); the old trajectory is returned so that
+    // the caller frees it outside the device lock.
+    virtual std::unique_ptr<ITrajectory> setTrajectory(std::unique_ptr<ITrajectory> trajectory) noexcept = 0;
+    virtual IFaultInjector& faults() noexcept = 0;
+    virtual void setCalibrationStatus(int status) noexcept = 0;
+    virtual void setTemperatures(const double* values, int count) noexcept = 0;
+    virtual Vec3 truePosition() const noexcept = 0;
+    virtual Vec3 appliedForce() const noexcept = 0;
+};
+
+class SimDevice final : public ISimDevice {
+public:
+    explicit SimDevice(const IDeviceModel& model);
+
+    const IDeviceModel& model() const noexcept override { return model_; }
+
+    void step(double dt) noexcept override;
+    TraceRow traceRow(double time, unsigned handle) const noexcept override;
+    void holdZero() noexcept override { output_->holdZero(); }
+
+    int update() noexcept override;
+    const SensorSnapshot& snapshot() const noexcept override { return snapshot_; }
+    bool forcesEnabled() const noexcept override { return output_->enabled(); }
+    void setForcesEnabled(bool on) noexcept override;
+    int sendForce(const float forceTorque[6]) noexcept override;
+    int sendMotorValues(const std::int32_t values[6]) noexcept override;
+    OutputSettings& outputSettings() noexcept override { return output_->settings(); }
+    MotorValues temperatures() const noexcept override { return thermal_->temperatures(); }
+    int calibrationStatus() const noexcept override { return calibrationStatus_; }
+    int updateCalibration() noexcept override;
+    int resetEncoders() noexcept override;
+    void setJointReferences(const Joints& angles) noexcept override;
+    int statusLight() const noexcept override;
+    bool statusLightOverridden() const noexcept override { return lightOverridden_; }
+    void overrideStatusLight(int state) noexcept override;
+    void restoreStatusLight() noexcept override { lightOverridden_ = false; }
+
+    void setHandTarget(const Vec3& target) noexcept override { physics_->setHandTarget(target); }
+    void setHandGains(double stiffness, double damping) noexcept override;
+    void placeStylus(const Vec3& position) override;
+    void setGimbalAngles(const Joints& angles) override;
+    void setButtons(int bits) noexcept override;
+    void setSwitches(bool inkwell, bool safety) noexcept override;
+    void setPinch(double value) noexcept override { pinch_ = value; }
+    std::unique_ptr<ITrajectory> setTrajectory(std::unique_ptr<ITrajectory> trajectory) noexcept override;
+    IFaultInjector& faults() noexcept override { return *faults_; }
+    void setCalibrationStatus(int status) noexcept override { calibrationStatus_ = status; }
+    void setTemperatures(const double* values, int count) noexcept override;
+    Vec3 truePosition() const noexcept override { return physics_->position(); }
+    Vec3 appliedForce() const noexcept override { return output_->appliedForce(thermal_->warm()); }
+
+private:
+    void latch() noexcept;
+    Joints trueJoints() const noexcept;
+    MotorValues motorTorques(const Vec3& force, const Vec3& torque) const noexcept;
+    // Wrench that motor torques produce at the stylus; false at a singular pose.
+    bool wrenchFromMotorTorques(const MotorValues& torques, Vec3& force, Vec3& torque) const noexcept;
+    void refreshInkwellBits() noexcept;
+
+    const IDeviceModel& model_;
+    const ModelData& data_;
+    std::unique_ptr<IKinematics> kinematics_;
+    std::unique_ptr<IPhysics> physics_;
+    std::unique_ptr<IThermalModel> thermal_;
+    std::unique_ptr<IOutputStage> output_;
+    std::unique_ptr<IFaultInjector> faults_;
+    std::unique_ptr<ITrajectory> trajectory_;
+    // Playback time is counted in whole periods since the last change of
+    // period, so that t = base + n dt lands exactly on the recorded times.
+    double playbackBase_ = 0.0;
+    double playbackPeriod_ = 0.0;
+    std::uint64_t playbackSteps_ = 0;
+
+    // Per motor: torque at full DAC scale, N mm.
+    MotorValues fullScaleTorque_{};
+    Joints gimbal_{};
+    Joints encoderOffset_{};  // radians added to the true arm angles by re-basing
+    int buttons_ = 0;
+    bool inkwell_ = false;
+    bool safety_ = true;
+    double pinch_ = 0.0;
+    int calibrationStatus_ = 0;
+    bool lightOverridden_ = false;
+    int lightState_ = kLightOff;
+    SensorSnapshot snapshot_;
+};
+
+}  // namespace korvo::sim
