@@ -240,6 +240,13 @@ KORVO_API int korvo_sim_inject_init_fault(int code);
 /* The next servo tick passes this servo-loop code (negative; 0 clears it) to
  * the servo error callback, before the tick's pre callback. */
 KORVO_API int korvo_sim_inject_servo_error(int code);
+/* A real-time tick that ends after the next deadline is an overrun. The
+ * servo error callback receives KORVO_SERVO_OVERRUN only when one stall misses
+ * more than `periods` deadlines (default 10, i.e. 10 ms at 1000 ticks per
+ * second); 0 reports every overrun. Shorter stalls are absorbed (the physics
+ * catches up) and show in korvo_sim_get_tick_lateness. Restored by
+ * korvo_sim_reset. */
+KORVO_API int korvo_sim_set_overrun_tolerance(unsigned int periods);
 /* Sets the raw calibration status word (0..255) that get_calibration_status
  * reports. */
 KORVO_API int korvo_sim_set_calibration_status(unsigned int handle, int status);

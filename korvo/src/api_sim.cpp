@@ -171,6 +171,13 @@ int korvo_sim_inject_servo_error(int code) {
     });
 }
 
+int korvo_sim_set_overrun_tolerance(unsigned int periods) {
+    return guarded([&] {
+        simulator().loop().setOverrunTolerance(periods);
+        return KORVO_OK;
+    });
+}
+
 int korvo_sim_set_calibration_status(unsigned int handle, int status) {
     return onDevice(handle, [&](ISimDevice& d) {
         require(status >= 0 && status <= 0xFF, KORVO_OUT_OF_RANGE);

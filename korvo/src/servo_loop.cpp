@@ -186,6 +186,7 @@ int ServoLoop::reset() noexcept {
     lateness_.store(0.0);
     simulatedTime_.store(0.0);
     ticks_.store(0);
+    overrunTolerance_.store(kDefaultOverrunTolerance);
     return KORVO_OK;
 }
 
@@ -258,9 +259,11 @@ void ServoLoop::runManual() noexcept {
 // Real time: deadlines lie on a fixed grid from the start of the loop
 // (absolute deadlines, so no error accumulates). Each wait sleeps until a
 // margin before the deadline and spins the rest. A tick that ends after the
-// next deadline is an overrun: it is reported at the next tick, the
-// deadlines that have passed are skipped, and the physics catches up on the
-// skipped periods so that simulated time keeps pace with real time.
+// next deadline is an overrun: the deadlines that have passed are skipped, and
+// the physics catches up on the skipped periods so that simulated time keeps
+// pace with real time. An overrun that misses more deadlines than the
+// tolerance is reported at the next tick; shorter ones show only in the
+// lateness figures.
 void ServoLoop::runRealTime() noexcept {
     plat::setCurrentThreadRealtime(kRealtimePriority);
     const std::uint64_t start = plat::counter();
@@ -294,8 +297,8 @@ void ServoLoop::runRealTime() noexcept {
         deadline += periodNs;
         const std::uint64_t finished = plat::counter();
         if (finished > deadline) {
-            overrunPending_ = true;
             const std::uint64_t missed = (finished - deadline) / periodNs + 1;
+            if (missed > overrunTolerance_.load(std::memory_order_relaxed)) overrunPending_ = true;
             deadline += missed * periodNs;
             catchUp = static_cast<unsigned>(std::min<std::uint64_t>(missed, kMaxCatchUpSteps));
         }

@@ -35,6 +35,11 @@ struct ServoTiming {
     std::uint64_t ticks;  // ticks run since the loop started
 };
 
+// Deadlines a stall may miss before it counts as a failure to keep the
+// timer: a shared machine preempts a thread for a few milliseconds now and
+// then, and ending a program's servo callbacks for that would be wrong.
+constexpr unsigned kDefaultOverrunTolerance = 10;
+
 class IServoLoop {
 public:
     virtual ~IServoLoop() = default;
@@ -54,6 +59,9 @@ public:
     virtual bool manualClock() const noexcept = 0;
     virtual int runTicks(unsigned count) noexcept = 0;
     virtual void injectError(int code) noexcept = 0;
+    // A stall is reported as KORVO_SERVO_OVERRUN only when the loop misses
+    // more than this many deadlines in a row (0: every overrun).
+    virtual void setOverrunTolerance(unsigned periods) noexcept = 0;
     // Back to defaults (rate, real-time clock, no callbacks, no pending
     // error); only while stopped (KORVO_SIM_E_BUSY otherwise).
     virtual int reset() noexcept = 0;
@@ -80,6 +88,9 @@ public:
     bool manualClock() const noexcept override;
     int runTicks(unsigned count) noexcept override;
     void injectError(int code) noexcept override { injectedError_.store(code, std::memory_order_release); }
+    void setOverrunTolerance(unsigned periods) noexcept override {
+        overrunTolerance_.store(periods, std::memory_order_relaxed);
+    }
     int reset() noexcept override;
 
 private:
@@ -124,6 +135,7 @@ private:
     bool threadAlive_ = false;
 
     std::atomic<int> injectedError_{0};
+    std::atomic<unsigned> overrunTolerance_{kDefaultOverrunTolerance};
     bool overrunPending_ = false;  // servo thread only
     // Simulated time is a whole number of periods since the last change of
     // rate (servo thread only), so that N ticks make exactly N periods.
