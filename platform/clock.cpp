@@ -37,7 +37,11 @@ void sleepUntil(std::uint64_t deadline) noexcept {
 
 void sleepFor(double seconds) noexcept {
     if (!(seconds > 0.0)) return;
-    sleepUntil(counter() + static_cast<std::uint64_t>(seconds * 1e9));
+    // Converting a double beyond the range of uint64 is undefined, and the sum
+    // may wrap: clamp to a deadline some centuries away.
+    constexpr double kMaxSeconds = 1e10;
+    const std::uint64_t delta = static_cast<std::uint64_t>((seconds < kMaxSeconds ? seconds : kMaxSeconds) * 1e9);
+    sleepUntil(counter() + delta);
 }
 
 void cpuRelax() noexcept {

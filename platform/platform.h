@@ -112,6 +112,10 @@ constexpr double kWaitForever = -1.0;
 // Result of waitAny when the timeout expired.
 constexpr int kWaitTimeout = -1;
 
+// All operations on waitable handles may be called from any thread, on the
+// same object concurrently. Operations on an invalid handle do nothing (an
+// invalid handle is never signalled, isSet() is false).
+
 class Waitable {
 public:
     struct Impl;
@@ -128,8 +132,8 @@ public:
     explicit operator bool() const noexcept { return valid(); }
 
     // Waits until the object is signalled or the timeout (seconds;
-    // kWaitForever for none) expires. Returns true when signalled. Waiting on
-    // an auto-reset object consumes its signal.
+    // kWaitForever, or any negative value, for none) expires. Returns true
+    // when signalled. Waiting on an auto-reset object consumes its signal.
     bool wait(double timeoutSeconds = kWaitForever) const;
 
     const std::shared_ptr<Impl>& impl() const noexcept { return impl_; }
@@ -140,8 +144,11 @@ protected:
 
 // Waits until one of the objects is signalled and returns the index of the
 // first signalled one in array order (consuming its signal when it resets
-// automatically), or kWaitTimeout. Invalid handles in the array are never
-// signalled.
+// automatically), or kWaitTimeout. Invalid handles (and null pointers) in the
+// array are never signalled; when there is no valid object, a finite timeout
+// is slept out and an infinite one returns kWaitTimeout at once instead of
+// blocking forever. A waiter released by a pulse returns the index of the
+// pulsed event.
 int waitAny(std::span<const Waitable* const> objects, double timeoutSeconds = kWaitForever);
 
 enum class ResetMode { Manual, Auto };
@@ -151,12 +158,19 @@ enum class ResetMode { Manual, Auto };
 class Event : public Waitable {
 public:
     Event() noexcept = default;  // an invalid handle
+    // A process-local event. Throws std::system_error when the process is out
+    // of descriptors.
     Event(ResetMode mode, bool initiallySet);
 
     // Creates (or, when it already exists, opens) an event that other
     // processes can open by name. Names are arbitrary text; they are encoded
-    // safely, so no name can reach outside the event namespace. Returns an
-    // invalid handle when the event cannot be created.
+    // safely, so no name can reach outside the event namespace, and names are
+    // private to the user. An existing event keeps its reset mode and state
+    // (mode and initiallySet apply only to a new one). Returns an invalid
+    // handle when the event cannot be created or an existing entry of that
+    // name is not the user's own. The state lives as long as some process
+    // holds a handle: when the last handle anywhere is closed, the name
+    // remains and later opens find the event reset.
     static Event createNamed(const std::string& name, ResetMode mode, bool initiallySet);
     // Opens an existing named event; an invalid handle when none exists.
     static Event openNamed(const std::string& name);
@@ -167,7 +181,9 @@ public:
     void set() const;
     void reset() const;
     // Releases the threads waiting now (all for manual reset, one for auto
-    // reset) and leaves the event reset.
+    // reset) and leaves the event reset. Reliable for waiters in this process;
+    // waiters in other processes on a named event see the pulse only if they
+    // happen to examine the event during the instant it is set.
     void pulse() const;
     bool isSet() const;
     ResetMode mode() const;
@@ -176,14 +192,21 @@ private:
     explicit Event(std::shared_ptr<Impl> impl) noexcept : Waitable(std::move(impl)) {}
 };
 
+// The file-system entry that backs the named event `name` (for diagnostics and
+// tests; the entry's layout is private to this layer). Any thread.
+std::string namedEventPath(const std::string& name);
+
 // A periodic timer that resets automatically: each period that elapses
 // signals it once (expirations are not queued beyond one).
 class PeriodicTimer : public Waitable {
 public:
     PeriodicTimer() noexcept = default;  // an invalid handle
+    // A new, disarmed timer; an invalid handle when none can be created.
     static PeriodicTimer create();
     // First expiry after dueSeconds (0: at once), then every periodSeconds (0: once).
+    // Re-arming discards an expiry that has not been waited for yet.
     void arm(double dueSeconds, double periodSeconds) const;
+    // Stops the timer and discards an expiry that has not been waited for.
     void disarm() const;
 
 private:
@@ -227,6 +250,14 @@ private:
 // Key code returned by readKey() at end of input.
 constexpr int kKeyEndOfInput = -1;
 
+// Both calls may be used from any thread (they serialise on a lock; while one
+// thread waits in readKey(), keyPressed() elsewhere reports no key). On a
+// terminal each switches it to unechoed single-key input for its own duration
+// and restores the settings afterwards (readKey also when the process is
+// ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT during the read, or exits);
+// keys typed between calls are echoed as usual. A process in the background
+// leaves the terminal settings alone.
+//
 // True when a key is waiting on standard input. When standard input is not a
 // terminal, end of input also counts as a waiting key, so a loop that waits for
 // a key always ends.

@@ -13,10 +13,22 @@
 
 namespace plat {
 
+// The kernel thread id is unique among live threads and cheap to read once.
+// A forked child's only thread starts with its parent's cached id, which is
+// not its own (and may later be reused by one of the child's threads once the
+// parent thread is gone), so the cache is cleared in the child.
+namespace {
+thread_local ThreadId tThreadId = 0;
+void forgetThreadIdInChild() { tThreadId = 0; }
+}  // namespace
+
 ThreadId currentThreadId() noexcept {
-    // The kernel thread id is unique among live threads and cheap to read once.
-    thread_local const ThreadId id = static_cast<ThreadId>(syscall(SYS_gettid));
-    return id;
+    if (tThreadId == 0) {
+        static const bool forkHook = pthread_atfork(nullptr, nullptr, forgetThreadIdInChild) == 0;
+        (void)forkHook;
+        tThreadId = static_cast<ThreadId>(syscall(SYS_gettid));
+    }
+    return tThreadId;
 }
 
 void setCurrentThreadName(const char* name) noexcept {
