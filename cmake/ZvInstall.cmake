@@ -24,7 +24,12 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/ZvSdkConfigVersion.
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ZvSdkConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/ZvSdkConfigVersion.cmake
     DESTINATION ${ZV_INSTALL_CMAKEDIR})
 
-# One pkg-config file per library: cmake/pkgconfig/<name>.pc.in
+# One pkg-config file per library: cmake/pkgconfig/<name>.pc.in. The prefix is
+# found relative to the .pc file itself, so an installed tree can be moved.
+file(RELATIVE_PATH ZV_PKGCONFIG_TO_PREFIX
+    ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" ZV_PKGCONFIG_TO_PREFIX "${ZV_PKGCONFIG_TO_PREFIX}")
+set(ZV_PKGCONFIG_PREFIX "\${pcfiledir}/${ZV_PKGCONFIG_TO_PREFIX}")
 foreach(pc ${ZV_PKGCONFIG_FILES})
     configure_file(cmake/pkgconfig/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pkgconfig/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

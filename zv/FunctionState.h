@@ -1,0 +1,89 @@
+// The parameter and capability registry behind the typed get/set calls.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "zv/DeviceState.h"
+
+namespace zv {
+
+// Value types of the typed calls, as bits of a type mask.
+enum ValueType : std::int32_t {
+    kDouble = 0x01,
+    kBoolean = 0x02,
+    kInt = 0x04,
+    kFloat = 0x08,
+    kLong = 0x10,
+    kString = 0x20,
+};
+
+// Reads or writes one parameter of a device (null for parameters that need
+// none). `selector` is 0 (current record) or 1 (last record) for reads, 2 for
+// writes and capability calls. Returns a ZVerror.
+using Accessor = ZVerror (*)(IDeviceState* device, void* out, const void* in, std::int32_t selector);
+
+struct ParameterEntry {
+    std::int32_t slotSelector = 0;
+    std::int32_t valueCount = 1;  // kOutputDofCount: the device's output DOF
+    std::int32_t typeMask = 0;
+    Accessor accessor = nullptr;
+    bool needsDevice = true;
+};
+
+constexpr std::int32_t kOutputDofCount = -1;
+// The largest value count of any parameter (the 6x6 Jacobian).
+constexpr std::int32_t kMaxValueCount = 36;
+
+// Dispatch of the typed calls.
+//
+// A get looks the code up, checks the type against the entry's mask, the
+// array pointer and the device, then calls the accessor: directly with the
+// caller's array when the parameter is not double-native or the caller reads
+// doubles, otherwise through a per-call conversion buffer of kMaxValueCount
+// doubles that is then converted into the caller's type. A set converts the
+// other way before the accessor runs and refuses values that are not finite
+// (in single precision, which is what reaches the device) before anything is
+// stored.
+class IFunctionState {
+public:
+    virtual ~IFunctionState() = default;
+    virtual void get(ZVenum code, ValueType type, void* out) = 0;
+    virtual void set(ZVenum code, ValueType type, const void* in) = 0;
+    virtual ZVstring getString(ZVenum code) = 0;
+    virtual void enable(ZVenum code) = 0;
+    virtual void disable(ZVenum code) = 0;
+    virtual ZVboolean isEnabled(ZVenum code) = 0;
+};
+
+class ZVFunctionState : public IFunctionState {
+public:
+    ZVFunctionState();
+
+    void get(ZVenum code, ValueType type, void* out) override;
+    void set(ZVenum code, ValueType type, const void* in) override;
+    ZVstring getString(ZVenum code) override;
+    void enable(ZVenum code) override;
+    void disable(ZVenum code) override;
+    ZVboolean isEnabled(ZVenum code) override;
+
+private:
+    using Map = std::map<ZVenum, ParameterEntry>;
+
+    static const ParameterEntry& lookup(const Map& map, ZVenum code);
+    void capability(const Map& map, ZVenum code, void* out);
+
+    Map get_;
+    Map set_;
+    Map disable_;
+    Map enable_;
+    Map isEnabled_;
+};
+
+IFunctionState& functionState();
+
+// The calibration styles the device supports (ZV_CALIBRATION_* bits); 0 and
+// the translated error when its information record cannot be read.
+ZVerror calibrationStyles(HZV device, std::int32_t& styles);
+
+}  // namespace zv
