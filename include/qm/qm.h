@@ -1,0 +1,514 @@
+/*
+ * qm: the rendering library of the force-feedback SDK.
+ *
+ * Overview
+ *  - Contexts. Every function works on a rendering context: one object per
+ *    device connection that owns the attribute state, the matrix stacks, the
+ *    shape and effect identifiers and an error store. qmCreateContext builds
+ *    one on a device opened with the device library (zv.h); qmMakeCurrent
+ *    makes it the calling thread's current context. Each thread has its own
+ *    current context (none at first).
+ *  - Enumerants. Parameters, modes, capabilities and error codes are named by
+ *    QMenum symbols: each is the address of a text owned by the library that
+ *    holds the symbol's name, exported as a variable (QM_STIFFNESS, ...).
+ *    The variables receive their values when the library is loaded; compare
+ *    symbols by pointer, never by text (a string literal "QM_STIFFNESS" is
+ *    not the symbol QM_STIFFNESS). The variables are read-only for
+ *    applications. The attribute group bits of qmPushAttrib and QM_OBJECT_ANY
+ *    are plain unsigned integers.
+ *  - Errors. No function returns an error code. A failing call changes
+ *    nothing (unless its description says otherwise), returns 0, false, NULL
+ *    or ZV_INVALID_HANDLE, and records the error in the current context's
+ *    error store, which qmGetError pops newest first. An error equal to the
+ *    newest stored one is stored once. Without a current context a failing
+ *    call cannot record anything.
+ *  - Attributes. Material, touch model, hints and capabilities live in an
+ *    attribute stack; qmPushAttrib saves groups of them and qmPopAttrib
+ *    restores them.
+ *  - Transforms. Three matrix stacks in the manner of OpenGL's (view-touch,
+ *    modelview and touch-workspace) map the application's model coordinates
+ *    into the device workspace; qmOrtho fits a view volume into the workspace
+ *    box and qmWorkspace chooses the usable part of the device's workspace.
+ *    Matrices are 16 values in OpenGL element order (column-major,
+ *    translation in elements 12 to 14).
+ *
+ * Threads: a context's functions are called from the thread on which it is
+ * current (normally the application's thread). They do not lock the context
+ * against other threads, so one context must not be used from two threads at
+ * the same time; the error store and the identifier pools are the exceptions
+ * and may be used from any thread. Functions marked "any thread" need no
+ * current context.
+ */
+#ifndef QM_QM_H
+#define QM_QM_H
+
+#include <stdint.h>
+
+#include "zv/zv.h"
+
+#if defined(__GNUC__)
+#define QM_API __attribute__((visibility("default")))
+#else
+#define QM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------ types */
+
+/* A symbol: compare by pointer. Its text is the enumerant's name. */
+typedef const char* QMenum;
+typedef unsigned char QMboolean;
+typedef int QMint;
+typedef unsigned int QMuint;
+typedef float QMfloat;
+typedef double QMdouble;
+typedef unsigned int QMbitfield;
+/* An integer wide enough for a symbol: the output type of qmGetIntegerv. */
+typedef intptr_t QMintptr;
+
+/* A rendering context (opaque). */
+typedef struct QMRenderingContext* HQMRC;
+
+/* An error record. errorInfo holds the device library's record when
+ * errorCode is QM_DEVICE_ERROR; for the other codes it holds error code 0,
+ * internal error code 0 and device handle ZV_INVALID_HANDLE. */
+typedef struct QMerror {
+    QMenum errorCode;
+    ZVErrorInfo errorInfo;
+} QMerror;
+
+#define QM_TRUE 1
+#define QM_FALSE 0
+
+/* ------------------------------------------------------------------ enumerants */
+/* Error codes */
+QM_API extern QMenum QM_NO_ERROR;
+QM_API extern QMenum QM_INVALID_ENUM;
+QM_API extern QMenum QM_INVALID_VALUE;
+QM_API extern QMenum QM_INVALID_OPERATION;
+QM_API extern QMenum QM_STACK_OVERFLOW;
+QM_API extern QMenum QM_STACK_UNDERFLOW;
+QM_API extern QMenum QM_OUT_OF_MEMORY;
+QM_API extern QMenum QM_DEVICE_ERROR;
+
+/* Material properties */
+QM_API extern QMenum QM_STIFFNESS;
+QM_API extern QMenum QM_DAMPING;
+QM_API extern QMenum QM_STATIC_FRICTION;
+QM_API extern QMenum QM_DYNAMIC_FRICTION;
+QM_API extern QMenum QM_POPTHROUGH;
+
+/* Faces and winding */
+QM_API extern QMenum QM_FRONT;
+QM_API extern QMenum QM_BACK;
+QM_API extern QMenum QM_FRONT_AND_BACK;
+QM_API extern QMenum QM_CW;
+QM_API extern QMenum QM_CCW;
+
+/* Touch state and model */
+QM_API extern QMenum QM_TOUCHABLE_FACE;
+QM_API extern QMenum QM_TOUCHED_FACE;
+QM_API extern QMenum QM_TOUCH_MODEL;
+QM_API extern QMenum QM_CONTACT;
+QM_API extern QMenum QM_CONSTRAINT;
+QM_API extern QMenum QM_SNAP_DISTANCE;
+
+/* Capabilities */
+QM_API extern QMenum QM_PROXY_RESOLUTION;
+QM_API extern QMenum QM_HAPTIC_CAMERA_VIEW;
+QM_API extern QMenum QM_ADAPTIVE_VIEWPORT;
+QM_API extern QMenum QM_USE_GL_MODELVIEW;
+
+/* Shape types */
+QM_API extern QMenum QM_SHAPE_FEEDBACK_BUFFER;
+QM_API extern QMenum QM_SHAPE_DEPTH_BUFFER;
+QM_API extern QMenum QM_SHAPE_CALLBACK;
+QM_API extern QMenum QM_SHAPE_PRIMITIVE;
+
+/* Hints */
+QM_API extern QMenum QM_SHAPE_FEEDBACK_BUFFER_VERTICES;
+QM_API extern QMenum QM_SHAPE_DYNAMIC_SURFACE_CHANGE;
+QM_API extern QMenum QM_SHAPE_PERSISTENCE;
+
+/* Shape callbacks and local features */
+QM_API extern QMenum QM_SHAPE_INTERSECT_LS;
+QM_API extern QMenum QM_SHAPE_CLOSEST_FEATURES;
+QM_API extern QMenum QM_LOCAL_FEATURE_POINT;
+QM_API extern QMenum QM_LOCAL_FEATURE_LINE;
+QM_API extern QMenum QM_LOCAL_FEATURE_PLANE;
+
+/* Primitive types */
+QM_API extern QMenum QM_TRIANGLES;
+QM_API extern QMenum QM_TRIANGLE_STRIP;
+QM_API extern QMenum QM_QUADS;
+QM_API extern QMenum QM_QUAD_STRIP;
+QM_API extern QMenum QM_POLYGON;
+QM_API extern QMenum QM_LINES;
+QM_API extern QMenum QM_LINE_STRIP;
+QM_API extern QMenum QM_LINE_LOOP;
+QM_API extern QMenum QM_POINTS;
+
+/* Proxy and shape results */
+QM_API extern QMenum QM_PROXY_IS_TOUCHING;
+QM_API extern QMenum QM_PROXY_TOUCH_NORMAL;
+QM_API extern QMenum QM_REACTION_FORCE;
+
+/* Matrix modes, matrices and workspace */
+QM_API extern QMenum QM_VIEWTOUCH;
+QM_API extern QMenum QM_TOUCHWORKSPACE;
+QM_API extern QMenum QM_MODELVIEW;
+QM_API extern QMenum QM_VIEWTOUCH_MATRIX;
+QM_API extern QMenum QM_TOUCHWORKSPACE_MATRIX;
+QM_API extern QMenum QM_MODELVIEW_MATRIX;
+QM_API extern QMenum QM_WORKSPACE;
+QM_API extern QMenum QM_MAX_WORKSPACE_DIMS;
+
+/* Proxy and device state */
+QM_API extern QMenum QM_PROXY_POSITION;
+QM_API extern QMenum QM_PROXY_ROTATION;
+QM_API extern QMenum QM_PROXY_TRANSFORM;
+QM_API extern QMenum QM_DEVICE_POSITION;
+QM_API extern QMenum QM_DEVICE_ROTATION;
+QM_API extern QMenum QM_DEVICE_TRANSFORM;
+QM_API extern QMenum QM_DEVICE_FORCE;
+QM_API extern QMenum QM_DEVICE_TORQUE;
+QM_API extern QMenum QM_GOLDEN_POSITION;
+QM_API extern QMenum QM_GOLDEN_RADIUS;
+
+/* Switch state */
+QM_API extern QMenum QM_BUTTON1_STATE;
+QM_API extern QMenum QM_BUTTON2_STATE;
+QM_API extern QMenum QM_BUTTON3_STATE;
+QM_API extern QMenum QM_SAFETY_STATE;
+QM_API extern QMenum QM_INKWELL_STATE;
+
+/* Events and their parameters */
+QM_API extern QMenum QM_EVENT_MOTION;
+QM_API extern QMenum QM_EVENT_1BUTTONDOWN;
+QM_API extern QMenum QM_EVENT_1BUTTONUP;
+QM_API extern QMenum QM_EVENT_2BUTTONDOWN;
+QM_API extern QMenum QM_EVENT_2BUTTONUP;
+QM_API extern QMenum QM_EVENT_3BUTTONDOWN;
+QM_API extern QMenum QM_EVENT_3BUTTONUP;
+QM_API extern QMenum QM_EVENT_SAFETYDOWN;
+QM_API extern QMenum QM_EVENT_SAFETYUP;
+QM_API extern QMenum QM_EVENT_INKWELLDOWN;
+QM_API extern QMenum QM_EVENT_INKWELLUP;
+QM_API extern QMenum QM_EVENT_TOUCH;
+QM_API extern QMenum QM_EVENT_UNTOUCH;
+QM_API extern QMenum QM_EVENT_CALIBRATION_UPDATE;
+QM_API extern QMenum QM_EVENT_CALIBRATION_INPUT;
+QM_API extern QMenum QM_EVENT_MOTION_LINEAR_TOLERANCE;
+QM_API extern QMenum QM_EVENT_MOTION_ANGULAR_TOLERANCE;
+
+/* Threads */
+QM_API extern QMenum QM_CLIENT_THREAD;
+QM_API extern QMenum QM_COLLISION_THREAD;
+
+/* Effect types, callbacks and properties */
+QM_API extern QMenum QM_EFFECT_CALLBACK;
+QM_API extern QMenum QM_EFFECT_CONSTANT;
+QM_API extern QMenum QM_EFFECT_SPRING;
+QM_API extern QMenum QM_EFFECT_VISCOUS;
+QM_API extern QMenum QM_EFFECT_FRICTION;
+QM_API extern QMenum QM_EFFECT_COMPUTE_FORCE;
+QM_API extern QMenum QM_EFFECT_START;
+QM_API extern QMenum QM_EFFECT_STOP;
+QM_API extern QMenum QM_EFFECT_PROPERTY_TYPE;
+QM_API extern QMenum QM_EFFECT_PROPERTY_GAIN;
+QM_API extern QMenum QM_EFFECT_PROPERTY_MAGNITUDE;
+QM_API extern QMenum QM_EFFECT_PROPERTY_FREQUENCY;
+QM_API extern QMenum QM_EFFECT_PROPERTY_DURATION;
+QM_API extern QMenum QM_EFFECT_PROPERTY_POSITION;
+QM_API extern QMenum QM_EFFECT_PROPERTY_DIRECTION;
+QM_API extern QMenum QM_EFFECT_PROPERTY_ACTIVE;
+
+/* Strings */
+QM_API extern QMenum QM_VERSION;
+QM_API extern QMenum QM_VENDOR;
+
+/* Reserved names: exported, but never given a value (they stay NULL), and no
+ * function accepts them. */
+QM_API extern QMenum QM_DYNAMIC_PROXY_POSITION;
+QM_API extern QMenum QM_DYNAMIC_PROXY_ROTATION;
+QM_API extern QMenum QM_DYNAMIC_PROXY_TRANSFORM;
+QM_API extern QMenum QM_EFFECT_INERTIA;
+QM_API extern QMenum QM_EFFECT_RAMP;
+QM_API extern QMenum QM_EFFECT_SAWTOOTHDOWN;
+QM_API extern QMenum QM_EFFECT_SAWTOOTHUP;
+QM_API extern QMenum QM_EFFECT_SINE;
+QM_API extern QMenum QM_EFFECT_SQUARE;
+QM_API extern QMenum QM_EFFECT_TRIANGLE;
+QM_API extern QMenum QM_FLAT;
+QM_API extern QMenum QM_SMOOTH;
+QM_API extern QMenum QM_REACTION_TORQUE;
+QM_API extern QMenum QM_TIME;
+
+/* Attribute group bits of qmPushAttrib (1, 2, 4, 8, 16, 32) and the object
+ * identifier that stands for every object (0). */
+QM_API extern QMbitfield QM_HINT_BIT;
+QM_API extern QMbitfield QM_MATERIAL_BIT;
+QM_API extern QMbitfield QM_TOUCH_BIT;
+QM_API extern QMbitfield QM_TRANSFORM_BIT;
+QM_API extern QMbitfield QM_EFFECT_BIT;
+QM_API extern QMbitfield QM_EVENTS_BIT;
+QM_API extern QMuint QM_OBJECT_ANY;
+
+/* ------------------------------------------------------------------ contexts, errors, strings */
+
+/* Creates a rendering context on a device opened with zvInitDevice and
+ * returns it; the calling thread's current context is not changed. The
+ * context's workspace box (QM_WORKSPACE and QM_MAX_WORKSPACE_DIMS) is read
+ * from the device: the midpoint, component by component, of its maximum and
+ * its usable workspace boxes. Work that the library queues for the client
+ * thread will run on the calling thread. ZV_INVALID_HANDLE gives a context
+ * without a device. Returns NULL when the context cannot be created.
+ * Errors: none recorded (there is no context to record them in).
+ * Threads: the application's thread. */
+QM_API HQMRC qmCreateContext(HZV hDevice);
+
+/* Destroys a context and everything it owns. NULL does nothing. If the
+ * context is current on the calling thread, the calling thread is left
+ * without a current context; other threads on which it is current must make
+ * another context (or none) current before their next call.
+ * Errors: none. Threads: the application's thread. */
+QM_API void qmDeleteContext(HQMRC hRC);
+
+/* Makes a context (or none, with NULL) current on the calling thread. The
+ * handle is not checked. Errors: none. Threads: any thread. */
+QM_API void qmMakeCurrent(HQMRC hRC);
+
+/* The calling thread's current context, or NULL. Errors: none.
+ * Threads: any thread. */
+QM_API HQMRC qmGetCurrentContext(void);
+
+/* Binds the current context to another device (ZV_INVALID_HANDLE: none).
+ * Errors: QM_INVALID_OPERATION without a current context or between
+ * qmBeginFrame and qmEndFrame (nothing changes). Threads: the context's. */
+QM_API void qmContextDevice(HZV hDevice);
+
+/* The device of the current context; ZV_INVALID_HANDLE when it has none.
+ * Errors: QM_INVALID_OPERATION without a current context (returns
+ * ZV_INVALID_HANDLE). Threads: the context's. */
+QM_API HZV qmGetCurrentDevice(void);
+
+/* Pops the newest error of the current context. With nothing stored it
+ * returns {QM_NO_ERROR, {0, 0, ZV_INVALID_HANDLE}}. Without a current
+ * context it returns the fixed record {QM_INVALID_OPERATION, {0, -1
+ * (0xFFFFFFFF), 0}} and records nothing. Errors: none.
+ * Threads: any thread (the store is locked). */
+QM_API QMerror qmGetError(void);
+
+/* QM_VERSION: "2.00.23"; QM_VENDOR: "Orvell Technologies, Inc.". Any other
+ * symbol returns NULL. The texts are owned by the library. Errors: none (not
+ * even for an unknown symbol). Threads: any thread. */
+QM_API const char* qmGetString(QMenum name);
+
+/* ------------------------------------------------------------------ attributes */
+
+/* Common to every function of this section: QM_INVALID_OPERATION without a
+ * current context. Threads: the context's. A getter whose output pointer is
+ * NULL records QM_INVALID_VALUE after its name checks and writes nothing. */
+
+/* Sets a material property of a face: face QM_FRONT, QM_BACK or
+ * QM_FRONT_AND_BACK; property QM_STIFFNESS, QM_DAMPING, QM_STATIC_FRICTION,
+ * QM_DYNAMIC_FRICTION or QM_POPTHROUGH; value in [0, 1] (defaults: stiffness
+ * 0.8, the others 0). Errors: QM_INVALID_VALUE when the value is outside
+ * [0, 1] or not a number (checked first); QM_INVALID_ENUM for another face or
+ * property. */
+QM_API void qmMaterialf(QMenum face, QMenum pname, QMfloat param);
+
+/* Reads a material property of QM_FRONT or QM_BACK into params[0].
+ * Errors: QM_INVALID_ENUM for another face (QM_FRONT_AND_BACK included) or
+ * property. */
+QM_API void qmGetMaterialfv(QMenum face, QMenum pname, QMfloat* params);
+
+/* Which faces can be touched: QM_FRONT (default), QM_BACK or
+ * QM_FRONT_AND_BACK. Errors: QM_INVALID_ENUM otherwise. */
+QM_API void qmTouchableFace(QMenum face);
+
+/* The touch model: QM_CONTACT (default) or QM_CONSTRAINT.
+ * Errors: QM_INVALID_ENUM otherwise. */
+QM_API void qmTouchModel(QMenum model);
+
+/* Sets QM_SNAP_DISTANCE (default: the largest finite float); any value is
+ * accepted. Errors: QM_INVALID_ENUM for another name. */
+QM_API void qmTouchModelf(QMenum pname, QMfloat param);
+
+/* The winding of front faces, QM_CW or QM_CCW (default). The argument is
+ * stored as given, without a check. Errors: none beyond the context check. */
+QM_API void qmFrontFace(QMenum mode);
+
+/* Sets QM_SHAPE_FEEDBACK_BUFFER_VERTICES (default 65536).
+ * Errors: QM_INVALID_ENUM for another name; then QM_INVALID_VALUE when the
+ * value is negative. */
+QM_API void qmHinti(QMenum target, QMint value);
+
+/* Sets QM_SHAPE_DYNAMIC_SURFACE_CHANGE or QM_SHAPE_PERSISTENCE (both false
+ * by default); any non-zero value is true. Errors: QM_INVALID_ENUM for
+ * another name. */
+QM_API void qmHintb(QMenum target, QMboolean value);
+
+/* Switch a capability on or off: QM_PROXY_RESOLUTION (default on),
+ * QM_HAPTIC_CAMERA_VIEW (off), QM_ADAPTIVE_VIEWPORT (off),
+ * QM_USE_GL_MODELVIEW (on). Errors: QM_INVALID_OPERATION for
+ * QM_HAPTIC_CAMERA_VIEW and QM_ADAPTIVE_VIEWPORT between qmBeginShape and
+ * qmEndShape, and for any other symbol. */
+QM_API void qmEnable(QMenum cap);
+QM_API void qmDisable(QMenum cap);
+
+/* Whether one of the four capabilities above is on. Errors: QM_INVALID_ENUM
+ * for any other symbol (returns false). */
+QM_API QMboolean qmIsEnabled(QMenum cap);
+
+/* Saves attribute groups: QM_MATERIAL_BIT (material of both faces),
+ * QM_TOUCH_BIT (touchable face, touch model, snap distance, front-face
+ * winding), QM_HINT_BIT (the three hints), QM_EFFECT_BIT (effect
+ * properties), QM_TRANSFORM_BIT (matrix mode, workspace box, the camera-view
+ * capabilities and QM_USE_GL_MODELVIEW), QM_EVENTS_BIT (motion tolerances,
+ * proxy resolution, published device and proxy state). Until the matching
+ * qmPopAttrib, changes to the saved attributes are discarded at the pop while
+ * the values in force stay readable. Other bits are ignored; the stack has no
+ * depth limit. Errors: QM_INVALID_VALUE when no known bit is given (nothing
+ * is saved). */
+QM_API void qmPushAttrib(QMbitfield mask);
+
+/* Restores the groups saved by the last qmPushAttrib. With nothing saved it
+ * does nothing. Errors: none beyond the context check. */
+QM_API void qmPopAttrib(void);
+
+/* Reads a boolean: QM_BUTTON1_STATE, QM_BUTTON2_STATE, QM_BUTTON3_STATE,
+ * QM_SAFETY_STATE, QM_INKWELL_STATE or QM_PROXY_IS_TOUCHING, as last
+ * published to the client thread. Errors: QM_INVALID_ENUM for another name or
+ * when the value is not available. */
+QM_API void qmGetBooleanv(QMenum pname, QMboolean* params);
+
+/* Reads an integer: QM_SHAPE_FEEDBACK_BUFFER_VERTICES (a count), or
+ * QM_TOUCHABLE_FACE and QM_TOUCH_MODEL (the symbol itself, to be compared as
+ * (QMintptr)QM_FRONT and the like). Errors: QM_INVALID_ENUM for another
+ * name. */
+QM_API void qmGetIntegerv(QMenum pname, QMintptr* params);
+
+/* Reads doubles, in model coordinates where the value is a place or a
+ * direction:
+ *  - QM_VIEWTOUCH_MATRIX, QM_MODELVIEW_MATRIX, QM_TOUCHWORKSPACE_MATRIX: the
+ *    top of that stack (16);
+ *  - QM_WORKSPACE, QM_MAX_WORKSPACE_DIMS: the box (6: minimum x, y, z,
+ *    maximum x, y, z);
+ *  - QM_PROXY_POSITION, QM_DEVICE_POSITION, QM_GOLDEN_POSITION (3),
+ *    QM_PROXY_ROTATION, QM_DEVICE_ROTATION (4, a unit quaternion w, x, y, z),
+ *    QM_PROXY_TRANSFORM, QM_DEVICE_TRANSFORM (16, rotation and translation),
+ *    QM_DEVICE_FORCE, QM_DEVICE_TORQUE, QM_PROXY_TOUCH_NORMAL (3, directions
+ *    keeping their length), QM_GOLDEN_RADIUS (1): converted from the device
+ *    workspace into model coordinates through the inverse of the composed
+ *    modelview, view-touch and touch-workspace transform;
+ *  - QM_EVENT_MOTION_LINEAR_TOLERANCE, QM_EVENT_MOTION_ANGULAR_TOLERANCE (1);
+ *  - any other name that holds an array of doubles (QM_REACTION_FORCE, 3).
+ * Errors: QM_INVALID_ENUM when the name holds no doubles. */
+QM_API void qmGetDoublev(QMenum pname, QMdouble* params);
+
+/* ------------------------------------------------------------------ transforms and workspace */
+
+/* Common to every function of this section: QM_INVALID_OPERATION without a
+ * current context. Threads: the context's. A matrix operation acts on the
+ * top M of the current stack; "A then M" means the transform A applies to a
+ * point first (M = M x A, as with OpenGL's glMultMatrix). The composed
+ * transform uses the modelview captured at the start of each frame, so
+ * changes to the modelview stack take effect at the next frame. */
+
+/* Selects the current stack: QM_VIEWTOUCH (default; 32 deep), QM_MODELVIEW
+ * (32 deep) or QM_TOUCHWORKSPACE (2 deep). The mode belongs to the
+ * QM_TRANSFORM_BIT attribute group. Errors: QM_INVALID_ENUM otherwise. */
+QM_API void qmMatrixMode(QMenum mode);
+
+/* Pushes a copy of M. Errors: QM_STACK_OVERFLOW when the stack is full
+ * (nothing changes). */
+QM_API void qmPushMatrix(void);
+
+/* Pops M. Errors: QM_STACK_UNDERFLOW when it is the only matrix. */
+QM_API void qmPopMatrix(void);
+
+/* M = identity. */
+QM_API void qmLoadIdentity(void);
+
+/* M = the 16 given values. */
+QM_API void qmLoadMatrixd(const QMdouble* m);
+QM_API void qmLoadMatrixf(const QMfloat* m);
+
+/* M = the given matrix then M. */
+QM_API void qmMultMatrixd(const QMdouble* m);
+QM_API void qmMultMatrixf(const QMfloat* m);
+
+/* M = translation by (x, y, z) then M. */
+QM_API void qmTranslated(QMdouble x, QMdouble y, QMdouble z);
+QM_API void qmTranslatef(QMfloat x, QMfloat y, QMfloat z);
+
+/* M = rotation by angle degrees about the axis (x, y, z) then M. The axis is
+ * normalised unless it is zero. */
+QM_API void qmRotated(QMdouble angle, QMdouble x, QMdouble y, QMdouble z);
+QM_API void qmRotatef(QMfloat angle, QMfloat x, QMfloat y, QMfloat z);
+
+/* M = scaling by (x, y, z) then M. */
+QM_API void qmScaled(QMdouble x, QMdouble y, QMdouble z);
+QM_API void qmScalef(QMfloat x, QMfloat y, QMfloat z);
+
+/* M = O then M, where O fits the view volume (left, right, bottom, top,
+ * -zNear, -zFar) into the workspace box: the volume's centre
+ * ((left + right) / 2, (bottom + top) / 2, -(zNear + zFar) / 2) goes to the
+ * box's centre and each axis is scaled by the box's extent over the volume's
+ * (right - left, top - bottom, zFar - zNear). Equal bounds give infinite
+ * elements; nothing is checked. */
+QM_API void qmOrtho(QMdouble left, QMdouble right, QMdouble bottom, QMdouble top, QMdouble zNear,
+                    QMdouble zFar);
+
+/* Sets the workspace box QM_WORKSPACE, clamped into the device's box
+ * QM_MAX_WORKSPACE_DIMS. Errors: QM_INVALID_VALUE when a bound is not a
+ * number, when a minimum exceeds its maximum, or when the box lies outside
+ * the device's box on some axis (nothing changes). */
+QM_API void qmWorkspace(QMdouble minX, QMdouble minY, QMdouble minZ, QMdouble maxX, QMdouble maxY,
+                        QMdouble maxZ);
+
+/* ------------------------------------------------------------------ identifiers */
+
+/* Common to every function of this section: QM_INVALID_OPERATION without a
+ * current context. Threads: any thread on which the context is current (the
+ * pools are locked). Identifiers are handed out in increasing order and never
+ * twice, even after they were freed; 0 is never an identifier. A new context
+ * keeps shape identifier 1 for itself. */
+
+/* Reserves n consecutive shape identifiers and returns the first; 0 for
+ * n = 0. Errors: QM_INVALID_VALUE when n is negative; QM_INVALID_OPERATION
+ * between qmBeginShape and qmEndShape; QM_OUT_OF_MEMORY when the identifiers
+ * are exhausted (returns 0). */
+QM_API QMuint qmGenShapes(QMint range);
+
+/* Frees the shape identifiers first .. first + n - 1 and forgets the shapes
+ * defined under them. Identifiers that are not reserved are ignored.
+ * Errors: QM_INVALID_VALUE when n is negative; QM_INVALID_OPERATION between
+ * qmBeginShape and qmEndShape. */
+QM_API void qmDeleteShapes(QMuint shapeId, QMint range);
+
+/* Whether the identifier is a reserved shape identifier. Errors:
+ * QM_INVALID_OPERATION between qmBeginShape and qmEndShape (returns false). */
+QM_API QMboolean qmIsShape(QMuint shapeId);
+
+/* As qmGenShapes, for the effect pool (a new context reserves none itself).
+ * Errors: QM_INVALID_VALUE when n is negative; QM_OUT_OF_MEMORY when the
+ * identifiers are exhausted. */
+QM_API QMuint qmGenEffects(QMint range);
+
+/* As qmDeleteShapes, for effect identifiers and the effects started under
+ * them. Errors: QM_INVALID_VALUE when n is negative. */
+QM_API void qmDeleteEffects(QMuint effectId, QMint range);
+
+/* Whether the identifier is a reserved effect identifier. */
+QM_API QMboolean qmIsEffect(QMuint effectId);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QM_QM_H */

@@ -1,0 +1,175 @@
+// Exported functions: contexts, errors and strings.
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+#include "qm/api/CallFrame.h"
+#include "qm/api/Symbols.h"
+#include "qm/state/AttributeMap.h"
+
+namespace QM {
+
+void recordError(QMenum code) noexcept
+{
+    try {
+        if (Context* context = currentContext()) {
+            context->errors->pushError(code);
+        }
+    } catch (...) {
+        // The store could not grow: the error is lost, as without a context.
+    }
+}
+
+namespace {
+
+// Runs device-library calls with `device` current on the calling thread and
+// restores the caller's current device afterwards.
+class DeviceScope {
+public:
+    explicit DeviceScope(HZV device) : saved_(zvGetCurrentDevice()) { zvMakeCurrentDevice(device); }
+    ~DeviceScope() { zvMakeCurrentDevice(saved_); }
+    DeviceScope(const DeviceScope&) = delete;
+    DeviceScope& operator=(const DeviceScope&) = delete;
+
+private:
+    HZV saved_;
+};
+
+// Reads a six-double workspace box. A read that fails writes nothing, which
+// the NaN fill reveals.
+bool readBox(ZVenum parameter, double box[6])
+{
+    for (int i = 0; i < 6; ++i) {
+        box[i] = std::numeric_limits<double>::quiet_NaN();
+    }
+    zvGetDoublev(parameter, box);
+    for (int i = 0; i < 6; ++i) {
+        if (box[i] != box[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The context's workspace box: the midpoint, component by component, of the
+// device's maximum and usable boxes. When the device cannot report one of
+// them the other is used alone; when it reports neither, and for a context
+// without a device (which is not asked, so that no error is left on the
+// device library's stack), the unbounded default box stays.
+void readWorkspace(Context& context, HZV device)
+{
+    double maximum[6];
+    double usable[6];
+    bool haveMaximum = false;
+    bool haveUsable = false;
+    if (device != ZV_INVALID_HANDLE) {
+        DeviceScope scope(device);
+        haveMaximum = readBox(ZV_MAX_WORKSPACE_DIMENSIONS, maximum);
+        haveUsable = readBox(ZV_USABLE_WORKSPACE_DIMENSIONS, usable);
+    }
+    IStackedAttributeMap& attributes = context.state->getAttributes();
+    double box[6];
+    if (haveMaximum && haveUsable) {
+        for (int i = 0; i < 6; ++i) {
+            box[i] = (maximum[i] + usable[i]) * 0.5;
+        }
+    } else if (haveMaximum || haveUsable) {
+        for (int i = 0; i < 6; ++i) {
+            box[i] = haveMaximum ? maximum[i] : usable[i];
+        }
+    } else {
+        attributes.getArray<double>(QM_MAX_WORKSPACE_DIMS, box);
+    }
+    attributes.setArray<double>(QM_WORKSPACE, box);
+    attributes.setArray<double>(QM_MAX_WORKSPACE_DIMS, box);
+}
+
+}  // namespace
+
+}  // namespace QM
+
+using namespace QM;
+
+extern "C" {
+
+QM_API HQMRC qmCreateContext(HZV hDevice)
+{
+    if (!currentContextAvailable()) {
+        return nullptr;
+    }
+    Context* context = nullptr;
+    try {
+        context = new Context();
+        context->attachDevice(hDevice);
+        readWorkspace(*context, hDevice);
+        return context->handle();
+    } catch (...) {
+        // No context exists to record the failure in.
+        delete context;
+        return nullptr;
+    }
+}
+
+QM_API void qmDeleteContext(HQMRC hRC)
+{
+    Context* context = Context::fromHandle(hRC);
+    if (context == nullptr) {
+        return;
+    }
+    if (currentContext() == context) {
+        setCurrentContext(nullptr);
+    }
+    delete context;
+}
+
+QM_API void qmMakeCurrent(HQMRC hRC)
+{
+    try {
+        setCurrentContext(Context::fromHandle(hRC));
+    } catch (...) {
+        // The thread's cell could not be created: it keeps no context.
+    }
+}
+
+QM_API HQMRC qmGetCurrentContext(void)
+{
+    Context* context = currentContext();
+    return context == nullptr ? nullptr : context->handle();
+}
+
+QM_API void qmContextDevice(HZV hDevice)
+{
+    callInContext([&](Context& context) {
+        require(!context.inFrame, QM_INVALID_OPERATION);
+        context.attachDevice(hDevice);
+    });
+}
+
+QM_API HZV qmGetCurrentDevice(void)
+{
+    return callInContext<HZV>(ZV_INVALID_HANDLE, [](Context& context) { return context.sceneRenderer->getDevice(); });
+}
+
+QM_API QMerror qmGetError(void)
+{
+    Context* context = currentContext();
+    return context == nullptr ? noContextRecord() : context->errors->pop();
+}
+
+QM_API const char* qmGetString(QMenum name)
+{
+    if (isSymbol(name, QM_VERSION)) {
+        // Formatted once: every caller, on any thread, gets the same buffer
+        // and text, and no caller writes it while another reads it.
+        static char version[32];
+        static std::once_flag formatted;
+        std::call_once(formatted, [] { std::snprintf(version, sizeof version, "%d.%02d.%d", 2, 0, 23); });
+        return version;
+    }
+    if (isSymbol(name, QM_VENDOR)) {
+        return "Orvell Technologies, Inc.";
+    }
+    return nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,117 @@
+#include "qm/api/Context.h"
+
+#include "qm/api/OperationSchedulers.h"
+#include "qm/api/Symbols.h"
+
+namespace QM {
+
+Context::Context()
+{
+    if (OperationScheduler* client = operationScheduler(QM_CLIENT_THREAD)) {
+        client->bindToCurrentThread();
+    }
+    errors = std::make_unique<ErrorManager>();
+    ids = std::make_unique<IDGenerator>();
+    state = std::make_unique<State>();
+    lastScene = std::make_unique<Scene>();
+    frameScene = std::make_unique<Scene>();
+    persistentScene = std::make_unique<Scene>();
+    shapeBuilders = std::make_unique<ShapeBuilderRegistry>();
+    effectBuilders = std::make_unique<EffectBuilderRegistry>();
+    const unsigned rendererShape = ids->generate(IDGenerator::kShapePool, 1);
+    sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape);
+}
+
+Context::~Context()
+{
+    if (sceneRenderer != nullptr && sceneRenderer->isRunning()) {
+        sceneRenderer->stop();
+    }
+    openShape = nullptr;
+    state.reset();
+    sceneRenderer.reset();
+    lastScene.reset();
+    frameScene.reset();
+    persistentScene.reset();
+    shapeBuilders.reset();
+    effectBuilders.reset();
+    ids.reset();
+    errors.reset();
+}
+
+void Context::attachDevice(HZV device)
+{
+    if (sceneRenderer->isRunning()) {
+        sceneRenderer->stop();
+    }
+    sceneRenderer->setDevice(device);
+    if (device != ZV_INVALID_HANDLE) {
+        sceneRenderer->start();
+    }
+}
+
+namespace {
+
+// Holds a reference for the duration of the add, so that an object no scene
+// kept is destroyed instead of leaked.
+template <typename T>
+class Hold {
+public:
+    explicit Hold(T* object) : object_(object) { object_->addReference(); }
+    ~Hold() { object_->releaseReference(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    T* object_;
+};
+
+}  // namespace
+
+void Context::addShape(IShape* shape)
+{
+    if (shape == nullptr) {
+        return;
+    }
+    Hold<IShape> hold(shape);
+    if (inFrame) {
+        frameScene->addShape(shape);
+    }
+    const unsigned id = shape->getId();
+    IShape* older = persistentScene->getShapes().find(id);
+    if (older == shape) {
+        return;
+    }
+    if (older != nullptr) {
+        if (shape->getType() == QM_INT_SHAPE_BASE) {
+            return;
+        }
+        persistentScene->removeShape(id);
+    }
+    persistentScene->addShape(shape);
+}
+
+void Context::addEffect(IEffect* effect)
+{
+    if (effect == nullptr) {
+        return;
+    }
+    Hold<IEffect> hold(effect);
+    if (inFrame) {
+        frameScene->addEffect(effect);
+    }
+    const unsigned id = effect->getId();
+    IEffect* older = persistentScene->getEffects().find(id);
+    if (older == effect) {
+        return;
+    }
+    if (older != nullptr) {
+        if (effect->getType() == QM_INT_EFFECT_BASE) {
+            return;
+        }
+        persistentScene->removeEffect(id);
+    }
+    persistentScene->addEffect(effect);
+}
+
+}  // namespace QM
