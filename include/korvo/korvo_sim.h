@@ -141,9 +141,24 @@
  *                                device from the moment it is opened.
  *   KORVO_SIM_TRACE=<file>       writes the trace (korvo_sim_open_trace) to
  *                                the file, unless a trace is already open.
- * A trajectory or trace file that cannot be used makes init_korvo fail with
- * KORVO_CONFIG_READ_ERROR and prints one line naming the variable on
- * standard error.
+ *   KORVO_SIM_FAULTS=<list>      injects device codes into the default device
+ *                                at given times: a comma-separated list of
+ *                                "time:code" (one-shot, as
+ *                                korvo_sim_inject_fault) or
+ *                                "time:code:persistent" (as
+ *                                korvo_sim_set_persistent_fault), e.g.
+ *                                "2.5:-17,4.0:-4:persistent". Times are
+ *                                seconds of simulated time since the device
+ *                                was opened (the clock of the trajectory),
+ *                                finite and >= 0; codes are integers <= 0
+ *                                (0 clears, so "3:-17:persistent,6:0:persistent"
+ *                                unplugs the cable for three seconds). A fault
+ *                                becomes pending at the first servo tick that
+ *                                reaches its time and is then met by the calls
+ *                                listed above.
+ * A trajectory or trace file that cannot be used, or a malformed fault list,
+ * makes init_korvo fail with KORVO_CONFIG_READ_ERROR and prints one line
+ * naming the variable on standard error.
  */
 #ifndef KORVO_KORVO_SIM_H
 #define KORVO_KORVO_SIM_H

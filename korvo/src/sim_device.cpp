@@ -168,6 +168,13 @@ bool SimDevice::wrenchFromMotorTorques(const MotorValues& tau, Vec3& force, Vec3
 // held over the step; playback moves the hand first so that the hand's spring
 // pulls toward where the recording is at the end of the step.
 void SimDevice::step(double dt) noexcept {
+    if (dt != clockPeriod_) {
+        clockBase_ += static_cast<double>(clockSteps_) * clockPeriod_;
+        clockSteps_ = 0;
+        clockPeriod_ = dt;
+    }
+    ++clockSteps_;
+    if (faultSchedule_) faultSchedule_->apply(clockBase_ + static_cast<double>(clockSteps_) * clockPeriod_, *faults_);
     if (trajectory_) {
         if (dt != playbackPeriod_) {
             playbackBase_ += static_cast<double>(playbackSteps_) * playbackPeriod_;
@@ -315,6 +322,11 @@ std::unique_ptr<ITrajectory> SimDevice::setTrajectory(std::unique_ptr<ITrajector
         buttons_ = trajectory_->buttonsAt(0.0) & ((1 << data_.buttons) - 1);
     }
     return trajectory;
+}
+
+void SimDevice::setFaultSchedule(std::unique_ptr<IFaultSchedule> schedule) noexcept {
+    faultSchedule_ = std::move(schedule);
+    if (faultSchedule_) faultSchedule_->apply(clockBase_ + static_cast<double>(clockSteps_) * clockPeriod_, *faults_);
 }
 
 void SimDevice::setTemperatures(const double* values, int count) noexcept { thermal_->setTemperatures(values, count); }

@@ -12,6 +12,7 @@
 
 #include "device_model.h"
 #include "fault_injector.h"
+#include "fault_schedule.h"
 #include "kinematics.h"
 #include "output_stage.h"
 #include "physics.h"
@@ -85,6 +86,10 @@ public:
     // the caller frees it outside the device lock.
     virtual std::unique_ptr<ITrajectory> setTrajectory(std::unique_ptr<ITrajectory> trajectory) noexcept = 0;
     virtual IFaultInjector& faults() noexcept = 0;
+    // Faults to inject at times of the device's clock (seconds of simulated
+    // time since the device was opened); null drops the plan. Faults due at
+    // the current time are injected at once.
+    virtual void setFaultSchedule(std::unique_ptr<IFaultSchedule> schedule) noexcept = 0;
     virtual void setCalibrationStatus(int status) noexcept = 0;
     virtual void setTemperatures(const double* values, int count) noexcept = 0;
     virtual Vec3 truePosition() const noexcept = 0;
@@ -127,6 +132,7 @@ public:
     void setPinch(double value) noexcept override { pinch_ = value; }
     std::unique_ptr<ITrajectory> setTrajectory(std::unique_ptr<ITrajectory> trajectory) noexcept override;
     IFaultInjector& faults() noexcept override { return *faults_; }
+    void setFaultSchedule(std::unique_ptr<IFaultSchedule> schedule) noexcept override;
     void setCalibrationStatus(int status) noexcept override { calibrationStatus_ = status; }
     void setTemperatures(const double* values, int count) noexcept override;
     Vec3 truePosition() const noexcept override { return physics_->position(); }
@@ -148,11 +154,16 @@ private:
     std::unique_ptr<IOutputStage> output_;
     std::unique_ptr<IFaultInjector> faults_;
     std::unique_ptr<ITrajectory> trajectory_;
+    std::unique_ptr<IFaultSchedule> faultSchedule_;
     // Playback time is counted in whole periods since the last change of
     // period, so that t = base + n dt lands exactly on the recorded times.
     double playbackBase_ = 0.0;
     double playbackPeriod_ = 0.0;
     std::uint64_t playbackSteps_ = 0;
+    // The device's clock since it was opened, counted the same way.
+    double clockBase_ = 0.0;
+    double clockPeriod_ = 0.0;
+    std::uint64_t clockSteps_ = 0;
 
     // Per motor: torque at full DAC scale, N mm.
     MotorValues fullScaleTorque_{};

@@ -63,8 +63,8 @@ unsigned Simulator::open(const char* name) {
     return handle;
 }
 
-// A trajectory or trace named in the environment that cannot be used makes
-// the open fail with a configuration error, with one line on standard error
+// A trajectory, fault list or trace named in the environment that cannot be
+// used makes the open fail with a configuration error, with one line on standard error
 // naming the variable, since nothing else would tell the user why.
 void Simulator::applyEnvironment(unsigned handle, bool isDefault) {
     if (const char* path = isDefault ? environment(Environment::kTrajectory) : nullptr) {
@@ -76,6 +76,15 @@ void Simulator::applyEnvironment(unsigned handle, bool isDefault) {
         } catch (const Error& e) {
             std::fprintf(stderr, "korvo: %s=%s: %s\n", Environment::kTrajectory, path,
                          e.code() == KORVO_SIM_E_FILE ? "cannot read the file" : "malformed trajectory");
+            throw Error(KORVO_CONFIG_READ_ERROR);
+        }
+    }
+    if (const char* plan = isDefault ? environment(Environment::kFaults) : nullptr) {
+        try {
+            auto schedule = std::make_unique<FaultSchedule>(FaultSchedule::parse(plan));
+            if (DeviceAccess device = registry_.access(handle)) device->setFaultSchedule(std::move(schedule));
+        } catch (const Error&) {
+            std::fprintf(stderr, "korvo: %s=%s: malformed fault list\n", Environment::kFaults, plan);
             throw Error(KORVO_CONFIG_READ_ERROR);
         }
     }

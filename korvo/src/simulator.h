@@ -18,6 +18,7 @@ struct Environment {
     static constexpr const char* kTrajectory = "KORVO_SIM_TRAJECTORY";
     static constexpr const char* kTrace = "KORVO_SIM_TRACE";
     static constexpr const char* kNoDevice = "KORVO_SIM_NO_DEVICE";
+    static constexpr const char* kFaults = "KORVO_SIM_FAULTS";
 };
 
 class ISimulator {

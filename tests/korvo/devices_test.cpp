@@ -220,6 +220,37 @@ TEST_F(DeviceTest, UnusableEnvironmentFilesFailTheOpen) {
     EXPECT_GE(init_korvo(""), 0);
 }
 
+// Planned faults reach the default device at their times of the device's
+// clock (1000 ticks per second here): a one-shot code is met once, a
+// persistent one until a later entry clears it.
+TEST_F(DeviceTest, EnvironmentSchedulesFaultsOnTheDefaultDevice) {
+    ASSERT_EQ(setenv("KORVO_SIM_FAULTS", "0.05:-17,0.1:-4:persistent,0.2:0:persistent", 1), 0);
+    const int h = open("");
+    const int other = open("mini");
+    unsetenv("KORVO_SIM_FAULTS");
+    const auto u = static_cast<unsigned>(h);
+    start();
+    run(49);
+    EXPECT_EQ(update_korvo(u), KORVO_OK);
+    run(1);
+    EXPECT_EQ(update_korvo(u), KORVO_COMM_ERROR);
+    EXPECT_EQ(update_korvo(u), KORVO_OK) << "one-shot";
+    EXPECT_EQ(update_korvo(static_cast<unsigned>(other)), KORVO_OK) << "only the default device";
+    run(50);
+    EXPECT_EQ(update_korvo(u), KORVO_DEVICE_FAULT);
+    EXPECT_EQ(update_korvo(u), KORVO_DEVICE_FAULT) << "persistent";
+    run(100);
+    EXPECT_EQ(update_korvo(u), KORVO_OK) << "cleared by the later entry";
+}
+
+TEST_F(DeviceTest, MalformedFaultListFailsTheOpen) {
+    ASSERT_EQ(setenv("KORVO_SIM_FAULTS", "2.5:-17,soon:-4", 1), 0);
+    EXPECT_EQ(init_korvo(""), KORVO_CONFIG_READ_ERROR);
+    EXPECT_GE(init_korvo("mini"), 0) << "the fault list only concerns the default device";
+    unsetenv("KORVO_SIM_FAULTS");
+    EXPECT_GE(init_korvo(""), 0);
+}
+
 TEST_F(DeviceTest, EnvironmentDrivesTheDefaultDeviceAndTracesIt) {
     const std::string trajectory = tempPath(".csv");
     const std::string trace = tempPath(".trace.csv");

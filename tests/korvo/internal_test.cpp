@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "device_model.h"
+#include "error.h"
+#include "fault_schedule.h"
 #include "kinematics.h"
 #include "output_stage.h"
 #include "physics.h"
@@ -195,6 +197,39 @@ TEST(Trajectory, InterpolatesPositionsAndStepsButtons) {
     EXPECT_EQ(t.buttonsAt(1.0), 4) << "the last of several lines at the same time wins";
     EXPECT_EQ(t.buttonsAt(2.999), 4);
     EXPECT_EQ(t.buttonsAt(3.0), 0);
+}
+
+// Records what a fault schedule hands over, in order.
+class RecordingInjector final : public IFaultInjector {
+public:
+    void inject(int code) noexcept override { calls.push_back({code, false}); }
+    void setPersistent(int code) noexcept override { calls.push_back({code, true}); }
+    int meet(FaultSite) noexcept override { return 0; }
+    std::vector<std::pair<int, bool>> calls;
+};
+
+TEST(FaultSchedule, HandsEachFaultOverOnceWhenItsTimeHasCome) {
+    const FaultSchedule parsed = FaultSchedule::parse(" 4.0:-4:persistent , 2.5:-17,2.5:0:persistent,6:0:persistent");
+    FaultSchedule plan(parsed.faults());
+    RecordingInjector faults;
+    plan.apply(2.4999, faults);
+    EXPECT_TRUE(faults.calls.empty());
+    plan.apply(2.5, faults);
+    using Call = std::pair<int, bool>;
+    EXPECT_EQ(faults.calls, (std::vector<Call>{{-17, false}, {0, true}})) << "sorted by time, ties in list order";
+    plan.apply(2.6, faults);
+    EXPECT_EQ(faults.calls.size(), 2u) << "nothing is handed over twice";
+    plan.apply(100, faults);
+    EXPECT_EQ(faults.calls, (std::vector<Call>{{-17, false}, {0, true}, {-4, true}, {0, true}}));
+    EXPECT_TRUE(plan.finished());
+}
+
+TEST(FaultSchedule, RejectsMalformedLists) {
+    for (const char* text : {"", " ", "2.5", "2.5:", ":-4", "2.5:-4,", ",2.5:-4", "-1:-4", "nan:-4", "inf:-4",
+                             "2.5:4", "2.5:-4.5", "2.5:-4:sometimes", "2.5:-4:persistent:x", "2.5;-4",
+                             "2.5:-99999999999"}) {
+        EXPECT_THROW(FaultSchedule::parse(text), Error) << '"' << text << '"';
+    }
 }
 
 }  // namespace

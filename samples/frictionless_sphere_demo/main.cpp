@@ -1,0 +1,64 @@
+// frictionless_sphere_demo: feel a frictionless sphere of radius 40 at the
+// centre of the workspace.
+//
+// The smallest complete program on the device library: open the device,
+// switch forces on, start the servo loop, run one callback every tick (in
+// sphere_field.cpp), wait for a key, shut down.
+#include <cstdio>
+
+#include "error_report.h"
+#include "platform/platform.h"
+#include "sphere_field.h"
+#include "zv/zv.h"
+
+int main() {
+    const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+    ZVErrorInfo error = zvGetError();
+    if (error.errorCode != ZV_SUCCESS) {
+        zvuPrintError(stderr, &error, "Failed to initialize haptic device");
+        std::printf("\nPress any key to quit.\n");
+        std::fflush(stdout);
+        plat::readKey();
+        return -1;
+    }
+
+    // Forces stay off until asked for, so that opening a device never moves
+    // the arm by surprise.
+    zvEnable(ZV_FORCE_OUTPUT);
+
+    zvStartScheduler();
+    error = zvGetError();
+    if (error.errorCode != ZV_SUCCESS) {
+        zvuPrintError(stderr, &error, "Failed to start scheduler");
+        std::printf("\nPress any key to quit.\n");
+        std::fflush(stdout);
+        plat::readKey();
+        return -1;
+    }
+
+    // From now on the sphere is rendered on the servo thread, every tick,
+    // while this thread only watches the keyboard.
+    const ZVSchedulerHandle callback =
+        zvScheduleAsynchronous(frictionless_sphere::sphereCallback, nullptr, ZV_DEFAULT_SCHEDULER_PRIORITY);
+
+    std::printf("Sphere example.\n");
+    std::printf("Move the device around to feel a frictionless sphere\n\n");
+    std::printf("Press any key to quit.\n\n");
+    std::fflush(stdout);
+
+    while (!plat::keyPressed()) {
+        // The callback unschedules itself when the device stops answering.
+        if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
+            std::fprintf(stderr, "\nThe main scheduler callback has exited\n");
+            std::fprintf(stderr, "\nPress any key to quit.\n");
+            plat::readKey();
+            break;
+        }
+        plat::sleepFor(0.01);
+    }
+
+    zvStopScheduler();
+    zvUnschedule(callback);
+    zvDisableDevice(device);
+    return 0;
+}

@@ -1,0 +1,66 @@
+// warm_motors_demo: keeps a device from overheating while the user holds a
+// stiff floor below y = 0 (the floor and the ramp are in warm_motors.cpp).
+// Twice a second it prints the normalised motor temperatures and whether it
+// is ramping its force limit down or up.
+#include <cstdio>
+
+#include "error_report.h"
+#include "platform/platform.h"
+#include "warm_motors.h"
+#include "zv/zv.h"
+
+int main() {
+    const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+    ZVErrorInfo error = zvGetError();
+    if (error.errorCode != ZV_SUCCESS) {
+        zvuPrintError(stderr, &error, "Failed to initialize haptic device");
+        std::printf("\nPress any key to quit.\n");
+        std::fflush(stdout);
+        plat::readKey();
+        return -1;
+    }
+
+    std::printf("Handling Warm Motors Example\n");
+    std::fflush(stdout);
+    int motorCount = 0;
+    zvGetIntegerv(ZV_OUTPUT_DOF, &motorCount);
+    warm_motors::WarmMotorsDemo demo(motorCount);
+
+    // Besides our own ramp, let the device ramp forces in when they are
+    // switched on, and truncate (rather than drop) a force above its maximum.
+    zvEnable(ZV_FORCE_OUTPUT);
+    zvEnable(ZV_FORCE_RAMPING);
+    zvEnable(ZV_MAX_FORCE_CLAMPING);
+
+    const ZVSchedulerHandle callback =
+        zvScheduleAsynchronous(warm_motors::floorCallback, &demo, ZV_MAX_SCHEDULER_PRIORITY);
+    zvStartScheduler();
+    error = zvGetError();
+    if (error.errorCode != ZV_SUCCESS) {
+        zvuPrintError(stderr, &error, "Failed to start scheduler");
+        std::printf("\nPress any key to quit.\n");
+        std::fflush(stdout);
+        plat::readKey();
+        return -1;
+    }
+
+    std::printf("Press any key to quit.\n\n");
+    std::fflush(stdout);
+    while (!plat::keyPressed()) {
+        plat::sleepFor(0.5);
+        zvScheduleSynchronous(warm_motors::readTemperaturesCallback, &demo, ZV_DEFAULT_SCHEDULER_PRIORITY);
+        std::fputs(warm_motors::temperatureLine(demo).c_str(), stdout);
+        std::fflush(stdout);
+
+        if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
+            std::fprintf(stderr, "Press any key to quit.\n");
+            plat::readKey();
+            break;
+        }
+    }
+
+    zvStopScheduler();
+    zvUnschedule(callback);
+    zvDisableDevice(device);
+    return 0;
+}

@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Runs a sample program on the simulated device, driven by the hand motion
+# recorded for it, and keeps the simulator's trace of every servo tick.
+#
+#   scripts/run-sample.sh <name> [seconds]
+#
+# <name> is one of frictionless_sphere_demo, plane_demo, warm_motors_demo,
+# motor_dac_console, sphere_contact_demo. The program plays
+# samples/<name>/trajectory.csv as the virtual hand; samples/<name>/keys.txt,
+# where there is one, is typed at the start. Standard input stays open for
+# the given time (default: long enough for the whole motion) and is then
+# closed, which the console programs take as the key press that ends them.
+# The graphical sphere_contact_demo has no console keys: the simulated device
+# is unplugged at the end of the time instead, and the program ends after
+# reporting it. It needs a display; without one it runs on a virtual display
+# (Xvfb), so only its console output and trace are seen.
+#
+# For frictionless_sphere_demo the trace is then summarised: time in contact,
+# deepest penetration, largest force, and whether every tick's force was
+# (40 - d) x 0.25 along the radius (d: distance from the centre). A plot of
+# the force felt against the penetration is written as a PNG (gnuplot).
+#
+# Environment: ZV_BUILD_DIR, the build tree (default build/default);
+# ZV_SAMPLE_OUT, where traces and plots go (default build/sample-runs).
+# Exit status: the program's; 1 if the sphere's force law did not hold.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+    echo "usage: $0 <frictionless_sphere_demo|plane_demo|warm_motors_demo|motor_dac_console|sphere_contact_demo> [seconds]" >&2
+    exit 2
+}
+[ $# -ge 1 ] && [ $# -le 2 ] || usage
+name=$1
+case $name in
+frictionless_sphere_demo) default_seconds=13 ;;
+plane_demo) default_seconds=14.5 ;;
+warm_motors_demo) default_seconds=40 ;;
+motor_dac_console) default_seconds=6 ;;
+sphere_contact_demo) default_seconds=12 ;;
+*) usage ;;
+esac
+seconds=${2:-$default_seconds}
+
+build=${ZV_BUILD_DIR:-build/default}
+out=${ZV_SAMPLE_OUT:-build/sample-runs}
+program=$build/samples/$name/$name
+trajectory=$PWD/samples/$name/trajectory.csv
+keys=samples/$name/keys.txt
+[ -x "$program" ] || { echo "run-sample: $program not found; build the SDK first" >&2; exit 2; }
+mkdir -p "$out"
+trace=$(cd "$out" && pwd)/$name.trace.csv
+rm -f "$trace"
+
+export KORVO_SIM_TRAJECTORY=$trajectory
+export KORVO_SIM_TRACE=$trace
+
+xvfb_pid=""
+cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+if [ "$name" = sphere_contact_demo ]; then
+    # A persistent communication loss (the cable pulled) at the end of the run.
+    export KORVO_SIM_FAULTS="$seconds:-19:persistent"
+    if [ -z "${DISPLAY:-}" ]; then
+        command -v Xvfb >/dev/null || { echo "run-sample: no display and no Xvfb" >&2; exit 2; }
+        for n in $(seq 90 140); do
+            [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break
+        done
+        Xvfb ":$n" -screen 0 640x480x24 >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+        echo "(running on the virtual display $DISPLAY)"
+    fi
+fi
+
+echo "=== $name on the simulated device for $seconds s (trajectory $trajectory)"
+status=0
+{
+    [ -f "$keys" ] && cat "$keys"
+    sleep "$seconds"
+} | "$program" || status=$?
+echo "=== $name exited with status $status; trace: $trace"
+if [ "$name" = sphere_contact_demo ] && [ $status -eq 255 ]; then
+    echo "(status 255 (-1) is how the program ends once its device is gone)"
+    status=0
+fi
+
+if [ "$name" = frictionless_sphere_demo ] && [ -s "$trace" ]; then
+    # The largest force the device passes on (its zero-saturation safety
+    # drops a bigger one), by model.
+    case "${KORVO_SIM_MODEL:-arm3g}" in
+    *mini* | *Mini*) max_force=3.3 ;;
+    *6*) max_force=8 ;;
+    *) max_force=6 ;;
+    esac
+    summary=$(awk -F, -v maxf="$max_force" '
+        NR == 1 { next }
+        {
+            n++
+            if (n == 1) first = $1
+            last = $1
+            d = sqrt($6 * $6 + $7 * $7 + $8 * $8)
+            f = sqrt($12 * $12 + $13 * $13 + $14 * $14)
+            if (f > largest) largest = f
+            # Expected: outward along the radius, (40 - d) x 0.25 inside.
+            ex = 0; ey = 0; ez = 0
+            if (d < 40 && d > 0) {
+                k = (40 - d) * 0.25 / d
+                ex = $6 * k; ey = $7 * k; ez = $8 * k
+            }
+            if (d < 40) {
+                contact++
+                if (40 - d > deepest) deepest = 40 - d
+            }
+            if (sqrt(ex * ex + ey * ey + ez * ez) > maxf) { beyond++; next }
+            checked++
+            # The trace shows the true position; the program saw the encoder
+            # reading, hundredths of a millimetre away.
+            if ((ex - $12)^2 + (ey - $13)^2 + (ez - $14)^2 > 0.01^2) {
+                bad++
+                if (bad == 1) firstbad = sprintf("t=%s d=%.3f force (%s, %s, %s), expected (%.4f, %.4f, %.4f)", $1, d, $12, $13, $14, ex, ey, ez)
+            }
+        }
+        END {
+            dt = n > 1 ? (last - first) / (n - 1) : 0
+            printf "ticks traced:          %d (%.2f s)\n", n, n * dt
+            printf "time in contact:       %.2f s\n", contact * dt
+            printf "deepest penetration:   %.2f mm\n", deepest
+            printf "largest force:         %.3f N\n", largest
+            if (beyond > 0) printf "ticks beyond the device maximum of %s N (the device drops such a force): %d\n", maxf, beyond
+            if (bad == 0) printf "force = (40 - d) x 0.25 outward held on all %d ticks checked (within 0.01 N)\n", checked
+            else printf "force = (40 - d) x 0.25 did NOT hold on %d of %d ticks; first: %s\n", bad, checked, firstbad
+            exit (bad > 0)
+        }' "$trace") || status=1
+    echo "$summary"
+
+    plot=$(dirname "$trace")/$name.png
+    if command -v gnuplot >/dev/null; then
+        gnuplot <<EOF
+set terminal pngcairo size 900,600 noenhanced
+set output '$plot'
+set datafile separator ','
+set title 'frictionless_sphere_demo: force felt against penetration into the sphere'
+set xlabel 'penetration 40 - d (mm)'
+set ylabel 'force felt (N)'
+set grid
+set key top left
+pen(x, y, z) = 40 - sqrt(x * x + y * y + z * z)
+set label 1 "beyond the device maximum:\\nthe device drops the force" at first $max_force * 4 + 1, graph 0.12
+line(x) = x >= 0 && x <= $max_force * 4 ? 0.25 * x : 1/0
+set samples 1000
+plot line(x) with lines lw 1 dt 2 lc rgb '#d62728' title '(40 - d) x 0.25', \
+     '$trace' every ::1 using (pen(\$6, \$7, \$8) > -10 ? pen(\$6, \$7, \$8) : 1/0):(sqrt(\$12**2 + \$13**2 + \$14**2)) \
+        with points pt 7 ps 0.5 lc rgb '#1f77b4' title 'trace (one point per servo tick)'
+EOF
+        echo "plot: $plot"
+    else
+        echo "(gnuplot not found: no plot; scripts/install-deps.sh installs it)"
+    fi
+fi
+exit $status
