@@ -80,6 +80,10 @@
  *      its direction, or replaced by zero (not an error);
  *   8. kick check on and the force differing from the force held so far by
  *      more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
+ * A command that passes is held until the next one, but for ten periods at
+ * most: without a new command the amplifiers then drop it, so an arm whose
+ * program stopped commanding (a servo callback that ended) does not keep
+ * pushing on the user's hand.
  * Torques are ignored by devices without gimbal motors. While ramping is on,
  * switching forces on scales the output from 0 up to 1 at the ramp rate.
  *
@@ -156,8 +160,13 @@
  *                                becomes pending at the first servo tick that
  *                                reaches its time and is then met by the calls
  *                                listed above.
- * A trajectory or trace file that cannot be used, or a malformed fault list,
- * makes init_korvo fail with KORVO_CONFIG_READ_ERROR and prints one line
+ *   KORVO_SIM_OVERRUN_TOLERANCE=<periods>
+ *                                as korvo_sim_set_overrun_tolerance, for any
+ *                                device opened (0..1000000); a larger
+ *                                tolerance keeps programs running on a busy
+ *                                machine.
+ * A trajectory or trace file that cannot be used, a malformed fault list or
+ * tolerance makes init_korvo fail with KORVO_CONFIG_READ_ERROR and prints one line
  * naming the variable on standard error.
  */
 #ifndef KORVO_KORVO_SIM_H

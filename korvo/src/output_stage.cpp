@@ -45,6 +45,7 @@ bool OutputStage::saturate(Vec3& value, double limit) const noexcept {
 // last the kick check on the change from the held force to the saturated new
 // one. A refusal holds zero.
 int OutputStage::command(const Vec3& force, const Vec3& torque, const CommandContext& context) noexcept {
+    periodsSinceCommand_ = 0;
     if (!isFinite(force) || !isFinite(torque)) {
         holdZero();
         return KORVO_NON_FINITE_VALUE;
@@ -82,6 +83,11 @@ int OutputStage::command(const Vec3& force, const Vec3& torque, const CommandCon
 
 void OutputStage::advance(double dt) noexcept {
     if (enabled_ && rampScale_ < 1.0) rampScale_ = std::min(1.0, rampScale_ + settings_.rampRate * dt);
+    if (periodsSinceCommand_ < kCommandWatchdogPeriods) {
+        ++periodsSinceCommand_;
+    } else {
+        holdZero();
+    }
 }
 
 Vec3 OutputStage::appliedForce(bool warmMotors) const noexcept {

@@ -30,6 +30,11 @@ struct CommandContext {
     bool fromMotors;   // raw motor values: the Cartesian force check and saturation do not apply
 };
 
+// Periods a commanded wrench is held without a new command before the
+// amplifiers drop it: a program whose servo callback has stopped must not
+// leave the arm pushing on the user's hand.
+constexpr unsigned kCommandWatchdogPeriods = 10;
+
 class IOutputStage {
 public:
     virtual ~IOutputStage() = default;
@@ -44,7 +49,8 @@ public:
     virtual int command(const Vec3& force, const Vec3& torque, const CommandContext& context) noexcept = 0;
     // Drops the held wrench (refused commands, faults, a stopped loop).
     virtual void holdZero() noexcept = 0;
-    // Advances the force ramp by dt seconds.
+    // Advances the force ramp by dt seconds and counts the period towards the
+    // command watchdog.
     virtual void advance(double dt) noexcept = 0;
     // The wrench the motors deliver now: the held wrench scaled by the ramp,
     // zero while forces are off or the motors are too warm.
@@ -77,6 +83,7 @@ private:
     double rampScale_ = 1.0;
     Vec3 heldForce_;
     Vec3 heldTorque_;
+    unsigned periodsSinceCommand_ = 0;
 };
 
 }  // namespace korvo::sim

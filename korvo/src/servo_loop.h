@@ -39,6 +39,7 @@ struct ServoTiming {
 // timer: a shared machine preempts a thread for a few milliseconds now and
 // then, and ending a program's servo callbacks for that would be wrong.
 constexpr unsigned kDefaultOverrunTolerance = 10;
+constexpr unsigned kMaxOverrunTolerance = 1000000;
 
 class IServoLoop {
 public:

@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,6 +88,17 @@ void Simulator::applyEnvironment(unsigned handle, bool isDefault) {
             std::fprintf(stderr, "korvo: %s=%s: malformed fault list\n", Environment::kFaults, plan);
             throw Error(KORVO_CONFIG_READ_ERROR);
         }
+    }
+    if (const char* value = environment(Environment::kOverrunTolerance)) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long periods = std::strtoul(value, &end, 10);
+        if (errno != 0 || end == value || *end != '\0' || value[0] == '-' || periods > kMaxOverrunTolerance) {
+            std::fprintf(stderr, "korvo: %s=%s: not a number of periods (0..%u)\n", Environment::kOverrunTolerance,
+                         value, kMaxOverrunTolerance);
+            throw Error(KORVO_CONFIG_READ_ERROR);
+        }
+        loop_.setOverrunTolerance(static_cast<unsigned>(periods));
     }
     if (const char* path = environment(Environment::kTrace); path != nullptr && !trace_.isOpen()) {
         try {

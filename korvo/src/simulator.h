@@ -19,6 +19,7 @@ struct Environment {
     static constexpr const char* kTrace = "KORVO_SIM_TRACE";
     static constexpr const char* kNoDevice = "KORVO_SIM_NO_DEVICE";
     static constexpr const char* kFaults = "KORVO_SIM_FAULTS";
+    static constexpr const char* kOverrunTolerance = "KORVO_SIM_OVERRUN_TOLERANCE";
 };
 
 class ISimulator {

@@ -251,6 +251,26 @@ TEST_F(DeviceTest, MalformedFaultListFailsTheOpen) {
     EXPECT_GE(init_korvo(""), 0);
 }
 
+TEST_F(DeviceTest, OverrunToleranceComesFromTheEnvironment) {
+    struct Case {
+        const char* value;
+        bool opens;
+    };
+    for (const Case c : {Case{"0", true}, Case{"250", true}, Case{"1000000", true}, Case{"-1", false},
+                         Case{"ten", false}, Case{"5ms", false}, Case{"1000001", false}}) {
+        SCOPED_TRACE(c.value);
+        ASSERT_EQ(setenv("KORVO_SIM_OVERRUN_TOLERANCE", c.value, 1), 0);
+        const int h = init_korvo("");
+        if (c.opens) {
+            ASSERT_GE(h, 0);
+            EXPECT_EQ(disable_korvo(static_cast<unsigned>(h)), 0);
+        } else {
+            EXPECT_EQ(h, KORVO_CONFIG_READ_ERROR);
+        }
+    }
+    unsetenv("KORVO_SIM_OVERRUN_TOLERANCE");
+}
+
 TEST_F(DeviceTest, EnvironmentDrivesTheDefaultDeviceAndTracesIt) {
     const std::string trajectory = tempPath(".csv");
     const std::string trace = tempPath(".trace.csv");

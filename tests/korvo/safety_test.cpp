@@ -111,6 +111,21 @@ TEST_F(SafetyTest, LargeForceStepTripsTheKickCheck) {
     EXPECT_EQ(sendForce(h, 0, 0, 0.9), 0) << "measured from the zero force held after the refusal";
 }
 
+// A command is held for ten periods; without a new one the amplifiers then
+// drop it, so an arm whose program stopped commanding does not keep pushing.
+TEST_F(SafetyTest, HeldForceIsDroppedWhenCommandsStop) {
+    const int h = open();
+    ASSERT_EQ(enable_korvo_forces(static_cast<unsigned>(h)), 0);
+    start();
+    ASSERT_EQ(sendForce(h, 0, 1, 0), 0);
+    run(10);
+    EXPECT_DOUBLE_EQ(appliedForce(h)[1], 1.0) << "still held ten periods after the command";
+    run(1);
+    EXPECT_EQ(appliedForce(h), (Vec{0, 0, 0}));
+    ASSERT_EQ(sendForce(h, 0, 1, 0), 0);
+    EXPECT_DOUBLE_EQ(appliedForce(h)[1], 1.0) << "a new command is applied again";
+}
+
 // With ramping the output grows from zero at the ramp rate after forces are
 // switched on (2 per second: half after 0.25 s, all after 0.5 s).
 TEST_F(SafetyTest, RampingScalesForcesUpAfterSwitchOn) {
