@@ -78,13 +78,21 @@ void ServoScheduler::servo()
             operation->timedExecute();
         }
         if (operation->isDone()) {
-            list.removeHandle(list.indexOf(node));
-            operation->deactivate();
-            if (operation->autoDelete()) {
-                delete operation;
-            }
+            retire(list, node);
         }
         node = next;
+    }
+}
+
+// A finished operation leaves the list: its node is freed, its completion
+// event signalled, and it is deleted when the scheduler owns it.
+void ServoScheduler::retire(OperationList& list, OperationList::Node* node)
+{
+    SchedulerOperation* operation = node->operation;
+    list.removeHandle(list.indexOf(node));
+    operation->deactivate();
+    if (operation->autoDelete()) {
+        delete operation;
     }
 }
 
@@ -102,11 +110,7 @@ void ServoScheduler::postServo()
             if (!operation->isDone()) {
                 operation->idleTick();
             } else {
-                list.removeHandle(list.indexOf(node));
-                operation->deactivate();
-                if (operation->autoDelete()) {
-                    delete operation;
-                }
+                retire(list, node);
             }
             node = next;
         }

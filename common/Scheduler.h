@@ -38,6 +38,8 @@ public:
     const plat::Event& loopIdleEvent() const { return loopIdle_; }
 
 private:
+    static void retire(OperationList& list, OperationList::Node* node);
+
     Scheduler& owner_;
     std::atomic<bool> inTick_{false};
     std::atomic<bool> loopActive_{false};
