@@ -89,46 +89,54 @@ bool zvuMatrix::operator==(const zvuMatrix& other) const noexcept {
 // magnitude in the column becomes the pivot; rows are exchanged), followed by
 // forward and back substitution for each column of the identity.
 //
-// Singularity is judged per row: a pivot that has cancelled down to a few ulps
-// of the largest element its row had in the input carries no information, and
-// dividing by it would return a "successful" inverse made of rounding noise.
-// Comparing with the row's own scale keeps legitimately tiny rows (a scale of
-// 1e-20 on one axis) invertible.
+// Singularity is judged by cancellation. Next to every working element the
+// factorisation keeps the largest magnitude that went into it (the input
+// element and every product subtracted from it). A pivot that has cancelled
+// down to a few ulps of that magnitude carries no information, and dividing by
+// it would return a "successful" inverse made of rounding noise. A pivot that
+// no subtraction has touched is exact however small it is, so a tiny scale on
+// one axis (1e-20) or a large translation next to a small scale stays
+// invertible. An infinite or NaN element has no inverse to speak of and is
+// refused up front.
 bool zvuMatrix::inverse(zvuMatrix& result) const noexcept {
     constexpr double kRelativePivotTolerance = 4.0 * DBL_EPSILON;
     double lu[4][4];
-    double rowScale[4];
-    int perm[4];
+    double magnitude[4][4];
     for (int r = 0; r < 4; ++r) {
-        perm[r] = r;
-        rowScale[r] = 0.0;
         for (int c = 0; c < 4; ++c) {
             lu[r][c] = at(r, c);
-            const double mag = std::fabs(lu[r][c]);
-            if (std::isnan(mag)) {
+            magnitude[r][c] = std::fabs(lu[r][c]);
+            if (!std::isfinite(magnitude[r][c])) {
                 result = zvuMatrix();
                 return false;
             }
-            if (mag > rowScale[r]) rowScale[r] = mag;
         }
     }
+    int perm[4] = {0, 1, 2, 3};
 
     for (int k = 0; k < 4; ++k) {
         int p = k;
         for (int i = k + 1; i < 4; ++i)
             if (std::fabs(lu[i][k]) > std::fabs(lu[p][k])) p = i;
-        if (!(std::fabs(lu[p][k]) > kRelativePivotTolerance * rowScale[perm[p]])) {
+        if (!(std::fabs(lu[p][k]) > kRelativePivotTolerance * magnitude[p][k])) {
             result = zvuMatrix();
             return false;
         }
         if (p != k) {
-            for (int c = 0; c < 4; ++c) std::swap(lu[p][c], lu[k][c]);
+            for (int c = 0; c < 4; ++c) {
+                std::swap(lu[p][c], lu[k][c]);
+                std::swap(magnitude[p][c], magnitude[k][c]);
+            }
             std::swap(perm[p], perm[k]);
         }
         for (int i = k + 1; i < 4; ++i) {
             const double l = lu[i][k] / lu[k][k];
             lu[i][k] = l;
-            for (int c = k + 1; c < 4; ++c) lu[i][c] -= l * lu[k][c];
+            for (int c = k + 1; c < 4; ++c) {
+                const double term = l * lu[k][c];
+                magnitude[i][c] = std::fmax(magnitude[i][c], std::fabs(term));
+                lu[i][c] -= term;
+            }
         }
     }
 

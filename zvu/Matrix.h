@@ -53,9 +53,10 @@ public:
     // General inverse by LU decomposition with partial pivoting. Returns true
     // and writes the inverse to `result` when the matrix is invertible. A matrix
     // is treated as singular, and the call returns false with `result` set to
-    // the identity, when a pivot vanishes relative to the magnitude of its row
-    // (|pivot| <= 4 * DBL_EPSILON * largest |element| of that row in the input)
-    // or when the input holds a NaN. `result` may alias this matrix.
+    // the identity, when a pivot has cancelled away (|pivot| <= 4 * DBL_EPSILON
+    // * the largest magnitude that went into it: the input element and the
+    // products subtracted from it) or when the input holds an infinite or NaN
+    // element. `result` may alias this matrix.
     bool inverse(zvuMatrix& result) const noexcept;
 
     // Transforms a point with perspective division:

@@ -120,6 +120,8 @@ void releaseOperationSchedulers()
     }
     delete gSchedulers;
     gSchedulers = nullptr;
+    // The library's copy of the manager goes with the library.
+    sched::SchedulerThreadManager::destroyInstance();
 }
 
 OperationScheduler* operationScheduler(QMenum thread)

@@ -50,7 +50,8 @@ private:
 // Creates the schedulers of QM_CLIENT_THREAD and then QM_COLLISION_THREAD
 // (at library load, after the symbols).
 void initialiseOperationSchedulers();
-// Shuts them down and destroys them (at unload).
+// Shuts them down and destroys them, then the scheduler-thread manager (at
+// unload).
 void releaseOperationSchedulers();
 // The scheduler registered under a thread symbol, or null.
 OperationScheduler* operationScheduler(QMenum thread);

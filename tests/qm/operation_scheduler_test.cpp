@@ -125,4 +125,18 @@ TEST(QmOperationSchedulers, ShutDownDiscardsQueuedWork)
     EXPECT_EQ(scheduler.operationList().count(), 0);
 }
 
+// Unloading takes the scheduler-thread manager down with the two schedulers:
+// what other scheduler threads had registered is gone with it.
+TEST(QmOperationSchedulers, ReleasingShutsTheThreadManagerDown)
+{
+    sched::SchedulerThreadImp other("other");
+    other.attach();
+    ASSERT_EQ(sched::SchedulerThreadManager::instance().lookupCurrent(), &other);
+    QM::releaseOperationSchedulers();
+    EXPECT_EQ(QM::operationScheduler(QM_CLIENT_THREAD), nullptr);
+    EXPECT_EQ(sched::SchedulerThreadManager::instance().lookupCurrent(), nullptr);
+    QM::initialiseOperationSchedulers();
+    EXPECT_NE(QM::operationScheduler(QM_CLIENT_THREAD), nullptr);
+}
+
 }  // namespace

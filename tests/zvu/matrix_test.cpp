@@ -126,6 +126,11 @@ TEST(ZvuMatrixTest, InverseOfInvertibleMatrices) {
         {"perspective projection", fromRows(projection)},
         {"general", fromRows(general)},
         {"one axis scaled far down is still invertible", zvuMatrix::scale(1, 1e-20, 1)},
+        // Pivots that no elimination step touched are exact, however small
+        // next to the rest of their row.
+        {"a far translation", zvuMatrix::translation(1e17, 0, 0)},
+        {"a small scale placed far away",
+         zvuMatrix::translation(0x1p30, -0x1p30, 0x1p30) * zvuMatrix::scale(0x1p-30, 0x1p-30, 0x1p-30)},
     };
     for (const InverseCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,6 +154,7 @@ TEST(ZvuMatrixTest, InverseOfSingularMatricesFailsAndYieldsIdentity) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     zvuMatrix withNan;
     withNan[5] = nan;
+    const zvuMatrix withInfinity = zvuMatrix::translation(std::numeric_limits<double>::infinity(), 0, 0);
     const InverseCase cases[] = {
         {"zero matrix", fromRows(zero)},
         {"flattening scale", zvuMatrix::scale(1, 0, 1)},
@@ -158,6 +164,7 @@ TEST(ZvuMatrixTest, InverseOfSingularMatricesFailsAndYieldsIdentity) {
         {"zero column", fromRows(zeroColumn)},
         {"rotation with a flattened axis", zvuMatrix::rotation({1, 1, 0}, 0.3) * zvuMatrix::scale(2, 0, 1)},
         {"NaN element", withNan},
+        {"infinite element", withInfinity},
     };
     for (const InverseCase& c : cases) {
         SCOPED_TRACE(c.name);
