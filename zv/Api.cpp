@@ -14,12 +14,17 @@ using namespace zv;
 
 namespace {
 
+// The per-tick update operation of an open device. One whose device is no
+// longer registered (its removal was refused while the device was being
+// disabled) has nothing left to service and finishes.
 ZVCallbackCode serviceDevice(void* userData)
 {
     const auto device = static_cast<HZV>(reinterpret_cast<std::uintptr_t>(userData));
-    if (const std::shared_ptr<IDeviceState> state = deviceRegistry().find(device)) {
-        state->serviceTick();
+    const std::shared_ptr<IDeviceState> state = deviceRegistry().find(device);
+    if (!state) {
+        return ZV_CALLBACK_DONE;
     }
+    state->serviceTick();
     return ZV_CALLBACK_CONTINUE;
 }
 
@@ -84,9 +89,13 @@ ZV_API void zvDisableDevice(HZV hDevice)
             raise(ZV_DEVICE_FAULT, 0);
         }
         if (const std::shared_ptr<IDeviceState> state = deviceRegistry().find(hDevice)) {
+            // The device is closed at this point, so its registration goes
+            // even when the removal of its update operation is refused (a
+            // full list during a tick, a loop stopped meanwhile): a stale
+            // entry would refuse every later open of the same device.
             const int update = state->updateOperationHandle();
             if (update >= 0) {
-                servoControl().unschedule(static_cast<ZVSchedulerHandle>(update));
+                guarded([&] { servoControl().unschedule(static_cast<ZVSchedulerHandle>(update)); });
             }
             deviceRegistry().erase(hDevice);
         }

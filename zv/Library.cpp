@@ -44,13 +44,23 @@ Library& library()
     return *current;
 }
 
-}  // namespace
-
-void loadLibrary()
+// The calling thread's current-device holder. A process that has used up its
+// thread-local-storage keys gives the slot none; a load cannot be refused on
+// this platform, so the holders then live in each thread's own storage
+// rather than being allocated anew (and lost) on every call.
+HZVWrapper& currentHolder()
 {
     Library& lib = library();
-    lib.currentDevice.local();
+    if (!lib.currentDevice.isValid()) {
+        thread_local HZVWrapper fallback;
+        return fallback;
+    }
+    return lib.currentDevice.local();
 }
+
+}  // namespace
+
+void loadLibrary() { currentHolder(); }
 
 void unloadLibrary()
 {
@@ -80,9 +90,9 @@ ICalibration& calibration() { return library().calibration; }
 
 IServoControl& servoControl() { return library().servo; }
 
-HZV currentDevice() { return library().currentDevice.local().handle; }
+HZV currentDevice() { return currentHolder().handle; }
 
-void setCurrentDevice(HZV device) { library().currentDevice.local().handle = device; }
+void setCurrentDevice(HZV device) { currentHolder().handle = device; }
 
 namespace {
 void onLoad() { loadLibrary(); }

@@ -230,9 +230,11 @@ ZV_API HZV zvInitDevice(const char* pConfigName);
 
 /* Closes a device; if it is registered, unschedules its update operation and
  * forgets its state. The calling thread's current device is not changed.
- * Errors: ZV_DEVICE_FAULT when the I/O library fails to close it (the
- * registration is removed anyway). Threads: any client thread; with a servo
- * loop running the call waits for the next tick (see zvUnschedule). */
+ * Errors: ZV_DEVICE_FAULT when the I/O library fails to close it;
+ * ZV_SCHEDULER_FULL or ZV_INVALID_OPERATION when the update operation cannot
+ * be unscheduled (see zvUnschedule; the operation then ends at the next
+ * tick). The registration is removed in every case. Threads: any client
+ * thread; with a servo loop running the call waits for the next tick. */
 ZV_API void zvDisableDevice(HZV hDevice);
 
 /* Makes a handle the calling thread's current device, unchecked.

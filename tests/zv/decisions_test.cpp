@@ -192,6 +192,79 @@ TEST(OpenDevice, AFailedOpenReportsTheDeviceCodeAndKeepsTheCurrentDevice)
     EXPECT_EQ(zvGetCurrentDevice(), 3u);
 }
 
+// A device disabled by a client thread during a tick while the operation list
+// is full: its update operation cannot be unscheduled (the removal cannot be
+// queued), yet the closed device must be forgotten, or it could never be
+// opened again. A callback releases the client inside a tick and holds the
+// tick until the client has closed the I/O device; should the client still
+// reach the scheduler only after the tick, the attempt proves nothing and is
+// repeated with the device opened again.
+struct DisableInTick {
+    HZV device = ZV_INVALID_HANDLE;
+    std::atomic<bool> armed{false};
+    std::atomic<bool> go{false};
+};
+
+ZVCallbackCode releaseTheCloser(void* data)
+{
+    auto* d = static_cast<DisableInTick*>(data);
+    if (d->armed.exchange(false)) {
+        d->go.store(true);
+        for (int spin = 0; spin < 1000000 && is_korvo_forces_enabled(d->device) != KORVO_INVALID_HANDLE; ++spin) {
+            std::this_thread::yield();
+        }
+    }
+    return ZV_CALLBACK_CONTINUE;
+}
+
+TEST_F(ManualClock, ADeviceWhoseUpdateCannotBeUnscheduledIsForgottenAnyway)
+{
+    const char* const model = "Korvo Mini";
+    DisableInTick disable;
+    disable.device = zvInitDevice(model);
+    ASSERT_NE(disable.device, ZV_INVALID_HANDLE);
+    ASSERT_NE(zvScheduleAsynchronous(releaseTheCloser, &disable, ZV_MAX_SCHEDULER_PRIORITY), ZV_INVALID_HANDLE);
+    const auto keepRunning = [](void*) { return ZVCallbackCode{ZV_CALLBACK_CONTINUE}; };
+    while (zvScheduleAsynchronous(keepRunning, nullptr, 1) != ZV_INVALID_HANDLE) {
+    }
+    ASSERT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_SCHEDULER_FULL}));
+    ticks(1);  // a clean tick: ZV_SCHEDULER_FULL is reported again
+
+    bool refused = false;
+    for (int attempt = 1; attempt <= 100 && !refused; ++attempt) {
+        std::atomic<bool> finished{false};
+        disable.go.store(false);
+        disable.armed.store(true);
+        std::thread closer([&] {
+            while (!disable.go.load()) {
+                std::this_thread::yield();
+            }
+            zvDisableDevice(disable.device);
+            finished.store(true);
+        });
+        while (!finished.load()) {
+            ticks(1);
+        }
+        closer.join();
+        const std::vector<ZVerror> codes = drainCodes();
+        refused = codes == std::vector<ZVerror>{ZV_SCHEDULER_FULL};
+        if (!refused) {
+            ASSERT_TRUE(codes.empty());
+            ASSERT_EQ(zvInitDevice(model), disable.device);
+            ticks(1);
+        }
+    }
+    ASSERT_TRUE(refused);
+
+    zvMakeCurrentDevice(disable.device);
+    double position[3];
+    zvGetDoublev(ZV_CURRENT_POSITION, position);
+    EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_BAD_HANDLE})) << "the registration is gone";
+    ticks(1);  // the orphaned update operation finishes and frees its slot
+    EXPECT_EQ(zvInitDevice(model), disable.device);
+    EXPECT_TRUE(drainErrors().empty());
+}
+
 // ---------------------------------------------------------------- current device per thread
 
 TEST(CurrentDevice, IsPerThreadAndStartsInvalid)
