@@ -64,11 +64,17 @@ ZVerror velocity(HZV device, double out[3]) { return floats<3>(get_korvo_vel, de
 
 ZVerror angularVelocity(HZV device, double out[3])
 {
-    std::fill_n(out, 3, 0.0);
     int dof = 3;
     if (const ZVerror error = inputDof(device, dof)) {
+        std::fill_n(out, 3, 0.0);
         return error;
     }
+    return angularVelocity(device, dof, out);
+}
+
+ZVerror angularVelocity(HZV device, int dof, double out[3])
+{
+    std::fill_n(out, 3, 0.0);
     if (dof != 6) {
         return ZV_SUCCESS;
     }
@@ -97,11 +103,17 @@ ZVerror jointAngles(HZV device, double out[3]) { return floats<3>(get_korvo_enco
 
 ZVerror gimbalAngles(HZV device, double out[3])
 {
-    std::fill_n(out, 3, 0.0);
     int dof = 3;
     if (const ZVerror error = inputDof(device, dof)) {
+        std::fill_n(out, 3, 0.0);
         return error;
     }
+    return gimbalAngles(device, dof, out);
+}
+
+ZVerror gimbalAngles(HZV device, int dof, double out[3])
+{
+    std::fill_n(out, 3, 0.0);
     return dof == 6 ? floats<3>(get_gimbal_encoders, device, out) : ZV_SUCCESS;
 }
 
@@ -117,14 +129,19 @@ ZVerror transform(HZV device, double out[16])
 {
     int dof = 3;
     const ZVerror infoError = inputDof(device, dof);
-    if (infoError == ZV_SUCCESS && dof == 6) {
+    const ZVerror error = transform(device, infoError == ZV_SUCCESS ? dof : 3, out);
+    return infoError != ZV_SUCCESS ? infoError : error;
+}
+
+ZVerror transform(HZV device, int dof, double out[16])
+{
+    if (dof == 6) {
         return floats<16>(get_stylus_matrix, device, out);
     }
     // Without an orientation sensor the transform is a pure translation.
     std::fill_n(out, 16, 0.0);
     out[0] = out[5] = out[10] = out[15] = 1.0;
-    const ZVerror error = position(device, out + 12);
-    return infoError != ZV_SUCCESS ? infoError : error;
+    return position(device, out + 12);
 }
 
 ZVerror safetySwitch(HZV device, std::int32_t& out) { return switchState(get_stylus_presence(device), out); }
@@ -172,24 +189,28 @@ bool ZVDeviceState::inFrame() const
 }
 
 // The snapshot is filled in a fixed order; each read that fails is raised on
-// its own and the rest still run.
+// its own and the rest still run. The input DOF decides three of the reads;
+// it is asked for once (a failure is raised once; the zeroed record then
+// reads as 3-DOF input).
 void ZVDeviceState::fillRecord(FrameRecord& r)
 {
+    int dof = 3;
+    raiseIf(raw::inputDof(handle_, dof));
     r.dacCommanded = 0;
     r.forceCommanded = 0;
     std::fill_n(r.motorDacValues, 6, 0);
     std::fill_n(r.force, 3, 0.0);
     std::fill_n(r.torque, 3, 0.0);
     raiseIf(raw::position(handle_, r.position));
-    raiseIf(raw::transform(handle_, r.transform));
+    raiseIf(raw::transform(handle_, dof, r.transform));
     raiseIf(raw::jacobian(handle_, r.jacobian));
     raiseIf(raw::velocity(handle_, r.velocity));
-    raiseIf(raw::angularVelocity(handle_, r.angularVelocity));
+    raiseIf(raw::angularVelocity(handle_, dof, r.angularVelocity));
     raiseIf(raw::buttons(handle_, r.buttons));
     raiseIf(raw::safetySwitch(handle_, r.safetySwitch));
     raiseIf(raw::inkwellSwitch(handle_, r.inkwellSwitch));
     raiseIf(raw::jointAngles(handle_, r.jointAngles));
-    raiseIf(raw::gimbalAngles(handle_, r.gimbalAngles));
+    raiseIf(raw::gimbalAngles(handle_, dof, r.gimbalAngles));
     raiseIf(raw::encoderValues(handle_, r.encoderValues));
     raiseIf(raw::pinchValue(handle_, r.pinchValue));
 }

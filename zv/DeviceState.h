@@ -117,12 +117,17 @@ ZVerror inputDof(HZV device, int& dof);
 ZVerror outputDof(HZV device, int& dof);
 ZVerror position(HZV device, double out[3]);
 ZVerror velocity(HZV device, double out[3]);
+// The reads that depend on the input DOF come in two forms: one that asks
+// the device for it, and one given it (a frame reads it once for all).
 ZVerror angularVelocity(HZV device, double out[3]);
+ZVerror angularVelocity(HZV device, int inputDof, double out[3]);
 ZVerror buttons(HZV device, std::int32_t& out);
 ZVerror jointAngles(HZV device, double out[3]);
 ZVerror gimbalAngles(HZV device, double out[3]);
+ZVerror gimbalAngles(HZV device, int inputDof, double out[3]);
 ZVerror encoderValues(HZV device, std::int32_t out[6]);
 ZVerror transform(HZV device, double out[16]);
+ZVerror transform(HZV device, int inputDof, double out[16]);
 ZVerror safetySwitch(HZV device, std::int32_t& out);
 ZVerror inkwellSwitch(HZV device, std::int32_t& out);
 ZVerror jacobian(HZV device, double out[36]);

@@ -105,7 +105,7 @@ ZVerror commandMotorDac(IDeviceState* device, void*, const void* in, std::int32_
 
 // ---------------------------------------------------------------- raw reads
 
-template <ZVerror (*Read)(HZV, double*), std::size_t N>
+template <ZVerror (*Read)(HZV, double*)>
 ZVerror rawDoubles(IDeviceState* device, void* out, const void*, std::int32_t)
 {
     return Read(device->handle(), doubles(out));
@@ -142,14 +142,6 @@ ZVerror rawPinch(IDeviceState* device, void* out, const void*, std::int32_t)
 {
     return raw::pinchValue(device->handle(), *doubles(out));
 }
-
-ZVerror positionRead(HZV device, double* out) { return raw::position(device, out); }
-ZVerror velocityRead(HZV device, double* out) { return raw::velocity(device, out); }
-ZVerror angularVelocityRead(HZV device, double* out) { return raw::angularVelocity(device, out); }
-ZVerror jointAnglesRead(HZV device, double* out) { return raw::jointAngles(device, out); }
-ZVerror gimbalAnglesRead(HZV device, double* out) { return raw::gimbalAngles(device, out); }
-ZVerror transformRead(HZV device, double* out) { return raw::transform(device, out); }
-ZVerror jacobianRead(HZV device, double* out) { return raw::jacobian(device, out); }
 
 // ---------------------------------------------------------------- device information
 
@@ -496,18 +488,18 @@ ZVFunctionState::ZVFunctionState()
     // Raw reads behind the snapshot.
     add(get_, ZV_RAW_FORCE_CLEAR, 3, kDouble, zeroDoubles<3>);
     add(get_, ZV_RAW_TORQUE_CLEAR, 3, kDouble, zeroDoubles<3>);
-    add(get_, ZV_RAW_POSITION, 3, kDouble, rawDoubles<positionRead, 3>);
-    add(get_, ZV_RAW_VELOCITY, 3, kDouble, rawDoubles<velocityRead, 3>);
-    add(get_, ZV_RAW_ANGULAR_VELOCITY, 3, kDouble, rawDoubles<angularVelocityRead, 3>);
+    add(get_, ZV_RAW_POSITION, 3, kDouble, rawDoubles<raw::position>);
+    add(get_, ZV_RAW_VELOCITY, 3, kDouble, rawDoubles<raw::velocity>);
+    add(get_, ZV_RAW_ANGULAR_VELOCITY, 3, kDouble, rawDoubles<raw::angularVelocity>);
     add(get_, ZV_RAW_BUTTONS, 1, kInt, rawInt<raw::buttons>);
-    add(get_, ZV_RAW_JOINT_ANGLES, 3, kDouble, rawDoubles<jointAnglesRead, 3>);
-    add(get_, ZV_RAW_GIMBAL_ANGLES, 3, kDouble, rawDoubles<gimbalAnglesRead, 3>);
+    add(get_, ZV_RAW_JOINT_ANGLES, 3, kDouble, rawDoubles<raw::jointAngles>);
+    add(get_, ZV_RAW_GIMBAL_ANGLES, 3, kDouble, rawDoubles<raw::gimbalAngles>);
     add(get_, ZV_RAW_ENCODER_VALUES, 6, kLong, rawEncoders);
-    add(get_, ZV_RAW_TRANSFORM, 16, kDouble, rawDoubles<transformRead, 16>);
+    add(get_, ZV_RAW_TRANSFORM, 16, kDouble, rawDoubles<raw::transform>);
     add(get_, ZV_RAW_MOTOR_DAC_CLEAR, 6, kLong, zeroLongs);
     add(get_, ZV_RAW_SAFETY_SWITCH, 1, kInt, rawInt<raw::safetySwitch>);
     add(get_, ZV_RAW_INKWELL_SWITCH, 1, kInt, rawInt<raw::inkwellSwitch>);
-    add(get_, ZV_RAW_JACOBIAN, 36, kDouble, rawDoubles<jacobianRead, 36>);
+    add(get_, ZV_RAW_JACOBIAN, 36, kDouble, rawDoubles<raw::jacobian>);
     add(get_, ZV_RAW_PINCH_VALUE, 1, kDouble, rawPinch);
 
     // Capabilities: the same codes in all three maps.

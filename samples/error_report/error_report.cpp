@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
+
 namespace zv_samples {
 namespace {
 
@@ -65,4 +67,13 @@ extern "C" ZVboolean zvuIsSchedulerError(const ZVErrorInfo* error) {
     default:
         return ZV_FALSE;
     }
+}
+
+extern "C" void zvuReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message) {
+    zvuPrintError(stderr, error, message);
+    if (prompt != nullptr) {
+        std::fputs("\nPress any key to quit.\n", prompt);
+        std::fflush(prompt);
+    }
+    plat::readKey();
 }

@@ -54,6 +54,12 @@ void zvuPrintError(FILE* stream, const ZVErrorInfo* error, const char* message);
  * and ZV_SCHEDULER_FULL; false (0) for every other code and for NULL. */
 ZVboolean zvuIsSchedulerError(const ZVErrorInfo* error);
 
+/* The samples' way out of a failed start-up: prints the error report on
+ * standard error (zvuPrintError with `message`), then
+ * "\nPress any key to quit.\n" on `prompt` (standard output or standard
+ * error, as the sample shows its other prompts), and waits for one key. */
+void zvuReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message);
+
 #ifdef __cplusplus
 }
 #endif

@@ -15,10 +15,7 @@ int main() {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Failed to initialize haptic device");
-        std::printf("\nPress any key to quit.\n");
-        std::fflush(stdout);
-        plat::readKey();
+        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
         return -1;
     }
 
@@ -29,10 +26,7 @@ int main() {
     zvStartScheduler();
     error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Failed to start scheduler");
-        std::printf("\nPress any key to quit.\n");
-        std::fflush(stdout);
-        plat::readKey();
+        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to start scheduler");
         return -1;
     }
 

@@ -119,10 +119,7 @@ void printContinuously(const DacConsole& console) {
 }
 
 int failAndQuit(HZV device, const ZVErrorInfo& error, const char* message) {
-    zvuPrintError(stderr, &error, message);
-    std::printf("\nPress any key to quit.\n");
-    std::fflush(stdout);
-    plat::readKey();
+    zvuReportFailureAndWaitForKey(stdout, &error, message);
     zvDisableDevice(device);
     return -1;
 }
@@ -133,10 +130,7 @@ int main() {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Failed to initialize haptic device");
-        std::printf("\nPress any key to quit.\n");
-        std::fflush(stdout);
-        plat::readKey();
+        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
         return -1;
     }
 

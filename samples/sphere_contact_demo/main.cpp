@@ -150,9 +150,7 @@ int main(int argc, char** argv) {
     gDevice = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Failed to initialize haptic device");
-        std::fprintf(stderr, "\nPress any key to quit.\n");
-        plat::readKey();
+        zvuReportFailureAndWaitForKey(stderr, &error, "Failed to initialize haptic device");
         return -1;
     }
 
@@ -167,9 +165,7 @@ int main(int argc, char** argv) {
     zvStartScheduler();
     error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Failed to start scheduler");
-        std::fprintf(stderr, "\nPress any key to quit.\n");
-        plat::readKey();
+        zvuReportFailureAndWaitForKey(stderr, &error, "Failed to start scheduler");
         return -1;
     }
 

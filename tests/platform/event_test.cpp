@@ -22,6 +22,20 @@ using plat::ResetMode;
 constexpr double kLong = 30.0;
 constexpr double kShort = 0.02;
 
+// Starts `thread` running `wait` and returns once it is blocked in poll, so
+// that what the test does next happens while the thread waits; false when it
+// never blocked.
+template <class Wait>
+bool startBlockedWaiter(std::thread& thread, Wait wait) {
+    std::atomic<plat::ThreadId> id{0};
+    thread = std::thread([&id, wait]() mutable {
+        id = plat::currentThreadId();
+        wait();
+    });
+    while (id.load() == 0) plat::sleepFor(0.001);
+    return plat_test::waitUntilBlockedInPoll(id.load());
+}
+
 // Threads blocked in a wait on one event; each records whether its wait
 // succeeded. start() returns once every thread is blocked in poll.
 class Waiters {
@@ -169,14 +183,11 @@ TEST(EventHandles, CopiesShareOneObject) {
 TEST(EventThreads, SetWakesBlockedWaiterAndPublishesData) {
     const Event e(ResetMode::Auto, false);
     int payload = 0;  // plain data handed over by the event
-    std::atomic<plat::ThreadId> waiterId{0};
     int seen = -1;
-    std::thread waiter([&] {
-        waiterId = plat::currentThreadId();
+    std::thread waiter;
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
         if (e.wait(kLong)) seen = payload;
-    });
-    while (waiterId.load() == 0) plat::sleepFor(0.001);
-    ASSERT_TRUE(plat_test::waitUntilBlockedInPoll(waiterId.load()));
+    }));
     payload = 42;
     e.set();
     waiter.join();
@@ -235,14 +246,11 @@ TEST(EventThreads, AutoPulseReleasesOneWaiterAndLeavesEventReset) {
 TEST(EventThreads, HandleDestroyedWhileAnotherThreadWaitsOnItsCopy) {
     auto owner = std::make_unique<Event>(ResetMode::Manual, false);
     const Event waiterCopy = *owner;
-    std::atomic<plat::ThreadId> waiterId{0};
     bool result = false;
-    std::thread waiter([&] {
-        waiterId = plat::currentThreadId();
+    std::thread waiter;
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
         result = waiterCopy.wait(kLong);
-    });
-    while (waiterId.load() == 0) plat::sleepFor(0.001);
-    ASSERT_TRUE(plat_test::waitUntilBlockedInPoll(waiterId.load()));
+    }));
     const Event setter = *owner;
     owner.reset();
     setter.set();
@@ -294,14 +302,11 @@ TEST(WaitAny, WakesForLaterObjectSetByAnotherThread) {
     const Event a(ResetMode::Auto, false);
     const Event b(ResetMode::Auto, false);
     const std::array<const plat::Waitable*, 2> objects{&a, &b};
-    std::atomic<plat::ThreadId> waiterId{0};
     int result = -5;
-    std::thread waiter([&] {
-        waiterId = plat::currentThreadId();
+    std::thread waiter;
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
         result = plat::waitAny(objects, kLong);
-    });
-    while (waiterId.load() == 0) plat::sleepFor(0.001);
-    ASSERT_TRUE(plat_test::waitUntilBlockedInPoll(waiterId.load()));
+    }));
     b.set();
     waiter.join();
     EXPECT_EQ(result, 1);
@@ -312,14 +317,11 @@ TEST(WaitAny, PulseReachesWaiterBlockedOnSeveralObjects) {
     const Event other(ResetMode::Manual, false);
     const Event pulsed(ResetMode::Auto, false);
     const std::array<const plat::Waitable*, 2> objects{&other, &pulsed};
-    std::atomic<plat::ThreadId> waiterId{0};
     int result = -5;
-    std::thread waiter([&] {
-        waiterId = plat::currentThreadId();
+    std::thread waiter;
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
         result = plat::waitAny(objects, kLong);
-    });
-    while (waiterId.load() == 0) plat::sleepFor(0.001);
-    ASSERT_TRUE(plat_test::waitUntilBlockedInPoll(waiterId.load()));
+    }));
     pulsed.pulse();
     waiter.join();
     EXPECT_EQ(result, 1);
