@@ -1,0 +1,784 @@
+#include "qm/shapes/TouchGeometry.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace QM {
+
+using zvu::PrimitiveTriangle;
+using zvu::toDouble;
+using zvu::zvuLineSegmentd;
+using zvu::zvuVector3Dd;
+using zvu::zvuVector3Df;
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Leaves hold at most this many elements.
+constexpr std::uint32_t kLeafSize = 4;
+// The traversal stack; the builder guarantees trees no deeper than this.
+constexpr int kStackSize = 96;
+
+// Queries with a tolerance above this scan linearly: the builder sets apart
+// the triangles whose containment test misbehaves at tolerances up to it.
+constexpr double kLargestTolerance = 1.0 / 1024.0;
+constexpr double kSmallestTolerance = 1e-30;
+
+// The element tests of the reference scan. The hierarchy calls exactly the
+// same functions, so both paths compute the same parameters bit for bit.
+// The triangle tests are called non-virtually: the elements are stored by
+// value and are exactly PrimitiveTriangles.
+
+bool pointHit(const zvuLineSegmentd& segment, const zvuVector3Df& point, double eps, double& t) noexcept {
+    const zvuVector3Dd p = toDouble(point);
+    const double s = segment.closestParameter(p);
+    if ((p - segment.pointAt(s)).length() <= eps) {
+        t = s;
+        return true;
+    }
+    return false;
+}
+
+bool lineHit(const zvuLineSegmentd& segment, const TouchGeometry::Line& line, double eps, double& t) noexcept {
+    const zvuLineSegmentd edge(toDouble(line.a), toDouble(line.b));
+    double s = 0.0;
+    double u = 0.0;
+    if (segment.closestSegmentPoints(edge, s, u, eps) <= eps) {
+        t = s;
+        return true;
+    }
+    return false;
+}
+
+int triangleHit(const PrimitiveTriangle& triangle, const zvuLineSegmentd& segment, FaceMode faces, double eps,
+                double& t) noexcept {
+    switch (faces) {
+    case FaceMode::Front:
+        return triangle.PrimitiveTriangle::intersectSegmentFront(segment, t, eps);
+    case FaceMode::Back:
+        return triangle.PrimitiveTriangle::intersectSegmentBack(segment, t, eps);
+    case FaceMode::FrontAndBack:
+        return triangle.PrimitiveTriangle::intersectSegment(segment, t, eps);
+    case FaceMode::None:
+        break;
+    }
+    return 0;
+}
+
+double triangleDistance(const PrimitiveTriangle& triangle, const zvuVector3Dd& query, double eps,
+                        zvuVector3Dd& closestPoint) noexcept {
+    closestPoint = triangle.PrimitiveTriangle::closestPoint(query, eps);
+    return (query - closestPoint).lengthSquared();
+}
+
+double lineDistance(const TouchGeometry::Line& line, const zvuVector3Dd& query, zvuVector3Dd& closestPoint) noexcept {
+    const zvuLineSegmentd edge(toDouble(line.a), toDouble(line.b));
+    closestPoint = edge.pointAt(edge.closestParameter(query));
+    return (query - closestPoint).lengthSquared();
+}
+
+double pointDistance(const zvuVector3Df& point, const zvuVector3Dd& query) noexcept {
+    return (query - toDouble(point)).lengthSquared();
+}
+
+bool finite(const zvuVector3Dd& v) noexcept {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+bool finite(const zvuVector3Df& v) noexcept {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+double largestMagnitude(const zvuVector3Dd& v) noexcept {
+    return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+}
+
+// ------------------------------------------------------------------ build
+
+struct Box {
+    float lo[3];
+    float hi[3];
+};
+
+Box boxOf(const zvuVector3Df* vertices, int count) noexcept {
+    Box b{{vertices[0].x, vertices[0].y, vertices[0].z}, {vertices[0].x, vertices[0].y, vertices[0].z}};
+    for (int k = 1; k < count; ++k) {
+        for (int a = 0; a < 3; ++a) {
+            b.lo[a] = std::min(b.lo[a], vertices[k][a]);
+            b.hi[a] = std::max(b.hi[a], vertices[k][a]);
+        }
+    }
+    return b;
+}
+
+void unite(float* lo, float* hi, const float* otherLo, const float* otherHi) noexcept {
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = std::min(lo[a], otherLo[a]);
+        hi[a] = std::max(hi[a], otherHi[a]);
+    }
+}
+
+// Spreads the low 10 bits of v to every third bit.
+std::uint32_t spreadBits(std::uint32_t v) noexcept {
+    v &= 0x3ffu;
+    v = (v | (v << 16)) & 0x030000ffu;
+    v = (v | (v << 8)) & 0x0300f00fu;
+    v = (v | (v << 4)) & 0x030c30c3u;
+    v = (v | (v << 2)) & 0x09249249u;
+    return v;
+}
+
+// Builds a hierarchy over the given elements (their boxes indexed by element
+// number) as a linear bounding-volume hierarchy: the elements are sorted
+// along a Morton curve through their box centres (10 bits per axis, each
+// axis scaled to the centres' own extent) and the sorted run is split top
+// down at the highest bit in which its first and last codes differ, or in
+// the middle when they are equal. Sorting is a stable radix sort, so equal
+// codes keep index order and the tree is the same run to run. A split never
+// leaves a side empty, so the tree has at most 2n - 1 nodes and is at most
+// 30 + log2(n) levels deep.
+class TreeBuilder {
+public:
+    TreeBuilder(TouchGeometry::Hierarchy& tree, const std::vector<Box>& boxes) : tree_(tree), boxes_(boxes) {}
+
+    void build(const std::vector<std::uint32_t>& members) {
+        const std::size_t n = members.size();
+        tree_.nodes.clear();
+        tree_.order.clear();
+        tree_.depth = 0;
+        if (n == 0) return;
+
+        float centreLo[3] = {kInf, kInf, kInf};
+        float centreHi[3] = {-kInf, -kInf, -kInf};
+        for (std::uint32_t e : members) {
+            const Box& b = boxes_[e];
+            for (int a = 0; a < 3; ++a) {
+                const float c = 0.5f * (b.lo[a] + b.hi[a]);
+                centreLo[a] = std::min(centreLo[a], c);
+                centreHi[a] = std::max(centreHi[a], c);
+            }
+        }
+        float scale[3];
+        for (int a = 0; a < 3; ++a) {
+            const float extent = centreHi[a] - centreLo[a];
+            scale[a] = extent > 0.0f ? 1023.0f / extent : 0.0f;
+        }
+
+        // (code << 32 | element), radix sorted on the code in three passes
+        // of 10 bits.
+        std::vector<std::uint64_t> keys(n);
+        std::vector<std::uint64_t> scratch(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const Box& b = boxes_[members[i]];
+            std::uint32_t code = 0;
+            for (int a = 0; a < 3; ++a) {
+                const float c = 0.5f * (b.lo[a] + b.hi[a]);
+                const float q = std::clamp((c - centreLo[a]) * scale[a], 0.0f, 1023.0f);
+                code |= spreadBits(static_cast<std::uint32_t>(q)) << (2 - a);
+            }
+            keys[i] = (static_cast<std::uint64_t>(code) << 32) | members[i];
+        }
+        for (int shift = 32; shift < 62; shift += 10) {
+            std::uint32_t counts[1025] = {};
+            for (std::uint64_t k : keys) ++counts[((k >> shift) & 1023u) + 1];
+            for (int i = 0; i < 1024; ++i) counts[i + 1] += counts[i];
+            for (std::uint64_t k : keys) scratch[counts[(k >> shift) & 1023u]++] = k;
+            keys.swap(scratch);
+        }
+
+        codes_.resize(n);
+        tree_.order.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            codes_[i] = static_cast<std::uint32_t>(keys[i] >> 32);
+            tree_.order[i] = static_cast<std::uint32_t>(keys[i]);
+        }
+        tree_.nodes.reserve(2 * n);
+        tree_.nodes.push_back({});
+        subdivide(0, 0, static_cast<std::uint32_t>(n), 1);
+        for (int a = 0; a < 3; ++a) {
+            tree_.lo[a] = tree_.nodes[0].lo[a];
+            tree_.hi[a] = tree_.nodes[0].hi[a];
+        }
+        codes_ = {};
+    }
+
+private:
+    static constexpr float kInf = std::numeric_limits<float>::infinity();
+
+    void subdivide(std::uint32_t nodeIndex, std::uint32_t begin, std::uint32_t end, int depth) {
+        tree_.depth = std::max(tree_.depth, depth);
+        if (end - begin <= kLeafSize) {
+            TouchGeometry::Node& node = tree_.nodes[nodeIndex];
+            const Box& b0 = boxes_[tree_.order[begin]];
+            std::copy(b0.lo, b0.lo + 3, node.lo);
+            std::copy(b0.hi, b0.hi + 3, node.hi);
+            for (std::uint32_t i = begin + 1; i < end; ++i) {
+                const Box& b = boxes_[tree_.order[i]];
+                unite(node.lo, node.hi, b.lo, b.hi);
+            }
+            node.first = begin;
+            node.count = end - begin;
+            return;
+        }
+        std::uint32_t split = begin + (end - begin) / 2;
+        const std::uint32_t differing = codes_[begin] ^ codes_[end - 1];
+        if (differing != 0) {
+            const std::uint32_t bit = 1u << (31 - std::countl_zero(differing));
+            // The first code with the bit set; codes are sorted and agree
+            // above the bit, so that is where the run splits.
+            split = static_cast<std::uint32_t>(
+                std::partition_point(codes_.begin() + begin, codes_.begin() + end,
+                                     [bit](std::uint32_t c) { return (c & bit) == 0; }) -
+                codes_.begin());
+        }
+        const auto left = static_cast<std::uint32_t>(tree_.nodes.size());
+        tree_.nodes.push_back({});
+        tree_.nodes.push_back({});
+        subdivide(left, begin, split, depth + 1);
+        subdivide(left + 1, split, end, depth + 1);
+        TouchGeometry::Node& node = tree_.nodes[nodeIndex];
+        const TouchGeometry::Node& a = tree_.nodes[left];
+        const TouchGeometry::Node& b = tree_.nodes[left + 1];
+        std::copy(a.lo, a.lo + 3, node.lo);
+        std::copy(a.hi, a.hi + 3, node.hi);
+        unite(node.lo, node.hi, b.lo, b.hi);
+        node.first = left;
+        node.count = 0;
+    }
+
+    TouchGeometry::Hierarchy& tree_;
+    const std::vector<Box>& boxes_;
+    std::vector<std::uint32_t> codes_;
+};
+
+// ------------------------------------------------------------------ queries
+
+// A box test against the line start + s u, s restricted to [sMin, sMax]:
+// the range of s over which the line is inside the box grown by pad on each
+// axis. Axes along which the direction vanishes are tested by the start
+// point alone.
+struct LineProbe {
+    double start[3];
+    double inverse[3];
+    bool still[3];
+
+    bool clip(const TouchGeometry::Node& node, const double* pad, double sMin, double sMax,
+              double& enter) const noexcept {
+        double lo = sMin;
+        double hi = sMax;
+        for (int a = 0; a < 3; ++a) {
+            const double boxLo = static_cast<double>(node.lo[a]) - pad[a];
+            const double boxHi = static_cast<double>(node.hi[a]) + pad[a];
+            if (still[a]) {
+                if (start[a] < boxLo || start[a] > boxHi) return false;
+                continue;
+            }
+            double t0 = (boxLo - start[a]) * inverse[a];
+            double t1 = (boxHi - start[a]) * inverse[a];
+            if (t0 > t1) std::swap(t0, t1);
+            lo = std::max(lo, t0);
+            hi = std::min(hi, t1);
+        }
+        enter = lo;
+        return lo <= hi;
+    }
+};
+
+double boxDistanceSquared(const TouchGeometry::Node& node, const double* pad, const zvuVector3Dd& q) noexcept {
+    double sum = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        const double lo = static_cast<double>(node.lo[a]) - pad[a];
+        const double hi = static_cast<double>(node.hi[a]) + pad[a];
+        const double v = q[a];
+        const double d = v < lo ? lo - v : v > hi ? v - hi : 0.0;
+        sum += d * d;
+    }
+    return sum;
+}
+
+// The best hit so far, ordered by (t, kind, index): the order in which the
+// linear scan would let a hit stand.
+struct BestHit {
+    double t{kInfinity};
+    int kind{3};
+    std::uint32_t index{0};
+    int code{0};
+    bool found{false};
+
+    bool offer(double candidateT, int candidateKind, std::uint32_t candidateIndex, int candidateCode) noexcept {
+        if (found && !(candidateT < t ||
+                       (candidateT == t && (candidateKind < kind || (candidateKind == kind && candidateIndex < index)))))
+            return false;
+        t = candidateT;
+        kind = candidateKind;
+        index = candidateIndex;
+        code = candidateCode;
+        found = true;
+        return true;
+    }
+};
+
+struct BestDistance {
+    double distance{kInfinity};
+    std::uint32_t index{0};
+    bool found{false};
+    zvuVector3Dd point{};
+
+    void offer(double candidate, std::uint32_t candidateIndex, const zvuVector3Dd& candidatePoint) noexcept {
+        if (!(candidate < distance || (found && candidate == distance && candidateIndex < index))) return;
+        distance = candidate;
+        index = candidateIndex;
+        point = candidatePoint;
+        found = true;
+    }
+};
+
+// Visits, nearest first, the leaves of `tree` whose boxes (grown by pad)
+// the line crosses within [sMin, sMax] at a parameter not beyond the best
+// hit, and hands each leaf element to `test`. `bestS` reports the best hit's
+// distance along the line so far (infinite without one); `slack` absorbs the
+// rounding of the box test so that a hit exactly at the best parameter is
+// never skipped.
+template <typename Test, typename Bound>
+void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, const double* pad, double sMin,
+                   double sMax, double slack, Bound bestS, Test test) noexcept {
+    if (tree.nodes.empty()) return;
+    struct Entry {
+        std::uint32_t node;
+        double enter;
+    };
+    Entry stack[kStackSize];
+    int top = 0;
+    double enter = 0.0;
+    if (!probe.clip(tree.nodes[0], pad, sMin, sMax, enter)) return;
+    stack[top++] = {0, enter};
+    while (top > 0) {
+        const Entry entry = stack[--top];
+        if (entry.enter - slack > bestS()) continue;
+        const TouchGeometry::Node& node = tree.nodes[entry.node];
+        if (node.count != 0) {
+            for (std::uint32_t i = node.first; i < node.first + node.count; ++i) test(tree.order[i]);
+            continue;
+        }
+        double enterA = 0.0;
+        double enterB = 0.0;
+        const bool hitA = probe.clip(tree.nodes[node.first], pad, sMin, sMax, enterA);
+        const bool hitB = probe.clip(tree.nodes[node.first + 1], pad, sMin, sMax, enterB);
+        if (hitA && hitB) {
+            if (enterA <= enterB) {
+                stack[top++] = {node.first + 1, enterB};
+                stack[top++] = {node.first, enterA};
+            } else {
+                stack[top++] = {node.first, enterA};
+                stack[top++] = {node.first + 1, enterB};
+            }
+        } else if (hitA) {
+            stack[top++] = {node.first, enterA};
+        } else if (hitB) {
+            stack[top++] = {node.first + 1, enterB};
+        }
+    }
+}
+
+// Visits, nearest first, the leaves whose boxes (grown by pad) are not
+// farther from the query than the best distance so far.
+template <typename Test>
+void traverseNear(const TouchGeometry::Hierarchy& tree, const zvuVector3Dd& query, const double* pad,
+                  const BestDistance& best, Test test) noexcept {
+    if (tree.nodes.empty()) return;
+    struct Entry {
+        std::uint32_t node;
+        double distance;
+    };
+    // A box distance is compared with a little allowance for its rounding.
+    constexpr double kShrink = 1.0 - 1e-12;
+    Entry stack[kStackSize];
+    int top = 0;
+    stack[top++] = {0, boxDistanceSquared(tree.nodes[0], pad, query)};
+    while (top > 0) {
+        const Entry entry = stack[--top];
+        if (entry.distance * kShrink > best.distance) continue;
+        const TouchGeometry::Node& node = tree.nodes[entry.node];
+        if (node.count != 0) {
+            for (std::uint32_t i = node.first; i < node.first + node.count; ++i) test(tree.order[i]);
+            continue;
+        }
+        const double dA = boxDistanceSquared(tree.nodes[node.first], pad, query);
+        const double dB = boxDistanceSquared(tree.nodes[node.first + 1], pad, query);
+        if (dA <= dB) {
+            stack[top++] = {node.first + 1, dB};
+            stack[top++] = {node.first, dA};
+        } else {
+            stack[top++] = {node.first, dA};
+            stack[top++] = {node.first + 1, dB};
+        }
+    }
+}
+
+constexpr int kPointKind = 0;
+constexpr int kLineKind = 1;
+constexpr int kTriangleKind = 2;
+
+}  // namespace
+
+// ------------------------------------------------------------------ filling
+
+void TouchGeometry::Hierarchy::clear() noexcept {
+    nodes.clear();
+    order.clear();
+    always.clear();
+    depth = 0;
+}
+
+std::size_t TouchGeometry::Hierarchy::memoryBytes() const noexcept {
+    return nodes.capacity() * sizeof(Node) + (order.capacity() + always.capacity()) * sizeof(std::uint32_t);
+}
+
+void TouchGeometry::reserve(std::size_t points, std::size_t lines, std::size_t triangles) {
+    points_.reserve(points);
+    lines_.reserve(lines);
+    triangles_.reserve(triangles);
+}
+
+void TouchGeometry::addPoint(const zvuVector3Df& point) {
+    points_.push_back(point);
+    built_ = false;
+}
+
+void TouchGeometry::addLine(const zvuVector3Df& a, const zvuVector3Df& b) {
+    lines_.push_back({a, b});
+    built_ = false;
+}
+
+void TouchGeometry::addTriangle(const PrimitiveTriangle& triangle) {
+    triangles_.push_back(triangle);
+    built_ = false;
+}
+
+void TouchGeometry::clear() noexcept {
+    points_.clear();
+    lines_.clear();
+    triangles_.clear();
+    pointTree_.clear();
+    lineTree_.clear();
+    triangleTree_.clear();
+    magnitude_ = 0.0;
+    built_ = false;
+}
+
+std::size_t TouchGeometry::memoryBytes() const noexcept {
+    return points_.capacity() * sizeof(zvuVector3Df) + lines_.capacity() * sizeof(Line) +
+           triangles_.capacity() * sizeof(PrimitiveTriangle) + pointTree_.memoryBytes() + lineTree_.memoryBytes() +
+           triangleTree_.memoryBytes();
+}
+
+// ------------------------------------------------------------------ build
+
+namespace {
+
+// Whether the containment test of a triangle can be bounded by its box (see
+// the comment on the tolerances in intersectHierarchy). It cannot for
+//  - non-finite vertices;
+//  - a triangle whose plane normal is zero but whose first edge has a tiny,
+//    non-zero extent along the first axis the containment test projects on:
+//    the test then solves with that extent taken as zero and can accept
+//    points anywhere along the dropped axis;
+//  - a triangle so thin for its size and position that the rounding of the
+//    containment test is no longer small against the triangle.
+bool boundedByBox(const PrimitiveTriangle& triangle, const Box& box) noexcept {
+    for (int a = 0; a < 3; ++a)
+        if (!std::isfinite(box.lo[a]) || !std::isfinite(box.hi[a])) return false;
+    const zvuVector3Dd n = triangle.normal;
+    const zvuVector3Dd p0 = triangle.v0();
+    const zvuVector3Dd e1 = triangle.v1() - p0;
+    const zvuVector3Dd e2 = triangle.v2() - p0;
+    if (n.x == 0.0 && n.y == 0.0 && n.z == 0.0) return e1.y == 0.0 || std::fabs(e1.y) > kLargestTolerance;
+    // The projection the containment test uses.
+    const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    int u = 1, v = 2;
+    if (!(ax >= ay && ax >= az)) {
+        u = 0;
+        v = ay >= az ? 2 : 1;
+    }
+    const double det = e2[v] * e1[u] - e1[v] * e2[u];
+    double extent = 0.0;
+    double magnitude = 0.0;
+    for (int a = 0; a < 3; ++a) {
+        extent = std::max(extent, static_cast<double>(box.hi[a]) - static_cast<double>(box.lo[a]));
+        magnitude = std::max({magnitude, std::fabs(static_cast<double>(box.lo[a])),
+                              std::fabs(static_cast<double>(box.hi[a]))});
+    }
+    return std::fabs(det) * 1e8 >= extent * (extent + magnitude);
+}
+
+}  // namespace
+
+void TouchGeometry::build() {
+    built_ = false;
+    pointTree_.clear();
+    lineTree_.clear();
+    triangleTree_.clear();
+    magnitude_ = 0.0;
+
+    std::vector<Box> boxes;
+    std::vector<std::uint32_t> members;
+    auto note = [this](const Box& b) {
+        for (int a = 0; a < 3; ++a)
+            magnitude_ = std::max({magnitude_, std::fabs(static_cast<double>(b.lo[a])),
+                                   std::fabs(static_cast<double>(b.hi[a]))});
+    };
+
+    boxes.resize(points_.size());
+    members.reserve(std::max({points_.size(), lines_.size(), triangles_.size()}));
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        boxes[i] = boxOf(&points_[i], 1);
+        if (finite(points_[i])) {
+            members.push_back(static_cast<std::uint32_t>(i));
+            note(boxes[i]);
+        } else {
+            pointTree_.always.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    TreeBuilder(pointTree_, boxes).build(members);
+
+    members.clear();
+    boxes.resize(lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const zvuVector3Df ends[2] = {lines_[i].a, lines_[i].b};
+        boxes[i] = boxOf(ends, 2);
+        if (finite(ends[0]) && finite(ends[1])) {
+            members.push_back(static_cast<std::uint32_t>(i));
+            note(boxes[i]);
+        } else {
+            lineTree_.always.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    TreeBuilder(lineTree_, boxes).build(members);
+
+    members.clear();
+    boxes.resize(triangles_.size());
+    for (std::size_t i = 0; i < triangles_.size(); ++i) {
+        const PrimitiveTriangle& tri = triangles_[i];
+        boxes[i] = boxOf(tri.vertices, 3);
+        if (boundedByBox(tri, boxes[i])) {
+            members.push_back(static_cast<std::uint32_t>(i));
+            note(boxes[i]);
+        } else {
+            triangleTree_.always.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    TreeBuilder(triangleTree_, boxes).build(members);
+
+    built_ = pointTree_.depth < kStackSize && lineTree_.depth < kStackSize && triangleTree_.depth < kStackSize;
+}
+
+// ------------------------------------------------------------------ queries
+
+TouchHit TouchGeometry::intersect(const zvuLineSegmentd& segment, FaceMode faces, double eps,
+                                  bool useHierarchy) const noexcept {
+    const bool bounded = eps > kSmallestTolerance && eps <= kLargestTolerance && finite(segment.start()) &&
+                         finite(segment.end()) && std::isfinite(segment.getLength());
+    if (useHierarchy && built_ && bounded) return intersectHierarchy(segment, faces, eps);
+    return intersectLinear(segment, faces, eps);
+}
+
+ClosestElements TouchGeometry::closest(const zvuVector3Dd& query, double eps, bool useHierarchy) const noexcept {
+    const bool bounded = eps > kSmallestTolerance && eps <= kLargestTolerance && finite(query);
+    if (useHierarchy && built_ && bounded) return closestHierarchy(query, eps);
+    return closestLinear(query, eps);
+}
+
+TouchHit TouchGeometry::intersectLinear(const zvuLineSegmentd& segment, FaceMode faces, double eps) const noexcept {
+    TouchHit best;
+    double t = 0.0;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        if (pointHit(segment, points_[i], eps, t) && (best.kind == TouchHit::Kind::None || t < best.t)) {
+            best.kind = TouchHit::Kind::Point;
+            best.index = static_cast<int>(i);
+            best.t = t;
+            best.code = 0;
+        }
+    }
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (lineHit(segment, lines_[i], eps, t) && (best.kind == TouchHit::Kind::None || t < best.t)) {
+            best.kind = TouchHit::Kind::Line;
+            best.index = static_cast<int>(i);
+            best.t = t;
+            best.code = 0;
+        }
+    }
+    if (faces != FaceMode::None) {
+        for (std::size_t i = 0; i < triangles_.size(); ++i) {
+            const int code = triangleHit(triangles_[i], segment, faces, eps, t);
+            if (code != 0 && (best.kind == TouchHit::Kind::None || t < best.t)) {
+                best.kind = TouchHit::Kind::Triangle;
+                best.index = static_cast<int>(i);
+                best.t = t;
+                best.code = code;
+            }
+        }
+    }
+    if (best.kind != TouchHit::Kind::None) best.point = segment.pointAt(best.t);
+    return best;
+}
+
+// Pruning with boxes is exact only if every element that can report a hit
+// (or a distance) lies in its box grown by a known margin. Per kind:
+//  - a point hit lies within eps of the segment, and so does a line hit's
+//    nearest point of the line;
+//  - a triangle hit is a crossing point of the triangle's plane accepted by
+//    the containment test, whose parameters may overshoot by eps; the
+//    accepted region is the triangle widened by 3 eps times its extent per
+//    axis, and, when the test treats a first edge shorter than eps along its
+//    first projection axis as zero, moved by up to eps on two axes. The
+//    crossing may lie beyond the segment's ends: only when that end is
+//    within eps of the plane and the direction more than eps away from
+//    parallel, so by less than eps / eps = 1 along the line;
+//  - the nearest point of a triangle is such an accepted projection or a
+//    point on its edges.
+// Rounding adds an allowance relative to the coordinates; triangles whose
+// containment test rounds worse than that were set apart by the build and
+// are tested by every query.
+TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceMode faces,
+                                           double eps) const noexcept {
+    const zvuVector3Dd start = segment.start();
+    const zvuVector3Dd direction = segment.unitDirection();
+    const double length = segment.getLength();
+    const double scale =
+        std::max({magnitude_, largestMagnitude(start), largestMagnitude(segment.end()), length, 1e-30});
+    const double rounding = 1e-9 * scale;
+    const double slack = rounding + 1e-12 * length;
+
+    LineProbe probe{};
+    for (int a = 0; a < 3; ++a) {
+        probe.start[a] = start[a];
+        // A zero-length segment only ever touches at its start.
+        probe.still[a] = length == 0.0 || std::fabs(direction[a]) < 1e-200;
+        probe.inverse[a] = probe.still[a] ? 0.0 : 1.0 / direction[a];
+    }
+
+    BestHit best;
+    auto bestS = [&best, length]() noexcept { return best.found ? best.t * length : kInfinity; };
+    double t = 0.0;
+
+    const double nearPad = eps * (1.0 + 1e-9) + rounding;
+    const double near[3] = {nearPad, nearPad, nearPad};
+    traverseAlong(pointTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t i) noexcept {
+        if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
+    });
+    for (std::uint32_t i : pointTree_.always)
+        if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
+
+    traverseAlong(lineTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t i) noexcept {
+        if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
+    });
+    for (std::uint32_t i : lineTree_.always)
+        if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
+
+    // A zero-length segment never crosses a triangle.
+    if (faces != FaceMode::None && length > 0.0) {
+        double pad[3];
+        for (int a = 0; a < 3; ++a) {
+            const double extent = static_cast<double>(triangleTree_.hi[a]) - static_cast<double>(triangleTree_.lo[a]);
+            pad[a] = (3.0 * eps + 1e-6) * extent + 4.0 * eps + rounding;
+        }
+        const double beyond = 1.0 + 1e-6 + 1e-12 * scale / eps + rounding;
+        auto test = [&](std::uint32_t i) noexcept {
+            const int code = triangleHit(triangles_[i], segment, faces, eps, t);
+            if (code != 0) best.offer(t, kTriangleKind, i, code);
+        };
+        traverseAlong(triangleTree_, probe, pad, -beyond, length + beyond, slack, bestS, test);
+        for (std::uint32_t i : triangleTree_.always) test(i);
+    }
+
+    TouchHit hit;
+    if (best.found) {
+        hit.kind = best.kind == kPointKind  ? TouchHit::Kind::Point
+                   : best.kind == kLineKind ? TouchHit::Kind::Line
+                                            : TouchHit::Kind::Triangle;
+        hit.index = static_cast<int>(best.index);
+        hit.t = best.t;
+        hit.code = best.code;
+        hit.point = segment.pointAt(best.t);
+    }
+    return hit;
+}
+
+ClosestElements TouchGeometry::closestLinear(const zvuVector3Dd& query, double eps) const noexcept {
+    ClosestElements result;
+    zvuVector3Dd p{};
+    for (std::size_t i = 0; i < triangles_.size(); ++i) {
+        const double d = triangleDistance(triangles_[i], query, eps, p);
+        if (d < result.triangleDistanceSquared) {
+            result.triangle = static_cast<int>(i);
+            result.trianglePoint = p;
+            result.triangleDistanceSquared = d;
+        }
+    }
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const double d = lineDistance(lines_[i], query, p);
+        if (d < result.lineDistanceSquared) {
+            result.line = static_cast<int>(i);
+            result.linePoint = p;
+            result.lineDistanceSquared = d;
+        }
+    }
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        const double d = pointDistance(points_[i], query);
+        if (d < result.pointDistanceSquared) {
+            result.point = static_cast<int>(i);
+            result.pointDistanceSquared = d;
+        }
+    }
+    return result;
+}
+
+ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, double eps) const noexcept {
+    const double scale = std::max({magnitude_, largestMagnitude(query), 1e-30});
+    const double rounding = 1e-9 * scale;
+    const double near[3] = {rounding, rounding, rounding};
+    ClosestElements result;
+    zvuVector3Dd p{};
+
+    BestDistance triangles;
+    double pad[3];
+    for (int a = 0; a < 3; ++a) {
+        const double extent = static_cast<double>(triangleTree_.hi[a]) - static_cast<double>(triangleTree_.lo[a]);
+        pad[a] = (3.0 * eps + 1e-6) * extent + 4.0 * eps + rounding;
+    }
+    auto testTriangle = [&](std::uint32_t i) noexcept {
+        const double d = triangleDistance(triangles_[i], query, eps, p);
+        triangles.offer(d, i, p);
+    };
+    for (std::uint32_t i : triangleTree_.always) testTriangle(i);
+    traverseNear(triangleTree_, query, pad, triangles, testTriangle);
+    if (triangles.found) {
+        result.triangle = static_cast<int>(triangles.index);
+        result.trianglePoint = triangles.point;
+        result.triangleDistanceSquared = triangles.distance;
+    }
+
+    BestDistance lines;
+    auto testLine = [&](std::uint32_t i) noexcept { lines.offer(lineDistance(lines_[i], query, p), i, p); };
+    for (std::uint32_t i : lineTree_.always) testLine(i);
+    traverseNear(lineTree_, query, near, lines, testLine);
+    if (lines.found) {
+        result.line = static_cast<int>(lines.index);
+        result.linePoint = lines.point;
+        result.lineDistanceSquared = lines.distance;
+    }
+
+    BestDistance points;
+    auto testPoint = [&](std::uint32_t i) noexcept { points.offer(pointDistance(points_[i], query), i, {}); };
+    for (std::uint32_t i : pointTree_.always) testPoint(i);
+    traverseNear(pointTree_, query, near, points, testPoint);
+    if (points.found) {
+        result.point = static_cast<int>(points.index);
+        result.pointDistanceSquared = points.distance;
+    }
+    return result;
+}
+
+}  // namespace QM
