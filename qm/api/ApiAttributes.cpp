@@ -37,12 +37,6 @@ bool isSwitchState(QMenum name)
            isSymbol(name, QM_INKWELL_STATE) || isSymbol(name, QM_PROXY_IS_TOUCHING);
 }
 
-bool onCollisionThread()
-{
-    OperationScheduler* collision = operationScheduler(QM_COLLISION_THREAD);
-    return collision != nullptr && collision->isBound() && collision->isCurrentThread();
-}
-
 // qmEnable and qmDisable. A proxy-resolution change made on the collision
 // thread reaches the renderer at once; made elsewhere, the renderer takes it
 // over at the next frame end.
@@ -144,12 +138,12 @@ QM_API void qmHintb(QMenum target, QMboolean value)
 
 QM_API void qmEnable(QMenum cap)
 {
-    callInContext([&](Context& context) { setCapability(context, cap, true); });
+    callInContext(CallLocks::RendererAndState, [&](Context& context) { setCapability(context, cap, true); });
 }
 
 QM_API void qmDisable(QMenum cap)
 {
-    callInContext([&](Context& context) { setCapability(context, cap, false); });
+    callInContext(CallLocks::RendererAndState, [&](Context& context) { setCapability(context, cap, false); });
 }
 
 QM_API QMboolean qmIsEnabled(QMenum cap)

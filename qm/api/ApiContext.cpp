@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "qm/api/CallFrame.h"
+#include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/state/AttributeMap.h"
 
@@ -18,6 +19,12 @@ void recordError(QMenum code) noexcept
     } catch (...) {
         // The store could not grow: the error is lost, as without a context.
     }
+}
+
+bool onCollisionThread()
+{
+    OperationScheduler* collision = operationScheduler(QM_COLLISION_THREAD);
+    return collision != nullptr && collision->isBound() && collision->isCurrentThread();
 }
 
 namespace {
@@ -116,6 +123,11 @@ QM_API void qmDeleteContext(HQMRC hRC)
     if (context == nullptr) {
         return;
     }
+    // A collision-thread callback runs inside a step of this very context.
+    if (onCollisionThread()) {
+        recordError(QM_INVALID_OPERATION);
+        return;
+    }
     if (currentContext() == context) {
         setCurrentContext(nullptr);
     }
@@ -139,8 +151,8 @@ QM_API HQMRC qmGetCurrentContext(void)
 
 QM_API void qmContextDevice(HZV hDevice)
 {
-    callInContext([&](Context& context) {
-        require(!context.inFrame, QM_INVALID_OPERATION);
+    callInContext(CallLocks::RendererAndState, [&](Context& context) {
+        require(!onCollisionThread() && !context.inFrame, QM_INVALID_OPERATION);
         context.attachDevice(hDevice);
     });
 }

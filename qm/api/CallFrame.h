@@ -28,21 +28,59 @@ inline void require(bool condition, QMenum code)
     }
 }
 
-// Runs `work` with the calling thread's current context and returns its
-// result. Without a context, QM_INVALID_OPERATION. A QMException is recorded
-// in the current context (read again, since the work may have changed it);
-// an allocation failure is recorded as QM_OUT_OF_MEMORY; any other failure
-// as QM_INVALID_OPERATION, so that nothing unwinds into the caller. On
-// failure `cleanup` runs with the context (when there is one) and `failure`
-// is returned.
+// Which of the context's locks a call holds while its work runs (see
+// docs/threading.md for the order).
+enum class CallLocks {
+    State,             // the attribute state only: most calls
+    RendererAndState,  // the renderer lock, then the state lock
+    None,              // the work takes its own locks (frame calls)
+};
+
+// Holds the locks of a policy for the lifetime of the guard.
+class CallLockGuard {
+public:
+    CallLockGuard(Context& context, CallLocks locks) : context_(context), locks_(locks)
+    {
+        if (locks_ == CallLocks::RendererAndState) {
+            context_.sceneRenderer->getRendererLock().lock();
+        }
+        if (locks_ != CallLocks::None) {
+            context_.state->getLock().lock();
+        }
+    }
+    ~CallLockGuard()
+    {
+        if (locks_ != CallLocks::None) {
+            context_.state->getLock().unlock();
+        }
+        if (locks_ == CallLocks::RendererAndState) {
+            context_.sceneRenderer->getRendererLock().unlock();
+        }
+    }
+    CallLockGuard(const CallLockGuard&) = delete;
+    CallLockGuard& operator=(const CallLockGuard&) = delete;
+
+private:
+    Context& context_;
+    CallLocks locks_;
+};
+
+// Runs `work` with the calling thread's current context, holding the locks
+// of the policy, and returns its result. Without a context,
+// QM_INVALID_OPERATION. A QMException is recorded in the current context
+// (read again, since the work may have changed it); an allocation failure is
+// recorded as QM_OUT_OF_MEMORY; any other failure as QM_INVALID_OPERATION,
+// so that nothing unwinds into the caller. On failure `cleanup` runs with the
+// context (when there is one) and `failure` is returned.
 template <typename R, typename Work, typename Cleanup>
-R callInContext(R failure, Work&& work, Cleanup&& cleanup) noexcept
+R callInContextLocked(CallLocks locks, R failure, Work&& work, Cleanup&& cleanup) noexcept
 {
     Context* context = nullptr;
     QMenum code = nullptr;
     try {
         context = currentContext();
         require(context != nullptr, QM_INVALID_OPERATION);
+        CallLockGuard guard(*context, locks);
         return work(*context);
     } catch (const QMException& e) {
         code = e.code();
@@ -61,6 +99,13 @@ R callInContext(R failure, Work&& work, Cleanup&& cleanup) noexcept
     return failure;
 }
 
+template <typename R, typename Work, typename Cleanup>
+R callInContext(R failure, Work&& work, Cleanup&& cleanup) noexcept
+{
+    return callInContextLocked<R>(CallLocks::State, std::move(failure), std::forward<Work>(work),
+                                  std::forward<Cleanup>(cleanup));
+}
+
 template <typename R, typename Work>
 R callInContext(R failure, Work&& work) noexcept
 {
@@ -71,11 +116,11 @@ R callInContext(R failure, Work&& work) noexcept
 // failure (qmEndFrame leaves the frame and qmEndShape the shape even when
 // they fail).
 template <typename Work, typename Cleanup>
-void callInContextWithCleanup(Work&& work, Cleanup&& cleanup) noexcept
+void callInContextWithCleanup(CallLocks locks, Work&& work, Cleanup&& cleanup) noexcept
 {
     struct Nothing {};
-    callInContext<Nothing>(
-        Nothing{},
+    callInContextLocked<Nothing>(
+        locks, Nothing{},
         [&](Context& context) {
             work(context);
             return Nothing{};
@@ -83,11 +128,28 @@ void callInContextWithCleanup(Work&& work, Cleanup&& cleanup) noexcept
         std::forward<Cleanup>(cleanup));
 }
 
+template <typename Work, typename Cleanup>
+void callInContextWithCleanup(Work&& work, Cleanup&& cleanup) noexcept
+{
+    callInContextWithCleanup(CallLocks::State, std::forward<Work>(work), std::forward<Cleanup>(cleanup));
+}
+
 template <typename Work>
 void callInContext(Work&& work) noexcept
 {
     callInContextWithCleanup(std::forward<Work>(work), [](Context&) {});
 }
+
+template <typename Work>
+void callInContext(CallLocks locks, Work&& work) noexcept
+{
+    callInContextWithCleanup(locks, std::forward<Work>(work), [](Context&) {});
+}
+
+// Whether the calling thread is the collision thread. Calls that would wait
+// for the collision step calling them, or change what it reads, are refused
+// there (docs/threading.md).
+bool onCollisionThread();
 
 // The frame of the functions that need no current context (they work on
 // what a callback was handed): failures are recorded in the current context

@@ -18,6 +18,8 @@ namespace QM {
 // pointer to it. Its members are reached directly by the exported functions;
 // two flags gate them: inFrame (between qmBeginFrame and qmEndFrame) and
 // openShape (the builder of the shape between qmBeginShape and qmEndShape).
+// Both are written only under the state lock (docs/threading.md), as are the
+// three scenes, which only the client thread touches.
 class Context {
 public:
     // Builds a context bound to no device: binds the client-thread operation

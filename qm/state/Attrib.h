@@ -63,7 +63,9 @@ public:
     // followed by ", ".
     virtual void print(std::ostream& out) const = 0;
     // Copies the value of an attribute of the same type and count and marks
-    // this one set; false (nothing changes) otherwise.
+    // this one set; false (nothing changes) otherwise. Copying an attribute
+    // that was never set succeeds and changes nothing: there is no value to
+    // copy, and the target must not look set.
     virtual bool assign(const IAttrib& other) = 0;
     virtual std::unique_ptr<IAttrib> clone() const = 0;
     virtual bool isSet() const = 0;
@@ -92,7 +94,9 @@ public:
         if (other.kind() != kind()) {
             return false;
         }
-        set(static_cast<const Attrib&>(other).value_);
+        if (other.isSet()) {
+            set(static_cast<const Attrib&>(other).value_);
+        }
         return true;
     }
     std::unique_ptr<IAttrib> clone() const override { return std::make_unique<Attrib>(*this); }
@@ -129,8 +133,10 @@ public:
         if (other.kind() != kind() || other.count() != count()) {
             return false;
         }
-        values_ = static_cast<const Attribv&>(other).values_;
-        set_ = true;
+        if (other.isSet()) {
+            values_ = static_cast<const Attribv&>(other).values_;
+            set_ = true;
+        }
         return true;
     }
     std::unique_ptr<IAttrib> clone() const override { return std::make_unique<Attribv>(*this); }

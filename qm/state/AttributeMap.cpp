@@ -66,6 +66,12 @@ const IAttrib* AttributeMap::own(QMenum key) const
     return at == attributes_.end() ? nullptr : at->second.get();
 }
 
+const IAttrib* AttributeMap::attribForRead(QMenum key) const
+{
+    const IAttrib* attrib = own(key);
+    return attrib != nullptr && attrib->isSet() ? attrib : nullptr;
+}
+
 bool AttributeMap::has(QMenum key) const { return own(key) != nullptr; }
 
 bool AttributeMap::isSet(QMenum key) const

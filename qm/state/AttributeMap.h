@@ -111,8 +111,9 @@ public:
     virtual const AttributeMap* mapFor(QMenum key) const = 0;
 };
 
-// A plain map. A get of a declared key that was never set succeeds and
-// yields the zero value.
+// A plain map. A get of a declared key that was never set fails, as in a
+// stacked map: a value nobody stored is not a value (a zero rotation or
+// matrix read as if it were one would be wrong).
 class AttributeMap final : public IAttributeMap {
 public:
     AttributeMap() = default;
@@ -123,7 +124,7 @@ public:
     bool isSet(QMenum key) const override;
     bool declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib) override;
     IAttrib* attribForWrite(QMenum key) override { return own(key); }
-    const IAttrib* attribForRead(QMenum key) const override { return own(key); }
+    const IAttrib* attribForRead(QMenum key) const override;
     std::unique_ptr<IIterator<QMenum>> keys() const override;
     std::optional<AttributeDescription> describe(QMenum key) const override;
     bool printValue(QMenum key, std::ostream& out) const override;

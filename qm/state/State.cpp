@@ -36,6 +36,8 @@ AttributeMap& State::resultMapFor(unsigned id)
         slot->set<bool>(QM_PROXY_IS_TOUCHING, false);
         slot->declareArray<double>(QM_REACTION_FORCE, 3);
         slot->setArray<double>(QM_REACTION_FORCE, kZero);
+        // The face touched last; unset until the shape is first touched.
+        slot->declare<QMenum>(QM_TOUCHED_FACE);
     }
     return *slot;
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "common/Lock.h"
 #include "qm/state/AttributeMap.h"
 #include "qm/state/TransformManager.h"
 
@@ -26,6 +27,9 @@ public:
     virtual void eraseResultMap(unsigned id) = 0;
     virtual const ITransformManager& getTransforms() const = 0;
     virtual ITransformManager& getTransforms() = 0;
+    // Guards the attribute stack, the transforms (whose getters recompute
+    // cached matrices) and the result maps; see docs/threading.md.
+    virtual sched::Lock& getLock() const = 0;
 };
 
 // Created with every default: the shape, effect, view and state groups are
@@ -46,8 +50,10 @@ public:
     void eraseResultMap(unsigned id) override { resultMaps_.erase(id); }
     const ITransformManager& getTransforms() const override { return transforms_; }
     ITransformManager& getTransforms() override { return transforms_; }
+    sched::Lock& getLock() const override { return lock_; }
 
 private:
+    mutable sched::CriticalSectionLock lock_;
     StackedAttributeMap attributes_;
     TransformManager transforms_;
     std::map<unsigned, std::unique_ptr<AttributeMap>> resultMaps_;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "qm/api/CallFrame.h"
 #include "qm/api/QMException.h"
 #include "qm/api/Symbols.h"
 #include "qm/state/State.h"
@@ -126,22 +127,37 @@ void TransformManager::setFrameModelview(const zvu::zvuMatrix& m)
     dirty_ = true;
 }
 
-// A singular chain (a degenerate workspace or view volume) has no inverse;
-// the kernel then yields the identity, which is used as it is.
+// A singular chain (a degenerate workspace or view volume, a zero scale on
+// the modelview) has no inverse. The last good inverse is kept and the
+// failure is remembered, so that every use reports it instead of silently
+// returning workspace coordinates as if they were model coordinates.
 void TransformManager::compose()
 {
     if (!dirty_) {
         return;
     }
     modelToWorkspace_ = touchWorkspace_.current() * viewTouch_.current() * frameModelview_;
-    modelToWorkspace_.inverse(workspaceToModel_);
+    zvu::zvuMatrix inverse;
+    inverseFailed_ = !modelToWorkspace_.inverse(inverse);
+    if (!inverseFailed_) {
+        workspaceToModel_ = inverse;
+    }
     dirty_ = false;
 }
 
 const zvu::zvuMatrix& TransformManager::getWorkspaceToModel()
 {
     compose();
+    if (inverseFailed_) {
+        recordError(QM_INVALID_OPERATION);
+    }
     return workspaceToModel_;
+}
+
+bool TransformManager::inverseFailed()
+{
+    compose();
+    return inverseFailed_;
 }
 
 const zvu::zvuMatrix& TransformManager::getModelToWorkspace()

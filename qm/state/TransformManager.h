@@ -36,8 +36,13 @@ public:
     virtual const zvu::zvuMatrix& getViewTouch() const = 0;
     virtual void setTouchWorkspace(const zvu::zvuMatrix& m) = 0;
     virtual const zvu::zvuMatrix& getTouchWorkspace() const = 0;
+    // The inverse of the composition. When the composition is singular, the
+    // last good inverse (the identity before any) is returned and
+    // QM_INVALID_OPERATION is recorded in the current context at every use.
     virtual const zvu::zvuMatrix& getWorkspaceToModel() = 0;
     virtual const zvu::zvuMatrix& getModelToWorkspace() = 0;
+    // Whether the current composition has no inverse; records nothing.
+    virtual bool inverseFailed() = 0;
     // The mean scale factor of workspace-to-model: |W(1,1,1) - W(0,0,0)| / sqrt(3).
     virtual double workspaceToModelScale() = 0;
     virtual bool cameraViewEnabled(const IAttributeMap& attributes) const = 0;
@@ -91,6 +96,7 @@ public:
     const zvu::zvuMatrix& getTouchWorkspace() const override { return touchWorkspace_.current(); }
     const zvu::zvuMatrix& getWorkspaceToModel() override;
     const zvu::zvuMatrix& getModelToWorkspace() override;
+    bool inverseFailed() override;
     double workspaceToModelScale() override;
     bool cameraViewEnabled(const IAttributeMap& attributes) const override;
     bool adaptiveViewportEnabled(const IAttributeMap& attributes) const override;
@@ -115,6 +121,7 @@ private:
     zvu::zvuMatrix frameModelview_;
     zvu::zvuMatrix cameraModelview_;
     bool dirty_ = true;
+    bool inverseFailed_ = false;
     zvu::zvuMatrix workspaceToModel_;
     zvu::zvuMatrix modelToWorkspace_;
 };

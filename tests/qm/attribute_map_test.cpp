@@ -24,7 +24,9 @@ const QMenum kC = kTexts + 2;
 
 void callbackA() {}
 
-TEST(QmAttributeMap, DeclaredButUnsetReadsAsZero)
+// A declared key that was never set cannot be read, and its output is left
+// alone: an unset rotation or matrix must not read as zeros.
+TEST(QmAttributeMap, DeclaredButUnsetCannotBeRead)
 {
     AttributeMap map;
     map.declare<float>(kA);
@@ -32,15 +34,34 @@ TEST(QmAttributeMap, DeclaredButUnsetReadsAsZero)
     EXPECT_TRUE(map.has(kA));
     EXPECT_FALSE(map.isSet(kA));
     float f = 7.0f;
-    EXPECT_TRUE(map.get<float>(kA, f));
-    EXPECT_EQ(f, 0.0f);
+    EXPECT_FALSE(map.get<float>(kA, f));
+    EXPECT_EQ(f, 7.0f);
     double v[3] = {1, 1, 1};
-    EXPECT_TRUE(map.getArray<double>(kB, v));
-    EXPECT_EQ(v[0] + v[1] + v[2], 0.0);
+    EXPECT_FALSE(map.getArray<double>(kB, v));
+    EXPECT_EQ(v[0] + v[1] + v[2], 3.0);
     EXPECT_TRUE(map.set<float>(kA, 2.5f));
     EXPECT_TRUE(map.isSet(kA));
     EXPECT_TRUE(map.get<float>(kA, f));
     EXPECT_EQ(f, 2.5f);
+}
+
+// Copying an unset value succeeds (the types match) but neither changes the
+// target's value nor marks it set.
+TEST(QmAttributeMap, CopyingAnUnsetValueLeavesTheTargetAlone)
+{
+    AttributeMap source;
+    source.declareArray<double>(kA, 3);
+    source.declare<bool>(kB);
+    AttributeMap target;
+    target.declareArray<double>(kA, 3);
+    target.declare<bool>(kB);
+    target.set<bool>(kB, true);
+    EXPECT_TRUE(target.copyFrom(kA, source));
+    EXPECT_TRUE(target.copyFrom(kB, source));
+    EXPECT_FALSE(target.isSet(kA));
+    bool b = false;
+    EXPECT_TRUE(target.get<bool>(kB, b));
+    EXPECT_TRUE(b);
 }
 
 // A set or get fails, changing nothing, for an undeclared key and for every

@@ -179,7 +179,10 @@ TEST(QmState, ResultMaps)
     EXPECT_EQ(&state.resultMapFor(4), &created);
     expectValue(created, QM_PROXY_IS_TOUCHING, false, 0);
     expectValue(created, QM_REACTION_FORCE, Array{0, 0, 0}, 0);
-    EXPECT_EQ(created.size(), 2u);
+    // The touched face is declared too, unset until a touch.
+    EXPECT_EQ(created.size(), 3u);
+    EXPECT_TRUE(created.has(QM_TOUCHED_FACE));
+    EXPECT_FALSE(created.isSet(QM_TOUCHED_FACE));
     created.set<bool>(QM_PROXY_IS_TOUCHING, true);
     EXPECT_EQ(&state.resultMapFor(4), &created);
     bool touching = false;
