@@ -71,6 +71,9 @@ typedef intptr_t QMintptr;
 
 /* A rendering context (opaque). */
 typedef struct QMRenderingContext* HQMRC;
+/* A snapshot of device and proxy state handed to event and effect
+ * callbacks; read it with qmCacheGetBooleanv and qmCacheGetDoublev. */
+typedef struct QMStateCacheRecord* QMcache;
 
 /* An error record. errorInfo holds the device library's record when
  * errorCode is QM_DEVICE_ERROR; for the other codes it holds error code 0,
@@ -506,6 +509,135 @@ QM_API void qmDeleteEffects(QMuint effectId, QMint range);
 
 /* Whether the identifier is a reserved effect identifier. */
 QM_API QMboolean qmIsEffect(QMuint effectId);
+
+
+/* ------------------------------------------------------------------ frames */
+
+/* Common to every function of this section and the next: QM_INVALID_OPERATION
+ * without a current context. A frame is the span between qmBeginFrame and
+ * qmEndFrame; draw the touchable shapes of one graphics frame inside it.
+ * Threads: the thread on which the context is current; a callback running on
+ * the library's collision thread may not begin or end frames or shapes
+ * (QM_INVALID_OPERATION). See docs/threading.md. */
+
+/* Starts a frame: takes the frame modelview (OpenGL's modelview when
+ * QM_USE_GL_MODELVIEW is enabled, else the top of the library's modelview
+ * stack), copies the device and proxy state published by the collision side
+ * into the context (values never published keep their defaults) and the
+ * touch results of the shapes of the last frame into the per-shape results,
+ * moves QM_GOLDEN_POSITION to the proxy, releases the identifiers of
+ * one-shot effects triggered two frames ago, and clears the frame's scene.
+ * Errors: QM_INVALID_OPERATION inside a frame. */
+QM_API void qmBeginFrame(void);
+
+/* Ends a frame: the shapes specified in it become the scene handed to the
+ * collision side. A shape of the previous frame that is not specified again
+ * is kept only when it was built with QM_SHAPE_PERSISTENCE and has not been
+ * deleted since; a shape re-submitted with qmCallShape keeps its geometry and
+ * takes the current attributes. The frame is left even when the call fails.
+ * Errors: QM_INVALID_OPERATION outside a frame or while a shape is open. */
+QM_API void qmEndFrame(void);
+
+/* ------------------------------------------------------------------ shapes */
+
+/* Opens a shape of a type with an identifier from qmGenShapes, with the
+ * current attributes (material, touchable face, touch model, snap distance,
+ * hints, transforms):
+ *  - QM_SHAPE_FEEDBACK_BUFFER: what is drawn with OpenGL until qmEndShape
+ *    is captured through OpenGL's feedback buffer (points, lines and
+ *    polygons; bitmaps and pixel rectangles add nothing). OpenGL must be in
+ *    GL_RENDER mode, and stays in GL_FEEDBACK mode until qmEndShape. Size
+ *    the buffer with qmHinti(QM_SHAPE_FEEDBACK_BUFFER_VERTICES, n);
+ *  - QM_SHAPE_PRIMITIVE: geometry given with qmBegin, qmVertex3* and qmEnd,
+ *    in the coordinates of the current modelview.
+ * Shapes may be opened outside a frame; they are then kept for qmCallShape
+ * but not touched until called. Errors: QM_INVALID_OPERATION while a shape
+ * is open or when OpenGL is not in GL_RENDER mode (feedback shapes);
+ * QM_INVALID_VALUE for an identifier not reserved with qmGenShapes;
+ * QM_INVALID_ENUM for a type that has no builder (nothing is opened);
+ * QM_OUT_OF_MEMORY when the capture buffer cannot be made. */
+QM_API void qmBeginShape(QMenum type, QMuint shapeId);
+
+/* Finishes the open shape and adds it to the frame (and keeps it as the
+ * latest shape of its identifier). The shape is closed even when the call
+ * fails, and then nothing is added. Errors: QM_INVALID_OPERATION when no
+ * shape is open, or when OpenGL left feedback mode during the capture;
+ * QM_OUT_OF_MEMORY when the captured geometry overflowed the buffer (raise
+ * QM_SHAPE_FEEDBACK_BUFFER_VERTICES). */
+QM_API void qmEndShape(void);
+
+/* Re-submits in this frame the shape last defined under the identifier,
+ * keeping its geometry and taking the current attributes and transforms.
+ * Errors: QM_INVALID_OPERATION outside a frame; QM_INVALID_VALUE when the
+ * identifier is not reserved or no shape was defined under it. */
+QM_API void qmCallShape(QMuint shapeId);
+
+/* Starts a primitive inside an open QM_SHAPE_PRIMITIVE shape: QM_POINTS,
+ * QM_LINES, QM_LINE_STRIP, QM_LINE_LOOP, QM_TRIANGLES, QM_TRIANGLE_STRIP,
+ * QM_QUADS, QM_QUAD_STRIP or QM_POLYGON, assembled as OpenGL assembles them
+ * (a quad strip's quads are (v0, v1, v3, v2), (v2, v3, v5, v4), ...).
+ * Another mode produces nothing. The winding set with qmFrontFace when the
+ * shape ends decides which side of its triangles is the front. Errors:
+ * QM_INVALID_OPERATION when no primitive shape is open or a primitive is
+ * already started. */
+QM_API void qmBegin(QMenum mode);
+
+/* Adds a vertex to the started primitive (float forms are widened).
+ * Incomplete primitives are dropped at qmEnd. Errors: QM_INVALID_OPERATION
+ * when no primitive is started; QM_INVALID_VALUE for a null array. */
+QM_API void qmVertex3d(QMdouble x, QMdouble y, QMdouble z);
+QM_API void qmVertex3f(QMfloat x, QMfloat y, QMfloat z);
+QM_API void qmVertex3dv(const QMdouble* v);
+QM_API void qmVertex3fv(const QMfloat* v);
+
+/* Ends the started primitive (closes a line loop, triangulates a polygon as
+ * a fan). Errors: QM_INVALID_OPERATION when no primitive is started. */
+QM_API void qmEnd(void);
+
+/* Whether the proxy touched the shape (QM_PROXY_IS_TOUCHING), as of the
+ * last qmBeginFrame. Errors: QM_INVALID_VALUE when the identifier has no
+ * shape in the scene or params is NULL; QM_INVALID_ENUM for another name. */
+QM_API void qmGetShapeBooleanv(QMuint shapeId, QMenum pname, QMboolean* params);
+
+/* The reaction force of the shape (QM_REACTION_FORCE, 3 doubles), as of the
+ * last qmBeginFrame, as a direction in model coordinates. Errors: as
+ * qmGetShapeBooleanv. */
+QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params);
+
+/* Writes the scene of the last completed frame, with every attribute of
+ * every shape, as XML to the file (created or truncated). Errors:
+ * QM_INVALID_OPERATION when the file cannot be written. */
+QM_API void qmDumpScene(const char* fileName);
+
+/* ------------------------------------------------------------------ state caches and the proxy */
+
+/* Read a state cache handed to a callback, without a current context and
+ * without locking (the callback owns the snapshot while it runs). Booleans:
+ * QM_BUTTON1_STATE, QM_BUTTON2_STATE, QM_BUTTON3_STATE, QM_SAFETY_STATE,
+ * QM_INKWELL_STATE, QM_PROXY_IS_TOUCHING. Doubles, converted to model
+ * coordinates with the cache's own matrices as qmGetDoublev converts them:
+ * QM_PROXY_POSITION, QM_DEVICE_POSITION, QM_DEVICE_FORCE, QM_DEVICE_TORQUE,
+ * QM_PROXY_TOUCH_NORMAL, QM_PROXY_ROTATION, QM_DEVICE_ROTATION,
+ * QM_PROXY_TRANSFORM, QM_DEVICE_TRANSFORM. Errors (recorded in the current
+ * context, if any): QM_INVALID_ENUM for another name or a value the cache
+ * does not hold; QM_INVALID_VALUE for a NULL cache or output. Threads: the
+ * callback's. */
+QM_API void qmCacheGetBooleanv(QMcache cache, QMenum pname, QMboolean* params);
+QM_API void qmCacheGetDoublev(QMcache cache, QMenum pname, QMdouble* params);
+
+/* Sets the proxy's QM_STIFFNESS or QM_DAMPING. Errors: QM_INVALID_OPERATION
+ * for another name; QM_INVALID_VALUE for a value that is not finite.
+ * Threads: the context's, or a collision-thread callback. */
+QM_API void qmProxyf(QMenum pname, QMfloat param);
+
+/* Sets the proxy pose in model coordinates: QM_PROXY_POSITION (3 doubles)
+ * or QM_PROXY_ROTATION (4 doubles, a quaternion w, x, y, z). The pose is
+ * read back by qmGetDoublev until the next qmBeginFrame. While
+ * QM_PROXY_RESOLUTION is disabled it moves the proxy: from a collision-thread
+ * callback at once, from the client thread at the next qmEndFrame. Errors:
+ * QM_INVALID_OPERATION for another name; QM_INVALID_VALUE for NULL or a
+ * value that is not finite. */
+QM_API void qmProxydv(QMenum pname, const QMdouble* params);
 
 #ifdef __cplusplus
 }

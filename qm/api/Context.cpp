@@ -2,6 +2,9 @@
 
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
+#include "qm/shapes/BaseShape.h"
+#include "qm/shapes/FeedbackBufferShape.h"
+#include "qm/shapes/PrimitiveShape.h"
 
 namespace QM {
 
@@ -17,6 +20,11 @@ Context::Context()
     frameScene = std::make_unique<Scene>();
     persistentScene = std::make_unique<Scene>();
     shapeBuilders = std::make_unique<ShapeBuilderRegistry>();
+    // Callback and depth-buffer shapes have no builder yet: qmBeginShape
+    // refuses those types.
+    shapeBuilders->registerBuilder(QM_SHAPE_FEEDBACK_BUFFER, std::make_unique<FeedbackBufferShapeBuilder>());
+    shapeBuilders->registerBuilder(QM_SHAPE_PRIMITIVE, std::make_unique<PrimitiveShapeBuilder>());
+    shapeBuilders->registerBuilder(QM_INT_SHAPE_BASE, std::make_unique<BaseShapeBuilder>());
     effectBuilders = std::make_unique<EffectBuilderRegistry>();
     const unsigned rendererShape = ids->generate(IDGenerator::kShapePool, 1);
     sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape);

@@ -1,16 +1,48 @@
 // The scene renderer of a rendering context: the part of the context that
-// works with the device, on the collision and servo threads.
+// works with the device, on the collision and servo threads, and the
+// hand-over point between them and the client thread (docs/threading.md).
 #pragma once
 
 #include <atomic>
 
 #include "common/Lock.h"
 #include "qm/qm.h"
+#include "qm/shapes/Scene.h"
 #include "qm/state/AttributeMap.h"
+#include "qm/state/StateCache.h"
 
 namespace QM {
 
 class IErrorManager;
+class IState;
+
+// State published by the collision side: the servo snapshot of the device
+// and the collision proxy's pose and touch state, in workspace coordinates.
+// Each half is published only once it has been taken.
+struct PublishedState {
+    bool deviceValid = false;
+    double devicePosition[3] = {0, 0, 0};
+    double deviceRotation[4] = {1, 0, 0, 0};
+    double deviceTransform[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    double deviceForce[3] = {0, 0, 0};
+    double deviceTorque[3] = {0, 0, 0};
+    int buttons = 0;
+    bool safetySwitch = false;
+    bool inkwellSwitch = false;
+
+    bool proxyValid = false;
+    double proxyPosition[3] = {0, 0, 0};
+    double proxyRotation[4] = {1, 0, 0, 0};
+    double proxyTransform[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    bool touching = false;
+    double touchNormal[3] = {0, 0, 0};
+};
+
+// A proxy pose set by the application (workspace coordinates).
+struct ProxyPose {
+    double position[3] = {0, 0, 0};
+    double rotation[4] = {1, 0, 0, 0};
+};
 
 class ISceneRenderer {
 public:
@@ -27,17 +59,53 @@ public:
     virtual HZV getDevice() const = 0;
     // The shape identifier the renderer reserved for its own shape.
     virtual unsigned getReservedShapeId() const = 0;
-    // Serialises frame boundaries, calibration requests and collision steps.
+    // Serialises frame boundaries, calibration requests and collision steps,
+    // and guards everything below unless said otherwise.
     virtual sched::Lock& getRendererLock() = 0;
-    // Guards the state caches; taken after the renderer lock when both are
-    // needed.
+    // Guards the state caches; taken last, after the renderer and state
+    // locks (docs/threading.md).
     virtual sched::Lock& getCacheLock() = 0;
-    // The renderer's own parameters (proxy settings).
+    // The renderer's own parameters (proxy resolution, and the proxy
+    // stiffness and damping of qmProxyf).
     virtual const IAttributeMap& getRendererParameters() const = 0;
     virtual IAttributeMap& getRendererParameters() = 0;
     // Takes a proxy-resolution change at once (used on the collision thread;
     // other threads' changes are taken over at the next frame end).
     virtual void setProxyResolution(bool enabled) = 0;
+
+    // The cache written by the collision step and the one refreshed on the
+    // client thread (cache lock).
+    virtual IStateCache& getCollisionCache() = 0;
+    virtual IStateCache& getClientCache() = 0;
+    // The scene last handed over by a frame end: the renderer holds its own
+    // reference to every shape and effect in it.
+    virtual const IScene& getSubmittedScene() const = 0;
+    // What the collision side has published so far.
+    virtual const PublishedState& getPublishedState() const = 0;
+    virtual PublishedState& getPublishedState() = 0;
+    // The application-set proxy pose, used while proxy resolution is off.
+    virtual void setApplicationProxyPose(const ProxyPose& pose) = 0;
+    virtual const ProxyPose& getApplicationProxyPose() const = 0;
+    virtual void requestCalibrationUpdate() = 0;
+    virtual bool calibrationUpdateRequested() const = 0;
+
+    // The client-side refresh of qmBeginFrame and qmCheckEvents: copies what
+    // the collision side published into the client cache and the context's
+    // attributes, and the touch results of the submitted shapes into the
+    // context's result maps. Takes the cache lock; the caller holds the
+    // state lock, and for the result maps the renderer lock.
+    virtual void refreshClient(IState& state, bool withResults) = 0;
+    // The renderer's part of qmEndFrame (the caller holds the renderer,
+    // cache and state locks): merges `scene` with the scene submitted last
+    // (placeholders take the previous shape's geometry, persistent shapes
+    // are carried over while `persistent` still holds them, result maps are
+    // created and erased), takes over the proxy settings and the transform
+    // chain, publishes state into the context's attributes and keeps its own
+    // references to the merged scene.
+    virtual void submitFrame(IScene& scene, IState& state, const IScene& persistent) = 0;
+    // Writes what has been published into an attribute map (the context's
+    // attributes at frame end, the collision cache at a collision step).
+    virtual void publishState(IAttributeMap& target) const = 0;
 };
 
 class SceneRenderer final : public ISceneRenderer {
@@ -59,7 +127,23 @@ public:
     IAttributeMap& getRendererParameters() override { return parameters_; }
     void setProxyResolution(bool enabled) override;
 
+    IStateCache& getCollisionCache() override { return collisionCache_; }
+    IStateCache& getClientCache() override { return clientCache_; }
+    const IScene& getSubmittedScene() const override { return submitted_; }
+    const PublishedState& getPublishedState() const override { return published_; }
+    PublishedState& getPublishedState() override { return published_; }
+    void setApplicationProxyPose(const ProxyPose& pose) override { applicationPose_ = pose; }
+    const ProxyPose& getApplicationProxyPose() const override { return applicationPose_; }
+    void requestCalibrationUpdate() override { calibrationRequested_ = true; }
+    bool calibrationUpdateRequested() const override { return calibrationRequested_; }
+
+    void refreshClient(IState& state, bool withResults) override;
+    void submitFrame(IScene& scene, IState& state, const IScene& persistent) override;
+    void publishState(IAttributeMap& target) const override;
+
 private:
+    void mergeScenes(IScene& scene, IState& state, const IScene& persistent);
+
     IErrorManager& errors_;
     const unsigned reservedShapeId_;
     std::atomic<HZV> device_{ZV_INVALID_HANDLE};
@@ -67,6 +151,12 @@ private:
     sched::CriticalSectionLock rendererLock_;
     sched::CriticalSectionLock cacheLock_;
     AttributeMap parameters_;
+    StateCache collisionCache_;
+    StateCache clientCache_;
+    Scene submitted_;
+    PublishedState published_;
+    ProxyPose applicationPose_;
+    bool calibrationRequested_ = false;
 };
 
 }  // namespace QM

@@ -47,6 +47,21 @@ TEST(QmNoContext, CallsReturnTheirFailureValues)
     qmWorkspace(-1, -1, -1, 1, 1, 1);
     qmContextDevice(ZV_INVALID_HANDLE);
     qmDeleteShapes(1, 1);
+    qmBeginFrame();
+    qmBeginShape(QM_SHAPE_PRIMITIVE, 1);
+    qmBegin(QM_POINTS);
+    qmVertex3d(0, 0, 0);
+    qmEnd();
+    qmEndShape();
+    qmCallShape(1);
+    qmEndFrame();
+    qmProxyf(QM_STIFFNESS, 0.5f);
+    qmProxydv(QM_PROXY_POSITION, values);
+    qmDumpScene("/dev/null");
+    qmGetShapeDoublev(1, QM_REACTION_FORCE, values);
+    EXPECT_EQ(values[0], 42.0);
+    qmGetShapeBooleanv(1, QM_PROXY_IS_TOUCHING, &flag);
+    EXPECT_EQ(flag, 9);
     EXPECT_EQ(qmGetError().errorCode, QM_INVALID_OPERATION);
 }
 
