@@ -65,18 +65,18 @@ SimDevice::SimDevice(const IDeviceModel& model)
 
     calibrationStatus_ = data_.calibration == CalibrationStyle::Automatic ? (kNeedsCalibration | kAllAxes)
                                                                           : kNeedsCalibration;
+    poseChanged();
     restartVelocityEstimate(true);
     latch();
 }
 
-Joints SimDevice::trueJoints() const noexcept { return kinematics_->inverse(physics_->position()); }
+void SimDevice::poseChanged() noexcept { trueJoints_ = kinematics_->inverse(physics_->position()); }
 
 // Sensor model: the true arm angles (plus any re-basing offset) are read by
 // encoders with a finite number of counts per radian, and the joint angles
 // the device works with are the counts divided by that resolution (or, with
 // ideal encoders, the exact angles; the counts are still whole numbers).
-SimDevice::ArmReading SimDevice::readArm() const noexcept {
-    const Joints q = trueJoints();
+SimDevice::ArmReading SimDevice::readArm(const Joints& q) const noexcept {
     ArmReading r{};
     for (std::size_t i = 0; i < 3; ++i) {
         const double angle = q[i] + encoderOffset_[i];
@@ -87,7 +87,9 @@ SimDevice::ArmReading SimDevice::readArm() const noexcept {
 }
 
 void SimDevice::restartVelocityEstimate(bool atRest) noexcept {
-    encoderPosition_ = kinematics_->forward(readArm().angles);
+    const ArmReading arm = readArm();
+    encoderCounts_ = arm.counts;
+    encoderPosition_ = kinematics_->forward(arm.angles);
     if (atRest) velocityEstimate_ = {};
 }
 
@@ -100,14 +102,18 @@ void SimDevice::restartVelocityEstimate(bool atRest) noexcept {
 // by half a period and the filter by a T / (1 - a) (about tau), and both
 // carry the encoder's steps: one count in one period is a velocity of
 // (length per count) / T before the filter.
-void SimDevice::estimateVelocity(double dt) noexcept {
+void SimDevice::estimateVelocity(double dt, const Joints& trueAngles) noexcept {
     if (dt != filterPeriod_) {
         filterPeriod_ = dt;
         filterKeep_ = std::exp(-dt / data_.velocityFilterTime);
     }
-    const Vec3 p = kinematics_->forward(readArm().angles);
+    // Unchanged counts give the same position (most ticks, for a slow hand).
+    const ArmReading arm = readArm(trueAngles);
+    const Vec3 p =
+        !idealEncoders_ && arm.counts == encoderCounts_ ? encoderPosition_ : kinematics_->forward(arm.angles);
     const Vec3 raw = (p - encoderPosition_) / dt;
     velocityEstimate_ += (raw - velocityEstimate_) * (1.0 - filterKeep_);
+    encoderCounts_ = arm.counts;
     encoderPosition_ = p;
 }
 
@@ -163,11 +169,19 @@ void SimDevice::latch() noexcept {
     snapshot_ = s;
 }
 
-// Joint torques from a wrench: tau = J^T (force, torque), one per motor.
-MotorValues SimDevice::motorTorques(const Vec3& force, const Vec3& torque) const noexcept {
-    const Jacobian6 j = kinematics_->jacobian(trueJoints(), gimbal_);
-    const double w[6] = {force.x, force.y, force.z, torque.x, torque.y, torque.z};
+// Joint torques from a wrench: tau = J^T (force, torque), one per motor (no
+// Jacobian needed for the zero wrench of an idle device, and only its linear
+// block for a device with three motors).
+MotorValues SimDevice::motorTorques(const Vec3& force, const Vec3& torque, const Joints& q) const noexcept {
     MotorValues tau{};
+    if (dot(force, force) == 0.0 && dot(torque, torque) == 0.0) return tau;
+    if (model_.motorCount() == 3) {
+        const Mat3 lin = kinematics_->linearJacobian(q);
+        for (int m = 0; m < 3; ++m) tau[static_cast<std::size_t>(m)] = dot(lin.column(m), force);
+        return tau;
+    }
+    const Jacobian6 j = kinematics_->jacobian(q, gimbal_);
+    const double w[6] = {force.x, force.y, force.z, torque.x, torque.y, torque.z};
     for (int m = 0; m < model_.motorCount(); ++m) {
         double s = 0.0;
         for (int r = 0; r < 6; ++r) s += j[static_cast<std::size_t>(r * 6 + m)] * w[r];
@@ -227,8 +241,9 @@ void SimDevice::step(double dt) noexcept {
     const Vec3 force = output_->appliedForce(warm);
     const Vec3 torque = output_->appliedTorque(warm);
     physics_->step(dt, force);
-    estimateVelocity(dt);
-    thermal_->update(motorTorques(force, torque), dt);
+    poseChanged();
+    estimateVelocity(dt, trueJoints_);
+    thermal_->update(motorTorques(force, torque, trueJoints_), dt);
     output_->advance(dt);
 }
 
@@ -362,6 +377,7 @@ void SimDevice::setHandGains(double stiffness, double damping) noexcept { physic
 void SimDevice::placeStylus(const Vec3& position) {
     require(model_.insideMaximumWorkspace(position), KORVO_OUT_OF_RANGE);
     physics_->place(position);
+    poseChanged();
     restartVelocityEstimate(true);
     latch();
 }

@@ -154,15 +154,21 @@ private:
         std::array<std::int32_t, 3> counts;
         Joints angles;
     };
-    ArmReading readArm() const noexcept;
+    ArmReading readArm(const Joints& trueAngles) const noexcept;
+    ArmReading readArm() const noexcept { return readArm(trueJoints()); }
     // Restarts the velocity estimate's differences from the current reading
     // (after the stylus was placed or the encoders re-based).
     void restartVelocityEstimate(bool atRest) noexcept;
-    void estimateVelocity(double dt) noexcept;
+    void estimateVelocity(double dt, const Joints& trueAngles) noexcept;
     void limit(Vec3& force, Vec3& torque) const noexcept override;
     void latch() noexcept;
-    Joints trueJoints() const noexcept;
-    MotorValues motorTorques(const Vec3& force, const Vec3& torque) const noexcept;
+    // The true arm angles, recomputed whenever the stylus moves.
+    Joints trueJoints() const noexcept { return trueJoints_; }
+    void poseChanged() noexcept;
+    MotorValues motorTorques(const Vec3& force, const Vec3& torque, const Joints& trueAngles) const noexcept;
+    MotorValues motorTorques(const Vec3& force, const Vec3& torque) const noexcept {
+        return motorTorques(force, torque, trueJoints());
+    }
     // Wrench that motor torques produce at the stylus; false at a singular pose.
     bool wrenchFromMotorTorques(const MotorValues& torques, Vec3& force, Vec3& torque) const noexcept;
     void refreshInkwellBits() noexcept;
@@ -189,11 +195,13 @@ private:
     // Per motor: torque at full DAC scale, N mm.
     MotorValues fullScaleTorque_{};
     Joints gimbal_{};
+    Joints trueJoints_{};
     Joints encoderOffset_{};  // radians added to the true arm angles by re-basing
     bool idealEncoders_ = false;
     // Velocity estimate: the position computed from the encoders at the last
     // tick, the filtered velocity, and the filter's coefficient for the
     // period it was last computed for.
+    std::array<std::int32_t, 3> encoderCounts_{};
     Vec3 encoderPosition_;
     Vec3 velocityEstimate_;
     double filterPeriod_ = 0.0;
