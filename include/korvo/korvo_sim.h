@@ -52,9 +52,11 @@
  * wall of stiffness K and damping B (B computed from position differences)
  * on a stylus with physical damping b is passive when b > K T / 2 + |B|;
  * beyond that it can buzz. With a released stylus (grip 0, 0) the physical
- * damping is the viscous friction alone, so at 1000 ticks per second even
- * the nominal stiffness is marginal; the default grip adds its 0.005 N s/mm
- * and allows about 11 N/mm on the Arm 3G. Coulomb friction is applied after
+ * damping is the viscous friction alone, and at 1000 ticks per second even
+ * a wall of the nominal stiffness is just past the bound on the Arm 3G
+ * (K T / 2 = 0.0006 against 0.0005 N s/mm: it grows by 0.07 % per tick
+ * until Coulomb friction holds it); the default grip adds its 0.005 N s/mm
+ * and allows about 11 N/mm. docs/simulator.md has a map. Coulomb friction is applied after
  * the exact linear part as an impulse against the motion (it removes at most
  * friction T / mass of speed per period and holds a stylus at rest against a
  * smaller pull). Box-shaped end stops keep the stylus inside the maximum
@@ -112,11 +114,11 @@
  *       workspace centre in that motor's best direction (full DAC scale);
  *       gimbal motors of the Arm 6: 400 N mm.
  *   encoder resolution       arm joints 10000 / 16000 / 6000 counts per
- *       radian, gimbal 2000 / 4000 / none: with levers of 150..330 mm a
- *       count is 0.01..0.05 mm at the tip, the resolution of optical
+ *       radian, gimbal 2000 / 4000 / none: with levers of 150..340 mm a
+ *       count is 0.01..0.04 mm at the tip, the resolution of optical
  *       encoders behind a cable reduction on arms of this size.
  *   velocity filter tau      2 / 1.5 / 3 ms: long enough that the step of
- *       one count per period (20 / 13 / 23 mm/s before the filter at the
+ *       one count per period (20 / 16 / 23 mm/s before the filter at the
  *       centre) is cut to under 10 mm/s, short enough that a wall's damping
  *       still sees the motion within a few periods; the Arm 6 has the finer
  *       encoders and so the shorter filter, the Mini the coarser ones.
