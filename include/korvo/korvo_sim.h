@@ -144,15 +144,16 @@
  *   2. a NaN or infinite value: KORVO_NON_FINITE_VALUE;
  *   3. forces off: accepted (KORVO_OK), nothing applied;
  *   4. a motor warm (at or above 1.0, until all are below 0.9): KORVO_WARM_MOTORS;
- *   5. velocity check on and the stylus faster than the limit:
- *      KORVO_EXCEEDED_MAX_VELOCITY;
+ *   5. velocity check on and the stylus faster than the limit (by the
+ *      device's velocity estimate): KORVO_EXCEEDED_MAX_VELOCITY;
  *   6. force check on and the force (or, with gimbal motors, the torque) over
  *      the nominal maximum: KORVO_EXCEEDED_MAX_FORCE, whatever the
  *      saturation mode;
  *   7. saturation: a force over the nominal maximum is truncated to it along
  *      its direction, or replaced by zero (not an error);
- *   8. kick check on and the force differing from the force held so far by
- *      more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
+ *   8. kick check on and the force (as the motors will deliver it, after
+ *      their bound, see "Motors" above) differing from the force held so
+ *      far by more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
  * A command that passes is held until the next one, but for ten periods at
  * most: without a new command the amplifiers then drop it, so an arm whose
  * program stopped commanding (a servo callback that ended) does not keep
