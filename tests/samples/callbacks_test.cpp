@@ -119,6 +119,34 @@ TEST_F(PlaneCallback, HoldsFromAbovePopsThroughAndThenHoldsFromBelow) {
     EXPECT_TRUE(drainErrors().empty());
 }
 
+// A user's hand pressing down on the plane instead of following a target
+// (no spring in its grip, only its damping): with less than the pop-through
+// force the stylus comes to rest where the plane's spring balances the push
+// (depth = push / stiffness); with more, the plane gives way and the stylus
+// falls through, after which the plane leaves it alone; pushing as hard
+// upwards brings it back through (and leaves the plane as it was).
+TEST_F(PlaneCallback, PressingHandRestsOnThePlaneAndPushesThroughIt) {
+    place({0, 0, 0});
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 0.0, 0.01), 0);
+    const double gentle[3] = {0.0, -0.8 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, gentle), 0);
+    ticks(3000);
+    const double depth = 0.8 * plane::kPopThroughForce / plane::kStiffness;
+    EXPECT_NEAR(seenPosition()[1], -depth, 0.1) << "resting on the plane";
+    EXPECT_NEAR(appliedForce()[1], 0.8 * plane::kPopThroughForce, 0.05);
+    const double hard[3] = {0.0, -1.2 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, hard), 0);
+    ticks(1000);
+    EXPECT_LT(seenPosition()[1], -2.0 * depth) << "fell through";
+    expectForce(appliedForce(), {0, 0, 0}, "below the plane: free");
+    const double up[3] = {0.0, 1.2 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, up), 0);
+    ticks(2000);
+    EXPECT_GT(seenPosition()[1], 2.0 * depth) << "back through, above";
+    expectForce(appliedForce(), {0, 0, 0}, "above the plane again: free");
+    EXPECT_TRUE(drainErrors().empty());
+}
+
 // ---------------------------------------------------------------- warm motors
 
 class WarmMotorsCallback : public SimulatedDevice {
