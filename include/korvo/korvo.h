@@ -203,7 +203,9 @@ KORVO_API int disable_korvo_forces(KorvoHandle device);
 
 /* ------------------------------------------------------------ reads */
 
-/* Position (mm) and velocity (mm/s) of the stylus (the gimbal centre). */
+/* Position (mm) and velocity (mm/s) of the stylus (the gimbal centre). The
+ * velocity is the device's estimate from its encoders (filtered encoder
+ * differences; see korvo_sim.h), not a measurement. */
 KORVO_API int get_korvo_pos(KorvoHandle device, float position[3]);
 KORVO_API int get_korvo_vel(KorvoHandle device, float velocity[3]);
 /* Linear velocity, then angular velocity (radians per second; zeros for a

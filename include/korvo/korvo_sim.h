@@ -40,19 +40,92 @@
  * The stylus is a point mass with viscous and a little Coulomb friction. A
  * virtual hand holds it with a spring and damper toward the hand's target
  * (default 0.5 N/mm and 0.005 N s/mm, target at the centre of the usable
- * workspace), and the motors push it with the applied force. Every servo
- * tick first runs the callbacks, which see the state at the tick's start,
- * then integrates one period: the force commanded during a tick acts during
- * the period after it (a zero-order hold, as on hardware). Box-shaped end
- * stops keep the stylus inside the maximum workspace. Without a running
- * servo loop nothing moves.
+ * workspace) and may press it with a constant force, and the motors push it
+ * with the applied force. Every servo tick first runs the callbacks, which
+ * see the state at the tick's start, then advances one period: the force
+ * commanded during a tick is held by the amplifiers over the period after it
+ * (a zero-order hold, as on hardware), and that period is solved exactly,
+ * not approximated by a step of a numerical integrator. A virtual spring
+ * therefore loses and gains energy through sampling exactly as on a real
+ * arm: the hold delays the force by half a period on average, which acts as
+ * a negative damping of K T / 2 (K the stiffness, T the period). A rendered
+ * wall of stiffness K and damping B (B computed from position differences)
+ * on a stylus with physical damping b is passive when b > K T / 2 + |B|;
+ * beyond that it can buzz. With a released stylus (grip 0, 0) the physical
+ * damping is the viscous friction alone, and at 1000 ticks per second even
+ * a wall of the nominal stiffness is just past the bound on the Arm 3G
+ * (K T / 2 = 0.0006 against 0.0005 N s/mm: it grows by 0.07 % per tick
+ * until Coulomb friction holds it); the default grip adds its 0.005 N s/mm
+ * and allows about 11 N/mm. docs/simulator.md has a map. Coulomb friction is applied after
+ * the exact linear part as an impulse against the motion (it removes at most
+ * friction T / mass of speed per period and holds a stylus at rest against a
+ * smaller pull). Box-shaped end stops keep the stylus inside the maximum
+ * workspace (inelastic: the outward speed is dropped). Without a running
+ * servo loop nothing moves. Runs on the manual clock are deterministic: the
+ * same inputs give bit-identical results and traces.
  *
  * The arm has three joints: base rotation about y, shoulder and elbow; the
  * gimbal (three angles) sits at the reported position. Joint angles are read
- * by encoders (Arm 3G: 10000 counts per radian, gimbal 2000) and the
- * position, transform and Jacobian are computed from the counts, so they
- * agree with each other exactly and differ from the true position by the
- * encoder resolution (hundredths of a millimetre).
+ * by encoders and the position, transform and Jacobian are computed from the
+ * counts, so they agree with each other exactly and differ from the true
+ * position by the encoder resolution (hundredths of a millimetre).
+ *
+ * The reported velocity is derived from the encoders as a device does it:
+ * every tick the position computed from the counts is differenced over the
+ * period and smoothed by a first-order low-pass filter,
+ *   raw_k = (p_k - p_(k-1)) / T,  v_k = v_(k-1) + (1 - a) (raw_k - v_(k-1)),
+ *   a = exp(-T / tau).
+ * It lags the true velocity: on a steady acceleration by T / 2 + a T / (1 - a)
+ * (2.04 ms on the Arm 3G at 1000 ticks per second), and it moves in steps:
+ * one encoder count in one period changes it by (1 - a) (length of a count)
+ * / T (about 8 mm/s on the Arm 3G at the workspace centre). The velocity
+ * check of the safety chain uses this estimate, as a device must.
+ * korvo_sim_get_true_state returns the true velocity.
+ *
+ * Motors: each motor delivers at most its peak torque, the torque of full
+ * DAC scale (see command_motor_dac_values); a command whose joint torques
+ * (the Jacobian transpose times the wrench) exceed it is clipped motor by
+ * motor, as a saturating amplifier does, and the stylus gets the wrench of
+ * the clipped torques. The amplifiers share a supply sized for the nominal
+ * maximum force, so no command, Cartesian or raw, gives the stylus more
+ * force than that (a larger force is scaled down along its direction). Near
+ * the edge of the workspace a Cartesian force within the nominal maximum may
+ * therefore arrive smaller (and slightly turned) where one motor's lever is
+ * longer than at the centre.
+ *
+ * Physical parameters, per model (Arm 3G / Arm 6 / Mini), and why:
+ *   moving mass at the tip   0.075 / 0.12 / 0.045 kg: the apparent inertia
+ *       of links, motors' rotors and stylus seen at the tip of a desktop arm
+ *       of this size; the larger arm carries three more motors in its gimbal.
+ *   viscous friction         0.0005 / 0.0008 / 0.0003 N s/mm: bearing and
+ *       cable-drive losses; an order of magnitude below the nominal damping,
+ *       as on a back-drivable arm that should feel free in the hand.
+ *   Coulomb friction         0.02 / 0.03 / 0.015 N: the static friction of
+ *       the cable drive, under 1 % of the maximum force so that it is felt
+ *       only as a slight stickiness.
+ *   nominal stiffness        1.2 / 2.0 / 1.0 N/mm: the stiffest wall the
+ *       maker guarantees stable with a user's grip at 1000 ticks per second,
+ *       with a wide margin below K T / 2 < b (about 11 N/mm with the
+ *       default grip on the Arm 3G).
+ *   maximum / continuous force  6 / 8 / 3.3 N and 1.5 / 2 / 0.9 N: the
+ *       motors' peak and thermal ratings at the workspace centre (the
+ *       continuous force settles the motor temperature at 0.4).
+ *   peak motor torque        the torque giving the maximum force at the
+ *       workspace centre in that motor's best direction (full DAC scale);
+ *       gimbal motors of the Arm 6: 400 N mm.
+ *   encoder resolution       arm joints 10000 / 16000 / 6000 counts per
+ *       radian, gimbal 2000 / 4000 / none: with levers of 150..340 mm a
+ *       count is 0.01..0.04 mm at the tip, the resolution of optical
+ *       encoders behind a cable reduction on arms of this size.
+ *   velocity filter tau      2 / 1.5 / 3 ms: long enough that the step of
+ *       one count per period (20 / 16 / 23 mm/s before the filter at the
+ *       centre) is cut to under 10 mm/s, short enough that a wall's damping
+ *       still sees the motion within a few periods; the Arm 6 has the finer
+ *       encoders and so the shorter filter, the Mini the coarser ones.
+ *   end stops                the maximum workspace box of each model.
+ *   default grip             0.5 N/mm, 0.005 N s/mm: a relaxed hand holding
+ *       the stylus (its damping is what lets walls stiffer than K T / 2 <
+ *       viscous friction stay quiet, as a user's hand does on hardware).
  *
  * Inputs set through this interface (buttons, switches, pinch, gimbal
  * angles) are seen by the reads after the next update_korvo, like any
@@ -71,15 +144,16 @@
  *   2. a NaN or infinite value: KORVO_NON_FINITE_VALUE;
  *   3. forces off: accepted (KORVO_OK), nothing applied;
  *   4. a motor warm (at or above 1.0, until all are below 0.9): KORVO_WARM_MOTORS;
- *   5. velocity check on and the stylus faster than the limit:
- *      KORVO_EXCEEDED_MAX_VELOCITY;
+ *   5. velocity check on and the stylus faster than the limit (by the
+ *      device's velocity estimate): KORVO_EXCEEDED_MAX_VELOCITY;
  *   6. force check on and the force (or, with gimbal motors, the torque) over
  *      the nominal maximum: KORVO_EXCEEDED_MAX_FORCE, whatever the
  *      saturation mode;
  *   7. saturation: a force over the nominal maximum is truncated to it along
  *      its direction, or replaced by zero (not an error);
- *   8. kick check on and the force differing from the force held so far by
- *      more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
+ *   8. kick check on and the force (as the motors will deliver it, after
+ *      their bound, see "Motors" above) differing from the force held so
+ *      far by more than the kick limit: KORVO_EXCEEDED_MAX_FORCE_IMPULSE.
  * A command that passes is held until the next one, but for ten periods at
  * most: without a new command the amplifiers then drop it, so an arm whose
  * program stopped commanding (a servo callback that ended) does not keep
@@ -94,6 +168,8 @@
  * joint torques become the force at the stylus through the inverse of the
  * Jacobian transpose. Steps 1, 3, 4, 5 and 8 above apply; the force check
  * and saturation do not (raw motor commands bypass the Cartesian limits).
+ * Both paths then meet the motors' own bound (see "Motors" above) before the
+ * kick check, which compares what the motors will deliver.
  *
  * Motor heating: each motor's normalised temperature follows
  * dT/dt = (0.4 (torque / continuous torque)^2 - T) / 30 s, so the continuous
@@ -221,8 +297,16 @@ KORVO_API int korvo_sim_get_tick_lateness(double* seconds);
  * trajectory plays, the playback moves the target again at the next tick. */
 KORVO_API int korvo_sim_set_hand_target(unsigned int handle, const double position[3]);
 /* Stiffness (N/mm, 0..100) and damping (N s/mm, 0..10) of the hand's grip on
- * the stylus; 0, 0 lets go of it. */
+ * the stylus. 0, 0 is a released stylus: the hand neither holds it nor damps
+ * it, and only the stylus's own friction (and a pressing force, below)
+ * acts on it besides the motors. */
 KORVO_API int korvo_sim_set_hand_gains(unsigned int handle, double stiffness, double damping);
+/* The hand presses the stylus with a constant force (N, each component
+ * within +-100), on top of its grip, until changed; zeros stop pressing. To
+ * press instead of following a target, as a user probes a wall or pushes
+ * through it, release the grip first (korvo_sim_set_hand_gains(h, 0, 0)).
+ * Closing the device forgets it. */
+KORVO_API int korvo_sim_set_hand_force(unsigned int handle, const double force[3]);
 /* Puts the stylus at rest at `position` and the hand target with it, and
  * latches the sensor data there as update_korvo would. KORVO_OUT_OF_RANGE
  * outside the maximum workspace. */
@@ -249,6 +333,18 @@ KORVO_API int korvo_sim_set_pinch(unsigned int handle, double value);
  * numbers, negative or decreasing times, buttons outside 0..7, or no line at
  * all. Call from a client thread (the file is read by the caller). */
 KORVO_API int korvo_sim_load_trajectory(unsigned int handle, const char* path);
+
+/* ------------------------------------------------------------ the mechanics */
+
+/* Replaces the model's viscous (N s/mm, 0..1) and Coulomb (N, 0..10)
+ * friction until the device is closed; 0, 0 turns friction off, for
+ * analysing the sampled dynamics without it. */
+KORVO_API int korvo_sim_set_friction(unsigned int handle, double viscous, double coulomb);
+/* on (1, the default) or off (0) for the encoders' quantisation. Off, the
+ * joint angles and everything computed from them (position, transform,
+ * Jacobian, the velocity estimate) are exact; the encoder counts are still
+ * whole numbers. For separating sampled-data effects from quantisation. */
+KORVO_API int korvo_sim_set_encoder_quantisation(unsigned int handle, int on);
 
 /* ------------------------------------------------------------ faults */
 
@@ -281,18 +377,20 @@ KORVO_API int korvo_sim_set_motor_temperatures(unsigned int handle, const double
 
 /* ------------------------------------------------------------ observation */
 
-/* The simulated stylus position (not quantised by the encoders) and the
- * force the motors apply now (after saturation, ramping and the warm-motor
- * cut-off). Both pointers are required. */
-KORVO_API int korvo_sim_get_true_state(unsigned int handle, double position[3], double force[3]);
+/* The simulated stylus position and velocity (neither quantised by the
+ * encoders nor filtered; mm and mm/s) and the force the motors apply now
+ * (after saturation, the motors' bound, ramping and the warm-motor cut-off;
+ * N). All three pointers are required. */
+KORVO_API int korvo_sim_get_true_state(unsigned int handle, double position[3], double velocity[3], double force[3]);
 
 /* Writes one CSV line per tick and open device to `path` (NULL closes the
  * trace; KORVO_SIM_E_FILE when the file cannot be created or a write
  * failed). The header line is
  *   time,device,hand_x,hand_y,hand_z,pos_x,pos_y,pos_z,vel_x,vel_y,vel_z,force_x,force_y,force_z
- * with the simulated time of the tick, the handle, the hand target, the
- * stylus position and velocity the tick's callbacks saw, and the force
- * applied during the period after the tick. Lines are buffered; the file is
+ * with the simulated time of the tick, the handle, the hand target, the true
+ * stylus position and velocity at the tick's start (which the callbacks'
+ * reads quantise and filter), and the force applied during the period after
+ * the tick. Lines are buffered; the file is
  * complete once the trace is closed (also at korvo_sim_reset and at process
  * exit). */
 KORVO_API int korvo_sim_open_trace(const char* path);

@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
             lastReported = code;
         }
         if (ms % 1000 == 0) {
-            double p[3], f[3];
+            double p[3], v[3], f[3];
             float temperatures[3];
-            korvo_sim_get_true_state(floor.device, p, f);
+            korvo_sim_get_true_state(floor.device, p, v, f);
             get_korvo_temp_normalized(floor.device, temperatures);
             const float hottest = std::fmax(temperatures[0], std::fmax(temperatures[1], temperatures[2]));
             std::printf("%6.1f s %8.1f %9.2f %8.2f N %9.2f\n", t, target[1], p[1], f[1], hottest);

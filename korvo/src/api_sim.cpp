@@ -16,6 +16,9 @@ namespace {
 constexpr double kMaxHandCoordinate = 10000.0;   // mm
 constexpr double kMaxHandStiffness = 100.0;      // N/mm
 constexpr double kMaxHandDamping = 10.0;         // N s/mm
+constexpr double kMaxHandForce = 100.0;          // N, each component
+constexpr double kMaxViscousFriction = 1.0;      // N s/mm
+constexpr double kMaxCoulombFriction = 10.0;     // N
 constexpr double kMaxTemperature = 100.0;
 
 Vec3 finiteVector(const double* v) {
@@ -76,6 +79,33 @@ int korvo_sim_set_hand_gains(unsigned int handle, double stiffness, double dampi
         require(stiffness >= 0.0 && stiffness <= kMaxHandStiffness, KORVO_OUT_OF_RANGE);
         require(damping >= 0.0 && damping <= kMaxHandDamping, KORVO_OUT_OF_RANGE);
         d.setHandGains(stiffness, damping);
+        return KORVO_OK;
+    });
+}
+
+int korvo_sim_set_hand_force(unsigned int handle, const double force[3]) {
+    return onDevice(handle, [&](ISimDevice& d) {
+        const Vec3 f = finiteVector(force);
+        for (std::size_t i = 0; i < 3; ++i) require(std::fabs(f[i]) <= kMaxHandForce, KORVO_OUT_OF_RANGE);
+        d.setHandForce(f);
+        return KORVO_OK;
+    });
+}
+
+int korvo_sim_set_friction(unsigned int handle, double viscous, double coulomb) {
+    return onDevice(handle, [&](ISimDevice& d) {
+        require(std::isfinite(viscous) && std::isfinite(coulomb), KORVO_NON_FINITE_VALUE);
+        require(viscous >= 0.0 && viscous <= kMaxViscousFriction, KORVO_OUT_OF_RANGE);
+        require(coulomb >= 0.0 && coulomb <= kMaxCoulombFriction, KORVO_OUT_OF_RANGE);
+        d.setFriction(viscous, coulomb);
+        return KORVO_OK;
+    });
+}
+
+int korvo_sim_set_encoder_quantisation(unsigned int handle, int on) {
+    return onDevice(handle, [&](ISimDevice& d) {
+        requireFlag(on);
+        d.setIdealEncoders(on == 0);
         return KORVO_OK;
     });
 }
@@ -200,14 +230,17 @@ int korvo_sim_set_motor_temperatures(unsigned int handle, const double* temperat
 
 // ------------------------------------------------------------ observation
 
-int korvo_sim_get_true_state(unsigned int handle, double position[3], double force[3]) {
+int korvo_sim_get_true_state(unsigned int handle, double position[3], double velocity[3], double force[3]) {
     return onDevice(handle, [&](ISimDevice& d) {
         requirePointer(position);
+        requirePointer(velocity);
         requirePointer(force);
         const Vec3 p = d.truePosition();
+        const Vec3 v = d.trueVelocity();
         const Vec3 f = d.appliedForce();
         for (std::size_t i = 0; i < 3; ++i) {
             position[i] = p[i];
+            velocity[i] = v[i];
             force[i] = f[i];
         }
         return KORVO_OK;

@@ -56,6 +56,9 @@ struct ModelData {
     std::array<double, 3> gimbalRange;
     double armCountsPerRadian;
     double gimbalCountsPerRadian;
+    // Time constant of the first-order filter that smooths the velocity
+    // derived from encoder differences, seconds.
+    double velocityFilterTime;
 
     // Stylus mechanics: apparent mass at the tip (kg), viscous friction
     // (N s/mm) and Coulomb friction (N).

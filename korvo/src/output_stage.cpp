@@ -41,9 +41,10 @@ bool OutputStage::saturate(Vec3& value, double limit) const noexcept {
 // The safety chain, in the order a command meets it: non-finite values, the
 // amplifier state, warm motors, the velocity check, the maximum-force check
 // (Cartesian commands only; with the check on an over-maximum force is
-// refused whatever the saturation mode), saturation (Cartesian only), and
-// last the kick check on the change from the held force to the saturated new
-// one. A refusal holds zero.
+// refused whatever the saturation mode), saturation (Cartesian only), the
+// motors' own bound (amplifier saturation, on both paths), and last the kick
+// check on the change from the held force to what the motors will deliver.
+// A refusal holds zero.
 int OutputStage::command(const Vec3& force, const Vec3& torque, const CommandContext& context) noexcept {
     periodsSinceCommand_ = 0;
     if (!isFinite(force) || !isFinite(torque)) {
@@ -72,6 +73,7 @@ int OutputStage::command(const Vec3& force, const Vec3& torque, const CommandCon
         saturate(f, limits_.maxForce);
         saturate(t, limits_.maxTorque);
     }
+    if (context.motors != nullptr) context.motors->limit(f, t);
     if (settings_.kickCheck && norm(f - heldForce_) > settings_.kickLimit) {
         holdZero();
         return KORVO_EXCEEDED_MAX_FORCE_IMPULSE;

@@ -23,11 +23,22 @@ struct OutputSettings {
     double rampRate = 2.0;        // full scale per second
 };
 
+// What the motors can deliver: a wrench beyond it is cut down to what the
+// amplifiers, saturating, actually produce.
+class IMotorLimit {
+public:
+    virtual void limit(Vec3& force, Vec3& torque) const noexcept = 0;
+
+protected:
+    ~IMotorLimit() = default;
+};
+
 // What the device knows at the moment of a command.
 struct CommandContext {
-    double speed;      // stylus speed, mm/s
+    double speed;      // stylus speed as the device estimates it, mm/s
     bool warmMotors;
     bool fromMotors;   // raw motor values: the Cartesian force check and saturation do not apply
+    const IMotorLimit* motors = nullptr;  // applied after saturation, before the kick check
 };
 
 // Periods a commanded wrench is held without a new command before the

@@ -65,35 +65,77 @@ SimDevice::SimDevice(const IDeviceModel& model)
 
     calibrationStatus_ = data_.calibration == CalibrationStyle::Automatic ? (kNeedsCalibration | kAllAxes)
                                                                           : kNeedsCalibration;
+    poseChanged();
+    restartVelocityEstimate(true);
     latch();
 }
 
-Joints SimDevice::trueJoints() const noexcept { return kinematics_->inverse(physics_->position()); }
+void SimDevice::poseChanged() noexcept { trueJoints_ = kinematics_->inverse(physics_->position()); }
 
 // Sensor model: the true arm angles (plus any re-basing offset) are read by
-// encoders with a finite number of counts per radian, and everything the
-// device reports (angles, position, transform, Jacobian) is computed from the
-// counts, so the reports agree with each other exactly. Velocity comes from
-// the device's velocity estimate (here the true velocity); the angular
-// velocity is what the arm's motion turns the stylus by.
-void SimDevice::latch() noexcept {
-    const Joints q = trueJoints();
-    SensorSnapshot s;
-    Joints reported{};
+// encoders with a finite number of counts per radian, and the joint angles
+// the device works with are the counts divided by that resolution (or, with
+// ideal encoders, the exact angles; the counts are still whole numbers).
+SimDevice::ArmReading SimDevice::readArm(const Joints& q) const noexcept {
+    ArmReading r{};
     for (std::size_t i = 0; i < 3; ++i) {
-        s.encoders[i] = toCount((q[i] + encoderOffset_[i]) * data_.armCountsPerRadian);
-        reported[i] = s.encoders[i] / data_.armCountsPerRadian;
+        const double angle = q[i] + encoderOffset_[i];
+        r.counts[i] = toCount(angle * data_.armCountsPerRadian);
+        r.angles[i] = idealEncoders_ ? angle : r.counts[i] / data_.armCountsPerRadian;
     }
+    return r;
+}
+
+void SimDevice::restartVelocityEstimate(bool atRest) noexcept {
+    const ArmReading arm = readArm();
+    encoderCounts_ = arm.counts;
+    encoderPosition_ = kinematics_->forward(arm.angles);
+    if (atRest) velocityEstimate_ = {};
+}
+
+// Velocity as the device derives it: every tick, the position computed from
+// the encoders is differenced over the period and smoothed by a first-order
+// low-pass filter,
+//   raw_k = (p_k - p_(k-1)) / T,   v_k = v_(k-1) + (1 - a) (raw_k - v_(k-1)),
+//   a = exp(-T / tau),
+// with the model's time constant tau. The difference lags the true velocity
+// by half a period and the filter by a T / (1 - a) (about tau), and both
+// carry the encoder's steps: one count in one period is a velocity of
+// (length per count) / T before the filter.
+void SimDevice::estimateVelocity(double dt, const Joints& trueAngles) noexcept {
+    if (dt != filterPeriod_) {
+        filterPeriod_ = dt;
+        filterKeep_ = std::exp(-dt / data_.velocityFilterTime);
+    }
+    // Unchanged counts give the same position (most ticks, for a slow hand).
+    const ArmReading arm = readArm(trueAngles);
+    const Vec3 p =
+        !idealEncoders_ && arm.counts == encoderCounts_ ? encoderPosition_ : kinematics_->forward(arm.angles);
+    const Vec3 raw = (p - encoderPosition_) / dt;
+    velocityEstimate_ += (raw - velocityEstimate_) * (1.0 - filterKeep_);
+    encoderCounts_ = arm.counts;
+    encoderPosition_ = p;
+}
+
+// Everything the device reports (angles, position, transform, Jacobian) is
+// computed from the encoder readings, so the reports agree with each other
+// exactly; the velocity is the device's estimate above, and the angular
+// velocity is what that motion turns the stylus by.
+void SimDevice::latch() noexcept {
+    SensorSnapshot s;
+    const ArmReading arm = readArm();
+    const Joints reported = arm.angles;
+    for (std::size_t i = 0; i < 3; ++i) s.encoders[i] = arm.counts[i];
     Joints gimbal{};
     if (data_.sixDofInput) {
         for (std::size_t i = 0; i < 3; ++i) {
             s.encoders[3 + i] = toCount(gimbal_[i] * data_.gimbalCountsPerRadian);
-            gimbal[i] = s.encoders[3 + i] / data_.gimbalCountsPerRadian;
+            gimbal[i] = idealEncoders_ ? gimbal_[i] : s.encoders[3 + i] / data_.gimbalCountsPerRadian;
         }
     }
     const Vec3 p = kinematics_->forward(reported);
     const Mat3 r = kinematics_->orientation(reported, gimbal);
-    const Vec3 v = physics_->velocity();
+    const Vec3 v = velocityEstimate_;
     s.jointAngles = reported;
     s.gimbalAngles = gimbal;
     s.jacobian = kinematics_->jacobian(reported, gimbal);
@@ -127,11 +169,19 @@ void SimDevice::latch() noexcept {
     snapshot_ = s;
 }
 
-// Joint torques from a wrench: tau = J^T (force, torque), one per motor.
-MotorValues SimDevice::motorTorques(const Vec3& force, const Vec3& torque) const noexcept {
-    const Jacobian6 j = kinematics_->jacobian(trueJoints(), gimbal_);
-    const double w[6] = {force.x, force.y, force.z, torque.x, torque.y, torque.z};
+// Joint torques from a wrench: tau = J^T (force, torque), one per motor (no
+// Jacobian needed for the zero wrench of an idle device, and only its linear
+// block for a device with three motors).
+MotorValues SimDevice::motorTorques(const Vec3& force, const Vec3& torque, const Joints& q) const noexcept {
     MotorValues tau{};
+    if (dot(force, force) == 0.0 && dot(torque, torque) == 0.0) return tau;
+    if (model_.motorCount() == 3) {
+        const Mat3 lin = kinematics_->linearJacobian(q);
+        for (int m = 0; m < 3; ++m) tau[static_cast<std::size_t>(m)] = dot(lin.column(m), force);
+        return tau;
+    }
+    const Jacobian6 j = kinematics_->jacobian(q, gimbal_);
+    const double w[6] = {force.x, force.y, force.z, torque.x, torque.y, torque.z};
     for (int m = 0; m < model_.motorCount(); ++m) {
         double s = 0.0;
         for (int r = 0; r < 6; ++r) s += j[static_cast<std::size_t>(r * 6 + m)] * w[r];
@@ -166,7 +216,8 @@ bool SimDevice::wrenchFromMotorTorques(const MotorValues& tau, Vec3& force, Vec3
 
 // One servo period of the device. The wrench commanded during the tick is
 // held over the step; playback moves the hand first so that the hand's spring
-// pulls toward where the recording is at the end of the step.
+// pulls toward where the recording is at the end of the step. The encoders
+// are read at the end of the step, for the velocity estimate.
 void SimDevice::step(double dt) noexcept {
     if (dt != clockPeriod_) {
         clockBase_ += static_cast<double>(clockSteps_) * clockPeriod_;
@@ -190,7 +241,9 @@ void SimDevice::step(double dt) noexcept {
     const Vec3 force = output_->appliedForce(warm);
     const Vec3 torque = output_->appliedTorque(warm);
     physics_->step(dt, force);
-    thermal_->update(motorTorques(force, torque), dt);
+    poseChanged();
+    estimateVelocity(dt, trueJoints_);
+    thermal_->update(motorTorques(force, torque, trueJoints_), dt);
     output_->advance(dt);
 }
 
@@ -216,7 +269,7 @@ int SimDevice::sendForce(const float ft[6]) noexcept {
         output_->holdZero();
         return code;
     }
-    const CommandContext context{norm(physics_->velocity()), thermal_->warm(), false};
+    const CommandContext context{norm(velocityEstimate_), thermal_->warm(), false, this};
     return output_->command(Vec3::from(ft), Vec3::from(ft + 3), context);
 }
 
@@ -243,8 +296,42 @@ int SimDevice::sendMotorValues(const std::int32_t values[6]) noexcept {
         output_->holdZero();
         return KORVO_INTERNAL_ERROR;
     }
-    const CommandContext context{norm(physics_->velocity()), thermal_->warm(), true};
+    const CommandContext context{norm(velocityEstimate_), thermal_->warm(), true, this};
     return output_->command(force, torque, context);
+}
+
+// Amplifier saturation. Each motor delivers at most its peak torque (the
+// torque of full DAC scale): the joint torques a wrench needs are clipped
+// motor by motor and the wrench is what the clipped torques produce. The
+// amplifiers also share a supply sized for the nominal maximum force, so a
+// force at the stylus beyond it (possible near the edge of the workspace,
+// where the levers are short) is cut back to it along its direction. The
+// clipping is skipped when no motor is over its peak, so that a command the
+// motors can deliver arrives unchanged.
+void SimDevice::limit(Vec3& force, Vec3& torque) const noexcept {
+    MotorValues tau = motorTorques(force, torque);
+    bool clipped = false;
+    for (int m = 0; m < model_.motorCount(); ++m) {
+        const auto i = static_cast<std::size_t>(m);
+        const double peak = fullScaleTorque_[i];
+        if (std::fabs(tau[i]) > peak) {
+            tau[i] = std::copysign(peak, tau[i]);
+            clipped = true;
+        }
+    }
+    if (clipped) {
+        Vec3 f;
+        Vec3 t;
+        if (!wrenchFromMotorTorques(tau, f, t)) {
+            force = {};
+            torque = {};
+            return;
+        }
+        force = f;
+        torque = t;
+    }
+    const double magnitude = norm(force);
+    if (magnitude > data_.maxForce) force *= data_.maxForce / magnitude;
 }
 
 int SimDevice::updateCalibration() noexcept {
@@ -261,6 +348,7 @@ int SimDevice::resetEncoders() noexcept {
     if (!data_.encoderResetSupported) return KORVO_NOT_SUPPORTED;
     if (const int code = faults_->meet(FaultSite::Calibration)) return code;
     encoderOffset_ = {};
+    restartVelocityEstimate(false);
     calibrationStatus_ &= 0x0F;
     return KORVO_OK;
 }
@@ -269,6 +357,7 @@ int SimDevice::resetEncoders() noexcept {
 void SimDevice::setJointReferences(const Joints& angles) noexcept {
     const Joints q = trueJoints();
     for (std::size_t i = 0; i < 3; ++i) encoderOffset_[i] = angles[i] - q[i];
+    restartVelocityEstimate(false);
 }
 
 // Left to the device, the light blinks while calibration is needed and is
@@ -288,6 +377,8 @@ void SimDevice::setHandGains(double stiffness, double damping) noexcept { physic
 void SimDevice::placeStylus(const Vec3& position) {
     require(model_.insideMaximumWorkspace(position), KORVO_OUT_OF_RANGE);
     physics_->place(position);
+    poseChanged();
+    restartVelocityEstimate(true);
     latch();
 }
 
@@ -295,6 +386,11 @@ void SimDevice::setGimbalAngles(const Joints& angles) {
     require(data_.sixDofInput, KORVO_NOT_SUPPORTED);
     for (std::size_t i = 0; i < 3; ++i) require(std::fabs(angles[i]) <= data_.gimbalRange[i], KORVO_OUT_OF_RANGE);
     gimbal_ = angles;
+}
+
+void SimDevice::setIdealEncoders(bool ideal) noexcept {
+    idealEncoders_ = ideal;
+    restartVelocityEstimate(false);
 }
 
 void SimDevice::setButtons(int bits) noexcept { buttons_ = bits & ((1 << data_.buttons) - 1); }
@@ -320,6 +416,9 @@ std::unique_ptr<ITrajectory> SimDevice::setTrajectory(std::unique_ptr<ITrajector
     if (trajectory_) {
         physics_->setHandTarget(trajectory_->positionAt(0.0));
         buttons_ = trajectory_->buttonsAt(0.0) & ((1 << data_.buttons) - 1);
+    } else {
+        // Stopped playback leaves the hand where it is, holding still.
+        physics_->setHandTarget(physics_->handTarget());
     }
     return trajectory;
 }

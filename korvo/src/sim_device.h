@@ -75,6 +75,10 @@ public:
     // ---- simulator control
     virtual void setHandTarget(const Vec3& target) noexcept = 0;
     virtual void setHandGains(double stiffness, double damping) noexcept = 0;
+    virtual void setHandForce(const Vec3& force) noexcept = 0;
+    virtual void setFriction(double viscous, double coulomb) noexcept = 0;
+    // Encoders with (true) or without (false) unlimited resolution.
+    virtual void setIdealEncoders(bool ideal) noexcept = 0;
     // Throws Error(KORVO_OUT_OF_RANGE) for a point outside the maximum workspace.
     virtual void placeStylus(const Vec3& position) = 0;
     // Throws Error(KORVO_NOT_SUPPORTED) without a gimbal, KORVO_OUT_OF_RANGE past its stops.
@@ -93,10 +97,11 @@ public:
     virtual void setCalibrationStatus(int status) noexcept = 0;
     virtual void setTemperatures(const double* values, int count) noexcept = 0;
     virtual Vec3 truePosition() const noexcept = 0;
+    virtual Vec3 trueVelocity() const noexcept = 0;
     virtual Vec3 appliedForce() const noexcept = 0;
 };
 
-class SimDevice final : public ISimDevice {
+class SimDevice final : public ISimDevice, private IMotorLimit {
 public:
     explicit SimDevice(const IDeviceModel& model);
 
@@ -125,6 +130,9 @@ public:
 
     void setHandTarget(const Vec3& target) noexcept override { physics_->setHandTarget(target); }
     void setHandGains(double stiffness, double damping) noexcept override;
+    void setHandForce(const Vec3& force) noexcept override { physics_->setHandForce(force); }
+    void setFriction(double viscous, double coulomb) noexcept override { physics_->setFriction(viscous, coulomb); }
+    void setIdealEncoders(bool ideal) noexcept override;
     void placeStylus(const Vec3& position) override;
     void setGimbalAngles(const Joints& angles) override;
     void setButtons(int bits) noexcept override;
@@ -136,12 +144,31 @@ public:
     void setCalibrationStatus(int status) noexcept override { calibrationStatus_ = status; }
     void setTemperatures(const double* values, int count) noexcept override;
     Vec3 truePosition() const noexcept override { return physics_->position(); }
+    Vec3 trueVelocity() const noexcept override { return physics_->velocity(); }
     Vec3 appliedForce() const noexcept override { return output_->appliedForce(thermal_->warm()); }
 
 private:
+    // Encoder counts of the arm joints in the current pose, and the joint
+    // angles the device computes from them.
+    struct ArmReading {
+        std::array<std::int32_t, 3> counts;
+        Joints angles;
+    };
+    ArmReading readArm(const Joints& trueAngles) const noexcept;
+    ArmReading readArm() const noexcept { return readArm(trueJoints()); }
+    // Restarts the velocity estimate's differences from the current reading
+    // (after the stylus was placed or the encoders re-based).
+    void restartVelocityEstimate(bool atRest) noexcept;
+    void estimateVelocity(double dt, const Joints& trueAngles) noexcept;
+    void limit(Vec3& force, Vec3& torque) const noexcept override;
     void latch() noexcept;
-    Joints trueJoints() const noexcept;
-    MotorValues motorTorques(const Vec3& force, const Vec3& torque) const noexcept;
+    // The true arm angles, recomputed whenever the stylus moves.
+    Joints trueJoints() const noexcept { return trueJoints_; }
+    void poseChanged() noexcept;
+    MotorValues motorTorques(const Vec3& force, const Vec3& torque, const Joints& trueAngles) const noexcept;
+    MotorValues motorTorques(const Vec3& force, const Vec3& torque) const noexcept {
+        return motorTorques(force, torque, trueJoints());
+    }
     // Wrench that motor torques produce at the stylus; false at a singular pose.
     bool wrenchFromMotorTorques(const MotorValues& torques, Vec3& force, Vec3& torque) const noexcept;
     void refreshInkwellBits() noexcept;
@@ -168,7 +195,17 @@ private:
     // Per motor: torque at full DAC scale, N mm.
     MotorValues fullScaleTorque_{};
     Joints gimbal_{};
+    Joints trueJoints_{};
     Joints encoderOffset_{};  // radians added to the true arm angles by re-basing
+    bool idealEncoders_ = false;
+    // Velocity estimate: the position computed from the encoders at the last
+    // tick, the filtered velocity, and the filter's coefficient for the
+    // period it was last computed for.
+    std::array<std::int32_t, 3> encoderCounts_{};
+    Vec3 encoderPosition_;
+    Vec3 velocityEstimate_;
+    double filterPeriod_ = 0.0;
+    double filterKeep_ = 0.0;
     int buttons_ = 0;
     bool inkwell_ = false;
     bool safety_ = true;

@@ -107,7 +107,10 @@ std::vector<Case> handleCalls() {
         {"korvo_sim_set_persistent_fault", [](unsigned h) { return korvo_sim_set_persistent_fault(h, -17); }, KORVO_INVALID_HANDLE},
         {"korvo_sim_set_calibration_status", [](unsigned h) { return korvo_sim_set_calibration_status(h, 0); }, KORVO_INVALID_HANDLE},
         {"korvo_sim_set_motor_temperatures", [xyz](unsigned h) { return korvo_sim_set_motor_temperatures(h, xyz, 3); }, KORVO_INVALID_HANDLE},
-        {"korvo_sim_get_true_state", [&b](unsigned h) { return korvo_sim_get_true_state(h, b.d, b.d + 3); }, KORVO_INVALID_HANDLE},
+        {"korvo_sim_get_true_state", [&b](unsigned h) { return korvo_sim_get_true_state(h, b.d, b.d + 3, b.d + 6); }, KORVO_INVALID_HANDLE},
+        {"korvo_sim_set_hand_force", [xyz](unsigned h) { return korvo_sim_set_hand_force(h, xyz); }, KORVO_INVALID_HANDLE},
+        {"korvo_sim_set_friction", [](unsigned h) { return korvo_sim_set_friction(h, 0, 0); }, KORVO_INVALID_HANDLE},
+        {"korvo_sim_set_encoder_quantisation", [](unsigned h) { return korvo_sim_set_encoder_quantisation(h, 0); }, KORVO_INVALID_HANDLE},
     };
 }
 
@@ -154,6 +157,13 @@ std::vector<Case> argumentCalls() {
         {"korvo_sim_set_hand_target(far)", [far3](unsigned h) { return korvo_sim_set_hand_target(h, far3); }, KORVO_OUT_OF_RANGE},
         {"korvo_sim_set_hand_gains(-1)", [](unsigned h) { return korvo_sim_set_hand_gains(h, -1, 0); }, KORVO_OUT_OF_RANGE},
         {"korvo_sim_set_hand_gains(nan)", [](unsigned h) { return korvo_sim_set_hand_gains(h, 1, NAN); }, KORVO_NON_FINITE_VALUE},
+        {"korvo_sim_set_hand_force(null)", [](unsigned h) { return korvo_sim_set_hand_force(h, nullptr); }, KORVO_INVALID_ARGUMENT},
+        {"korvo_sim_set_hand_force(nan)", [nan3](unsigned h) { return korvo_sim_set_hand_force(h, nan3); }, KORVO_NON_FINITE_VALUE},
+        {"korvo_sim_set_hand_force(huge)", [far3](unsigned h) { return korvo_sim_set_hand_force(h, far3); }, KORVO_OUT_OF_RANGE},
+        {"korvo_sim_set_friction(-1)", [](unsigned h) { return korvo_sim_set_friction(h, -1, 0); }, KORVO_OUT_OF_RANGE},
+        {"korvo_sim_set_friction(coulomb 11)", [](unsigned h) { return korvo_sim_set_friction(h, 0, 11); }, KORVO_OUT_OF_RANGE},
+        {"korvo_sim_set_friction(nan)", [](unsigned h) { return korvo_sim_set_friction(h, NAN, 0); }, KORVO_NON_FINITE_VALUE},
+        {"korvo_sim_set_encoder_quantisation(2)", [](unsigned h) { return korvo_sim_set_encoder_quantisation(h, 2); }, KORVO_OUT_OF_RANGE},
         {"korvo_sim_place_stylus(null)", [](unsigned h) { return korvo_sim_place_stylus(h, nullptr); }, KORVO_INVALID_ARGUMENT},
         {"korvo_sim_place_stylus(nan)", [nan3](unsigned h) { return korvo_sim_place_stylus(h, nan3); }, KORVO_NON_FINITE_VALUE},
         {"korvo_sim_place_stylus(far)", [far3](unsigned h) { return korvo_sim_place_stylus(h, far3); }, KORVO_OUT_OF_RANGE},
@@ -170,7 +180,8 @@ std::vector<Case> argumentCalls() {
         {"korvo_sim_set_motor_temperatures(null)", [](unsigned h) { return korvo_sim_set_motor_temperatures(h, nullptr, 3); }, KORVO_INVALID_ARGUMENT},
         {"korvo_sim_set_motor_temperatures(count)", [hot](unsigned h) { return korvo_sim_set_motor_temperatures(h, hot, 2); }, KORVO_INVALID_ARGUMENT},
         {"korvo_sim_set_motor_temperatures(hot)", [hot](unsigned h) { return korvo_sim_set_motor_temperatures(h, hot, 3); }, KORVO_OUT_OF_RANGE},
-        {"korvo_sim_get_true_state(null)", [&b](unsigned h) { return korvo_sim_get_true_state(h, b.d, nullptr); }, KORVO_INVALID_ARGUMENT},
+        {"korvo_sim_get_true_state(null)", [&b](unsigned h) { return korvo_sim_get_true_state(h, b.d, b.d + 3, nullptr); }, KORVO_INVALID_ARGUMENT},
+        {"korvo_sim_get_true_state(null velocity)", [&b](unsigned h) { return korvo_sim_get_true_state(h, b.d, nullptr, b.d + 6); }, KORVO_INVALID_ARGUMENT},
     };
 }
 

@@ -19,17 +19,21 @@ using Vec = std::array<double, 3>;
 inline double length(const Vec& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 // Reads and commands used by most tests.
-inline Vec truePosition(int handle) {
-    Vec p{}, f{};
-    EXPECT_EQ(korvo_sim_get_true_state(static_cast<unsigned>(handle), p.data(), f.data()), 0);
-    return p;
+struct TrueState {
+    Vec position{}, velocity{}, force{};
+};
+
+inline TrueState trueState(int handle) {
+    TrueState s;
+    EXPECT_EQ(korvo_sim_get_true_state(static_cast<unsigned>(handle), s.position.data(), s.velocity.data(),
+                                       s.force.data()),
+              0);
+    return s;
 }
 
-inline Vec appliedForce(int handle) {
-    Vec p{}, f{};
-    EXPECT_EQ(korvo_sim_get_true_state(static_cast<unsigned>(handle), p.data(), f.data()), 0);
-    return f;
-}
+inline Vec truePosition(int handle) { return trueState(handle).position; }
+inline Vec trueVelocity(int handle) { return trueState(handle).velocity; }
+inline Vec appliedForce(int handle) { return trueState(handle).force; }
 
 inline Vec readPosition(int handle) {
     float p[3] = {};

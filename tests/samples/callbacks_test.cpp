@@ -3,6 +3,8 @@
 // when they stop.
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "contact_model.h"
@@ -114,6 +116,34 @@ TEST_F(PlaneCallback, HoldsFromAbovePopsThroughAndThenHoldsFromBelow) {
     EXPECT_LT(f[1], 0);
     expectForce(forceAt(25, y), {0, 0, 0}, "popped back up");
     expectForce(forceAt(10, y), {0, 0, 0}, "above again: free");
+    EXPECT_TRUE(drainErrors().empty());
+}
+
+// A user's hand pressing down on the plane instead of following a target
+// (no spring in its grip, only its damping): with less than the pop-through
+// force the stylus comes to rest where the plane's spring balances the push
+// (depth = push / stiffness); with more, the plane gives way and the stylus
+// falls through, after which the plane leaves it alone; pushing as hard
+// upwards brings it back through (and leaves the plane as it was).
+TEST_F(PlaneCallback, PressingHandRestsOnThePlaneAndPushesThroughIt) {
+    place({0, 0, 0});
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 0.0, 0.01), 0);
+    const double gentle[3] = {0.0, -0.8 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, gentle), 0);
+    ticks(3000);
+    const double depth = 0.8 * plane::kPopThroughForce / plane::kStiffness;
+    EXPECT_NEAR(seenPosition()[1], -depth, 0.1) << "resting on the plane";
+    EXPECT_NEAR(appliedForce()[1], 0.8 * plane::kPopThroughForce, 0.05);
+    const double hard[3] = {0.0, -1.2 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, hard), 0);
+    ticks(1000);
+    EXPECT_LT(seenPosition()[1], -2.0 * depth) << "fell through";
+    expectForce(appliedForce(), {0, 0, 0}, "below the plane: free");
+    const double up[3] = {0.0, 1.2 * plane::kPopThroughForce, 0.0};
+    ASSERT_EQ(korvo_sim_set_hand_force(device, up), 0);
+    ticks(2000);
+    EXPECT_GT(seenPosition()[1], 2.0 * depth) << "back through, above";
+    expectForce(appliedForce(), {0, 0, 0}, "above the plane again: free");
     EXPECT_TRUE(drainErrors().empty());
 }
 
@@ -287,6 +317,65 @@ TEST_F(SimulatedDevice, ContactCallbackSendsTheSpringTowardsTheRestingPoint) {
     }
     EXPECT_TRUE(drainErrors().empty());
 }
+
+// ---------------------------------------------------------------- reruns
+
+struct Rerun {
+    const char* sample;
+    ZVSchedulerCallback callback;
+};
+
+void PrintTo(const Rerun& r, std::ostream* os) { *os << r.sample; }
+
+class RerunTest : public ::testing::TestWithParam<Rerun> {
+protected:
+    // One run of the sample's callback over its trajectory on the manual
+    // clock, from a freshly opened device, traced to `path`; returns the
+    // trace's bytes and leaves the final true state (unrounded) in `final`.
+    static std::string traceOneRun(const Rerun& r, const std::string& path, unsigned ticks,
+                                   std::array<double, 9>& final) {
+        EXPECT_EQ(korvo_sim_set_manual_clock(1), 0);
+        const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+        EXPECT_NE(device, ZV_INVALID_HANDLE);
+        zvEnable(ZV_FORCE_OUTPUT);
+        const std::string trajectory = std::string(SAMPLES_DIR) + "/" + r.sample + "/trajectory.csv";
+        EXPECT_EQ(korvo_sim_load_trajectory(device, trajectory.c_str()), 0);
+        EXPECT_EQ(korvo_sim_open_trace(path.c_str()), 0);
+        zvStartScheduler();
+        const ZVSchedulerHandle callback = zvScheduleAsynchronous(r.callback, nullptr, ZV_DEFAULT_SCHEDULER_PRIORITY);
+        EXPECT_EQ(korvo_sim_run_ticks(ticks), 0);
+        zvStopScheduler();
+        EXPECT_EQ(korvo_sim_get_true_state(device, final.data(), final.data() + 3, final.data() + 6), 0);
+        EXPECT_EQ(korvo_sim_open_trace(nullptr), 0);
+        zvUnschedule(callback);
+        zvDisableDevice(device);
+        EXPECT_TRUE(drainErrors().empty());
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+};
+
+// The same inputs on the manual clock give the same trace, byte for byte,
+// and the same final state to the last bit: the sample's whole trajectory
+// (pressing in, popping through, letting go) played twice.
+TEST_P(RerunTest, ManualClockRunsOfASampleTrajectoryTraceIdentically) {
+    const Rerun r = GetParam();
+    const std::string base = ::testing::TempDir() + "zv_samples_rerun_" + r.sample;
+    const unsigned ticks = 15000;
+    std::array<double, 9> firstState{}, secondState{};
+    const std::string first = traceOneRun(r, base + "_1.csv", ticks, firstState);
+    const std::string second = traceOneRun(r, base + "_2.csv", ticks, secondState);
+    EXPECT_GT(std::count(first.begin(), first.end(), '\n'), static_cast<long>(ticks)) << "a line per tick";
+    EXPECT_TRUE(first == second) << "the traces differ";
+    EXPECT_EQ(firstState, secondState) << "final position, velocity and force, to the last bit";
+    std::remove((base + "_1.csv").c_str());
+    std::remove((base + "_2.csv").c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, RerunTest,
+                         ::testing::Values(Rerun{"frictionless_sphere_demo", frictionless_sphere::sphereCallback},
+                                           Rerun{"plane_demo", plane::planeCallback}),
+                         [](const auto& info) { return std::string(info.param.sample); });
 
 }  // namespace
 }  // namespace sample_test

@@ -53,8 +53,8 @@ protected:
     void place(const Vec3& p) const { ASSERT_EQ(korvo_sim_place_stylus(device, p.data()), 0); }
     // The force the motors apply now: what the last tick commanded.
     Vec3 appliedForce() const {
-        Vec3 position{}, force{};
-        EXPECT_EQ(korvo_sim_get_true_state(device, position.data(), force.data()), 0);
+        Vec3 position{}, velocity{}, force{};
+        EXPECT_EQ(korvo_sim_get_true_state(device, position.data(), velocity.data(), force.data()), 0);
         return force;
     }
     // The position the last tick's callbacks saw (the encoder reading).

@@ -128,8 +128,8 @@ TEST_F(DeviceTest, NonFiniteValuesNeverReachTheDevice)
     const std::vector<ZVErrorInfo> errors = drainErrors();
     ASSERT_EQ(errors.size(), 1u) << "repeats of the same record fold into one";
     EXPECT_EQ(errors[0], (ZVErrorInfo{ZV_INVALID_VALUE, 0, device}));
-    double position[3], force[3];
-    ASSERT_EQ(korvo_sim_get_true_state(device, position, force), 0);
+    double position[3], velocity[3], force[3];
+    ASSERT_EQ(korvo_sim_get_true_state(device, position, velocity, force), 0);
     EXPECT_TRUE(std::isfinite(force[0]) && std::isfinite(force[1]) && std::isfinite(force[2]));
 
     double limit = 0;

@@ -22,9 +22,9 @@ class Frames : public DeviceTest {
 protected:
     Vec3 appliedForce()
     {
-        double position[3];
+        double position[3], velocity[3];
         Vec3 force{};
-        EXPECT_EQ(korvo_sim_get_true_state(device, position, force.data()), 0);
+        EXPECT_EQ(korvo_sim_get_true_state(device, position, velocity, force.data()), 0);
         return force;
     }
     void enableForces()

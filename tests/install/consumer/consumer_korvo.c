@@ -13,8 +13,9 @@ int main(void) {
     }
     printf("model: %s\n", get_korvo_model_type((KorvoHandle)handle));
     double position[3] = {0, 0, 0};
+    double velocity[3] = {0, 0, 0};
     double force[3] = {0, 0, 0};
-    if (korvo_sim_get_true_state((KorvoHandle)handle, position, force) != 0) return 1;
+    if (korvo_sim_get_true_state((KorvoHandle)handle, position, velocity, force) != 0) return 1;
     printf("position: %g %g %g\n", position[0], position[1], position[2]);
     return disable_korvo((KorvoHandle)handle) == 0 ? 0 : 1;
 }
