@@ -3,6 +3,12 @@
 # Flags are attached to targets, never set globally: zv_project_target() gives
 # a target C++20, strict warnings, hidden symbol visibility and the sanitizer
 # selected by ZV_SANITIZER.
+#
+# Warnings are errors only when ZV_WARNINGS_AS_ERRORS is on (the presets and
+# CI turn it on): a packager's or user's build with another compiler or other
+# flags must not fail on a warning we have not seen.
+
+option(ZV_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (developer builds and CI)" OFF)
 
 set(ZV_SANITIZER "" CACHE STRING "Sanitizer build: empty (none), 'address' (ASan+UBSan) or 'thread' (TSan)")
 set_property(CACHE ZV_SANITIZER PROPERTY STRINGS "" address thread)
@@ -22,7 +28,7 @@ endif()
 
 add_library(zv_build_flags INTERFACE)
 target_compile_features(zv_build_flags INTERFACE cxx_std_20)
-target_compile_options(zv_build_flags INTERFACE -Wall -Wextra -Werror)
+target_compile_options(zv_build_flags INTERFACE -Wall -Wextra $<$<BOOL:${ZV_WARNINGS_AS_ERRORS}>:-Werror>)
 target_link_libraries(zv_build_flags INTERFACE zv_sanitizer_flags)
 
 # Applies the project conventions to a target of ours.
