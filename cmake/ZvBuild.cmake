@@ -57,18 +57,29 @@ function(zv_shared_library target)
         "LINKER:--no-undefined")
 endfunction()
 
-# GoogleTest, built from the distribution's sources with the same sanitizer as
-# the code under test (a TSan build needs instrumented test harness code).
+# GoogleTest: the installed package when there is one, otherwise built from
+# the distribution's sources (Debian package googletest). A sanitizer build
+# always builds it from source with the same sanitizer as the code under test,
+# since ThreadSanitizer needs instrumented test harness code.
 function(zv_add_googletest)
     if(TARGET GTest::gtest_main)
         return()
     endif()
+    if(ZV_SANITIZER STREQUAL "")
+        find_package(GTest QUIET)
+        if(TARGET GTest::gtest_main AND TARGET GTest::gmock)
+            message(STATUS "GoogleTest: installed package ${GTest_DIR}")
+            return()
+        endif()
+    endif()
     set(_zv_gtest_src /usr/src/googletest)
     if(NOT EXISTS ${_zv_gtest_src}/CMakeLists.txt)
-        message(FATAL_ERROR "GoogleTest sources not found in ${_zv_gtest_src} (Debian package googletest)")
+        message(FATAL_ERROR "GoogleTest not found: neither an installed package nor the sources in ${_zv_gtest_src} "
+            "(Debian packages libgtest-dev libgmock-dev, or googletest); set ZV_BUILD_TESTS=OFF to build without the tests")
     endif()
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    message(STATUS "GoogleTest: built from ${_zv_gtest_src}")
     add_subdirectory(${_zv_gtest_src} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
     foreach(t gtest gtest_main gmock gmock_main)
         target_link_libraries(${t} PUBLIC zv_sanitizer_flags)
