@@ -3,6 +3,12 @@
 # Flags are attached to targets, never set globally: zv_project_target() gives
 # a target C++20, strict warnings, hidden symbol visibility and the sanitizer
 # selected by ZV_SANITIZER.
+#
+# Warnings are errors only when ZV_WARNINGS_AS_ERRORS is on (the presets and
+# CI turn it on): a packager's or user's build with another compiler or other
+# flags must not fail on a warning we have not seen.
+
+option(ZV_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (developer builds and CI)" OFF)
 
 set(ZV_SANITIZER "" CACHE STRING "Sanitizer build: empty (none), 'address' (ASan+UBSan) or 'thread' (TSan)")
 set_property(CACHE ZV_SANITIZER PROPERTY STRINGS "" address thread)
@@ -22,7 +28,7 @@ endif()
 
 add_library(zv_build_flags INTERFACE)
 target_compile_features(zv_build_flags INTERFACE cxx_std_20)
-target_compile_options(zv_build_flags INTERFACE -Wall -Wextra -Werror)
+target_compile_options(zv_build_flags INTERFACE -Wall -Wextra $<$<BOOL:${ZV_WARNINGS_AS_ERRORS}>:-Werror>)
 target_link_libraries(zv_build_flags INTERFACE zv_sanitizer_flags)
 
 # Applies the project conventions to a target of ours.
@@ -51,18 +57,29 @@ function(zv_shared_library target)
         "LINKER:--no-undefined")
 endfunction()
 
-# GoogleTest, built from the distribution's sources with the same sanitizer as
-# the code under test (a TSan build needs instrumented test harness code).
+# GoogleTest: the installed package when there is one, otherwise built from
+# the distribution's sources (Debian package googletest). A sanitizer build
+# always builds it from source with the same sanitizer as the code under test,
+# since ThreadSanitizer needs instrumented test harness code.
 function(zv_add_googletest)
     if(TARGET GTest::gtest_main)
         return()
     endif()
+    if(ZV_SANITIZER STREQUAL "")
+        find_package(GTest QUIET)
+        if(TARGET GTest::gtest_main AND TARGET GTest::gmock)
+            message(STATUS "GoogleTest: installed package ${GTest_DIR}")
+            return()
+        endif()
+    endif()
     set(_zv_gtest_src /usr/src/googletest)
     if(NOT EXISTS ${_zv_gtest_src}/CMakeLists.txt)
-        message(FATAL_ERROR "GoogleTest sources not found in ${_zv_gtest_src} (Debian package googletest)")
+        message(FATAL_ERROR "GoogleTest not found: neither an installed package nor the sources in ${_zv_gtest_src} "
+            "(Debian packages libgtest-dev libgmock-dev, or googletest); set ZV_BUILD_TESTS=OFF to build without the tests")
     endif()
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    message(STATUS "GoogleTest: built from ${_zv_gtest_src}")
     add_subdirectory(${_zv_gtest_src} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
     foreach(t gtest gtest_main gmock gmock_main)
         target_link_libraries(${t} PUBLIC zv_sanitizer_flags)

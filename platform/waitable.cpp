@@ -554,8 +554,10 @@ std::uint64_t fnv1a(const std::string& text, std::uint64_t basis) {
 // Letters, digits, '_' and '-' stand for themselves; every other byte becomes
 // '%' and two hex digits, so no name can contain '/' or be "." or "..". An
 // encoding longer than a file name may be is cut and completed with a digest
-// of the whole name.
+// of the whole name. The empty name, which would otherwise be no file name
+// at all, is "%" (which no other name encodes to).
 std::string encodeName(const std::string& name) {
+    if (name.empty()) return "%";
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(name.size());
@@ -571,7 +573,6 @@ std::string encodeName(const std::string& name) {
         }
     }
     constexpr std::size_t kMaxEncoded = 160;
-    if (name.empty()) out = "%";
     if (out.size() > kMaxEncoded) {
         char digest[40];
         std::snprintf(digest, sizeof digest, "~%016llx%016llx",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the SDK three ways (normal, ASan+UBSan,
-# TSan) and runs the tests: every test on the normal build, the unit tests on
-# the two sanitizer builds.
+# Installs the dependencies, builds the SDK four ways (normal, ASan+UBSan,
+# TSan, and Release as packagers build it, at -O3) and runs the tests: every
+# test on the normal build, the unit tests on the other three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +24,7 @@ run_preset() {
 }
 
 start=$(date +%s)
-for preset in default asan tsan; do
+for preset in default asan tsan release; do
     run_preset "$preset"
 done
 echo "=== all tests passed in $(( $(date +%s) - start )) s"

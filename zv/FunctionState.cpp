@@ -9,6 +9,7 @@
 #include "korvo/korvo.h"
 #include "zv/DeviceRegistry.h"
 #include "zv/Errors.h"
+#include "zv_version.h"
 
 namespace zv {
 
@@ -149,7 +150,8 @@ const char* versionText()
 {
     static const char* const text = [] {
         static char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%d.%02d.%d", 2, 0, 23);
+        std::snprintf(buffer, sizeof buffer, "%d.%02d.%d", ZV_SDK_VERSION_MAJOR, ZV_SDK_VERSION_MINOR,
+                      ZV_SDK_VERSION_PATCH);
         return buffer;
     }();
     return text;

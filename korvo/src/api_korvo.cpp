@@ -4,13 +4,14 @@
 #include <cmath>
 
 #include "api_support.h"
+#include "zv_version.h"
 
 using namespace korvo::sim;
 using namespace korvo::sim::api;
 
 namespace {
 
-constexpr const char* kLibraryVersion = "4.2.0";
+constexpr const char* kLibraryVersion = ZV_KORVO_LIBRARY_VERSION;
 constexpr double kMaxAngleReference = 2.0 * 3.14159265358979323846;
 
 // Settable limits must be positive and finite; the upper bounds only keep out

@@ -7,6 +7,7 @@
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/state/AttributeMap.h"
+#include "zv_version.h"
 
 namespace QM {
 
@@ -175,7 +176,10 @@ QM_API const char* qmGetString(QMenum name)
         // and text, and no caller writes it while another reads it.
         static char version[32];
         static std::once_flag formatted;
-        std::call_once(formatted, [] { std::snprintf(version, sizeof version, "%d.%02d.%d", 2, 0, 23); });
+        std::call_once(formatted, [] {
+            std::snprintf(version, sizeof version, "%d.%02d.%d", ZV_SDK_VERSION_MAJOR, ZV_SDK_VERSION_MINOR,
+                          ZV_SDK_VERSION_PATCH);
+        });
         return version;
     }
     if (isSymbol(name, QM_VENDOR)) {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "console_keys.h"
 
 namespace zv_samples {
 namespace {
@@ -75,5 +75,5 @@ extern "C" void zvuReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* e
         std::fputs("\nPress any key to quit.\n", prompt);
         std::fflush(prompt);
     }
-    plat::readKey();
+    consoleReadKey();
 }

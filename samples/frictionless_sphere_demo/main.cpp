@@ -4,10 +4,12 @@
 // The smallest complete program on the device library: open the device,
 // switch forces on, start the servo loop, run one callback every tick (in
 // sphere_field.cpp), wait for a key, shut down.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
+#include "console_keys.h"
 #include "error_report.h"
-#include "platform/platform.h"
 #include "sphere_field.h"
 #include "zv/zv.h"
 
@@ -40,15 +42,15 @@ int main() {
     std::printf("Press any key to quit.\n\n");
     std::fflush(stdout);
 
-    while (!plat::keyPressed()) {
+    while (!consoleKeyPressed()) {
         // The callback unschedules itself when the device stops answering.
         if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
             std::fprintf(stderr, "\nThe main scheduler callback has exited\n");
             std::fprintf(stderr, "\nPress any key to quit.\n");
-            plat::readKey();
+            consoleReadKey();
             break;
         }
-        plat::sleepFor(0.01);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
     zvStopScheduler();

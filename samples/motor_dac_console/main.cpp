@@ -11,13 +11,15 @@
 // When standard input ends (a closed pipe, /dev/null), a pending prompt is
 // abandoned and the program quits.
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "console_keys.h"
 #include "dac_console.h"
 #include "error_report.h"
-#include "platform/platform.h"
 #include "zv/zv.h"
 
 namespace {
@@ -37,8 +39,8 @@ void printHelp() {
 std::optional<std::string> readLine() {
     std::string line;
     for (;;) {
-        const int key = plat::readKey();
-        if (key == plat::kKeyEndOfInput) return std::nullopt;
+        const int key = consoleReadKey();
+        if (key == CONSOLE_KEY_END_OF_INPUT) return std::nullopt;
         if (key == '\r' || key == '\n') {
             std::printf("\n");
             std::fflush(stdout);
@@ -62,8 +64,8 @@ void selectMotor(DacConsole& console) {
     do {
         std::printf("\nEnter the motor index [0 - %d]: ", console.motorCount - 1);
         std::fflush(stdout);
-        const int key = plat::readKey();
-        if (key == plat::kKeyEndOfInput) {
+        const int key = consoleReadKey();
+        if (key == CONSOLE_KEY_END_OF_INPUT) {
             std::printf("\n");
             return;
         }
@@ -104,10 +106,10 @@ void printDeviceState(const DacConsole& console) {
 // True when a key was pressed within `seconds`.
 bool keyWithin(double seconds) {
     for (double waited = 0.0; waited < seconds; waited += 0.01) {
-        if (plat::keyPressed()) return true;
-        plat::sleepFor(0.01);
+        if (consoleKeyPressed()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return plat::keyPressed();
+    return consoleKeyPressed();
 }
 
 void printContinuously(const DacConsole& console) {
@@ -115,7 +117,7 @@ void printContinuously(const DacConsole& console) {
         printDeviceState(console);
     } while (!keyWithin(0.5));
     // The key that stopped the printing is not a command.
-    plat::readKey();
+    consoleReadKey();
 }
 
 int failAndQuit(HZV device, const ZVErrorInfo& error, const char* message) {
@@ -158,15 +160,15 @@ int main() {
         if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
             std::fprintf(stderr, "\nThe main scheduler callback has exited\n");
             std::fprintf(stderr, "\nPress any key to quit.\n");
-            plat::readKey();
+            consoleReadKey();
             break;
         }
-        if (!plat::keyPressed()) {
-            plat::sleepFor(0.01);
+        if (!consoleKeyPressed()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        const int key = plat::readKey();
-        if (key == plat::kKeyEndOfInput) break;  // nothing more can be typed
+        const int key = consoleReadKey();
+        if (key == CONSOLE_KEY_END_OF_INPUT) break;  // nothing more can be typed
         switch (std::toupper(key)) {
         case 'M':
             selectMotor(console);

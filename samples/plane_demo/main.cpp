@@ -4,11 +4,13 @@
 // The program around the callback (in plane_field.cpp) is that of the
 // frictionless sphere demo: open, enable forces, start the servo loop,
 // schedule the callback, wait for a key, shut down.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
+#include "console_keys.h"
 #include "error_report.h"
 #include "plane_field.h"
-#include "platform/platform.h"
 #include "zv/zv.h"
 
 int main() {
@@ -37,14 +39,14 @@ int main() {
     std::printf("Press any key to quit.\n\n");
     std::fflush(stdout);
 
-    while (!plat::keyPressed()) {
+    while (!consoleKeyPressed()) {
         if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
             std::fprintf(stderr, "\nThe main scheduler callback has exited\n");
             std::fprintf(stderr, "\nPress any key to quit.\n");
-            plat::readKey();
+            consoleReadKey();
             break;
         }
-        plat::sleepFor(0.01);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 
     zvStopScheduler();

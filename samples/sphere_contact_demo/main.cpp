@@ -8,12 +8,14 @@
 #include <GL/glut.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
+#include "console_keys.h"
 #include "contact_model.h"
 #include "error_report.h"
-#include "platform/platform.h"
 #include "zv/zv.h"
 
 namespace {
@@ -108,12 +110,12 @@ void idle() {
         std::printf("The main scheduler callback has exited\n");
         std::printf("Press any key to quit.\n");
         std::fflush(stdout);
-        plat::readKey();
+        consoleReadKey();
         std::exit(-1);
     }
     // About a hundred frames a second are plenty; drawing faster would only
     // take processor time from the servo thread.
-    plat::sleepFor(0.01);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 void menu(int value) {

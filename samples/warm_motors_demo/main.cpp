@@ -2,10 +2,12 @@
 // stiff floor below y = 0 (the floor and the ramp are in warm_motors.cpp).
 // Twice a second it prints the normalised motor temperatures and whether it
 // is ramping its force limit down or up.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
+#include "console_keys.h"
 #include "error_report.h"
-#include "platform/platform.h"
 #include "warm_motors.h"
 #include "zv/zv.h"
 
@@ -40,15 +42,15 @@ int main() {
 
     std::printf("Press any key to quit.\n\n");
     std::fflush(stdout);
-    while (!plat::keyPressed()) {
-        plat::sleepFor(0.5);
+    while (!consoleKeyPressed()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         zvScheduleSynchronous(warm_motors::readTemperaturesCallback, &demo, ZV_DEFAULT_SCHEDULER_PRIORITY);
         std::fputs(warm_motors::temperatureLine(demo).c_str(), stdout);
         std::fflush(stdout);
 
         if (!zvWaitForCompletion(callback, ZV_WAIT_CHECK_STATUS)) {
             std::fprintf(stderr, "Press any key to quit.\n");
-            plat::readKey();
+            consoleReadKey();
             break;
         }
     }

@@ -9,22 +9,23 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "support/child_process.h"
 
 namespace {
 
 constexpr double kGenerous = 60.0;  // a bound for a failing test, never a measurement
 
-plat::ChildProcess shell(const std::string& script, plat::ChildProcess::Options options = {}) {
+zv_test::ChildProcess shell(const std::string& script, zv_test::ChildProcess::Options options = {}) {
     options.arguments.insert(options.arguments.begin(), {"-c", script});
-    return plat::ChildProcess("/bin/sh", options);
+    return zv_test::ChildProcess("/bin/sh", options);
 }
 
 TEST(ChildProcess, PassesArgumentsEnvironmentAndInputAndSeparatesErrors) {
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.arguments = {"first arg"};
     options.environment = {{"PROCESS_TEST_VALUE", "from the parent"}, {"HOME", "/replaced"}};
     options.separateErrors = true;
-    plat::ChildProcess child = shell(R"(printf '%s|%s|%s\n' "$0" "$PROCESS_TEST_VALUE" "$HOME"; cat; echo oops >&2; exit 7)",
+    zv_test::ChildProcess child = shell(R"(printf '%s|%s|%s\n' "$0" "$PROCESS_TEST_VALUE" "$HOME"; cat; echo oops >&2; exit 7)",
                                      options);
     ASSERT_TRUE(child.started());
     EXPECT_TRUE(child.waitForOutput("first arg|from the parent|/replaced\n", kGenerous)) << child.output();
@@ -42,7 +43,7 @@ TEST(ChildProcess, PassesArgumentsEnvironmentAndInputAndSeparatesErrors) {
 TEST(ChildProcess, JoinsErrorsIntoOutputByDefaultAndCollectsOutputLeftAtExit) {
     // More than a pipe holds, written before the exit: waiting must keep
     // reading or the child would never finish.
-    plat::ChildProcess child = shell("echo out; echo err >&2; head -c 300000 /dev/zero | tr '\\0' x; exit 0");
+    zv_test::ChildProcess child = shell("echo out; echo err >&2; head -c 300000 /dev/zero | tr '\\0' x; exit 0");
     EXPECT_EQ(child.wait(kGenerous), 0);
     ASSERT_EQ(child.output().size(), 8u + 300000u);
     EXPECT_EQ(child.output().substr(0, 8), "out\nerr\n");
@@ -50,16 +51,16 @@ TEST(ChildProcess, JoinsErrorsIntoOutputByDefaultAndCollectsOutputLeftAtExit) {
 }
 
 TEST(ChildProcess, ReadsInputFromAFile) {
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.inputPath = "/dev/null";
-    plat::ChildProcess child = shell("cat; echo end", options);
+    zv_test::ChildProcess child = shell("cat; echo end", options);
     EXPECT_FALSE(child.write("ignored")) << "no input pipe";
     EXPECT_EQ(child.wait(kGenerous), 0);
     EXPECT_EQ(child.output(), "end\n");
 }
 
 TEST(ChildProcess, TimeoutsLeaveARunningChildAloneUntilItIsKilled) {
-    plat::ChildProcess child = shell("exec sleep 60");
+    zv_test::ChildProcess child = shell("exec sleep 60");
     EXPECT_EQ(child.readOutput(0.05), "");
     EXPECT_FALSE(child.waitForOutput("never", 0.05));
     EXPECT_FALSE(child.wait(0.05).has_value());
@@ -68,36 +69,36 @@ TEST(ChildProcess, TimeoutsLeaveARunningChildAloneUntilItIsKilled) {
 }
 
 TEST(ChildProcess, TerminateSendsSigterm) {
-    plat::ChildProcess child = shell("exec sleep 60");
+    zv_test::ChildProcess child = shell("exec sleep 60");
     child.terminate();
     EXPECT_EQ(child.wait(kGenerous), -SIGTERM);
 }
 
 TEST(ChildProcess, MissingProgramThrows) {
-    EXPECT_THROW(plat::ChildProcess("/nonexistent/program", {}), std::system_error);
+    EXPECT_THROW(zv_test::ChildProcess("/nonexistent/program", {}), std::system_error);
 }
 
 // On a terminal the child sees a terminal on all three streams, and a key
 // typed to it is read without echo and without waiting for a newline; the
 // program leaves the settings as it found them.
 TEST(ChildProcess, TerminalChildReadsUnechoedKeys) {
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.terminal = true;
-    plat::ChildProcess check = shell("test -t 0 && test -t 1 && test -t 2 && echo terminal", options);
+    zv_test::ChildProcess check = shell("test -t 0 && test -t 1 && test -t 2 && echo terminal", options);
     EXPECT_EQ(check.wait(kGenerous), 0);
     EXPECT_NE(check.output().find("terminal"), std::string::npos) << check.output();
 
     options.arguments = {"tty"};
-    plat::ChildProcess child(PLATFORM_TEST_HELPER, options);
+    zv_test::ChildProcess child(PLATFORM_TEST_HELPER, options);
     ASSERT_TRUE(child.write("x"));
     EXPECT_TRUE(child.waitForOutput("key 120 restored 1", kGenerous)) << child.output();
     EXPECT_EQ(child.wait(kGenerous), 0);
 }
 
 TEST(ChildProcess, EndOfFileCharacterEndsLineInputOnATerminal) {
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.terminal = true;
-    plat::ChildProcess child = shell("stty -echo; echo ready; cat; echo done", options);
+    zv_test::ChildProcess child = shell("stty -echo; echo ready; cat; echo done", options);
     ASSERT_TRUE(child.waitForOutput("ready", kGenerous));
     ASSERT_TRUE(child.write("line\n"));
     child.closeInput();

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/child_process.h"
 #include "trace_reader.h"
 
 namespace sample_test {
@@ -55,13 +56,13 @@ std::string trajectoryOf(const std::string& sample) { return std::string(SAMPLES
 // tolerates by default, and the device library would then rightly report a
 // timer error that ends the sample's callback; such a run would say nothing
 // about the sample, so the children tolerate stalls of up to ten minutes.
-plat::ChildProcess start(const std::string& program, Env environment, bool terminal) {
-    plat::ChildProcess::Options options;
+zv_test::ChildProcess start(const std::string& program, Env environment, bool terminal) {
+    zv_test::ChildProcess::Options options;
     options.environment = std::move(environment);
     options.environment.emplace_back("KORVO_SIM_OVERRUN_TOLERANCE", "600000");
     options.terminal = terminal;
     options.separateErrors = !terminal;
-    return plat::ChildProcess(program, options);
+    return zv_test::ChildProcess(program, options);
 }
 
 // Environment that plays a sample's shipped motion and traces it.
@@ -94,10 +95,10 @@ class ConsolePrograms : public ::testing::TestWithParam<ConsoleProgram> {};
 // End of input counts as the key that ends the program, so an unattended run
 // with nothing to read finishes cleanly.
 TEST_P(ConsolePrograms, ExitCleanlyWithInputAtDevNull) {
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.inputPath = "/dev/null";
     options.separateErrors = true;
-    plat::ChildProcess child(GetParam().path, options);
+    zv_test::ChildProcess child(GetParam().path, options);
     EXPECT_EQ(child.wait(kGenerous), 0);
     EXPECT_EQ(child.output(), GetParam().intro);
     EXPECT_EQ(child.errors(), "");
@@ -127,7 +128,7 @@ class WithoutADevice : public ::testing::TestWithParam<MissingDeviceCase> {};
 // ends with status -1.
 TEST_P(WithoutADevice, ReportsTheFailureAndWaitsForAKey) {
     const MissingDeviceCase& c = GetParam();
-    plat::ChildProcess child = start(c.path, {{"KORVO_SIM_NO_DEVICE", "1"}}, false);
+    zv_test::ChildProcess child = start(c.path, {{"KORVO_SIM_NO_DEVICE", "1"}}, false);
     const std::string prompt = "\nPress any key to quit.\n";
     ASSERT_TRUE(c.promptOnErrors ? child.waitForErrors(prompt, kGenerous) : child.waitForOutput(prompt, kGenerous))
         << child.output() << child.errors();
@@ -191,7 +192,7 @@ struct ProgramRun {
 // running and collects its output, exit status and trace.
 class Finisher {
 public:
-    Finisher(plat::ChildProcess& child, ProgramRun& run, std::string trace)
+    Finisher(zv_test::ChildProcess& child, ProgramRun& run, std::string trace)
         : child_(child), run_(run), trace_(std::move(trace)) {}
     Finisher(const Finisher&) = delete;
     Finisher& operator=(const Finisher&) = delete;
@@ -210,7 +211,7 @@ public:
     }
 
 private:
-    plat::ChildProcess& child_;
+    zv_test::ChildProcess& child_;
     ProgramRun& run_;
     std::string trace_;
 };
@@ -267,7 +268,7 @@ double checkSphereLaw(const std::vector<TraceRow>& rows, double from = 0.0) {
 TEST(FrictionlessSphere, PushingIntoTheSphereOnATerminal) {
     const ProgramRun run = runProgram([](ProgramRun& run) {
         const std::string trace = tempPath(".trace.csv");
-        plat::ChildProcess child = start(SPHERE_PROGRAM, driven("frictionless_sphere_demo", trace), true);
+        zv_test::ChildProcess child = start(SPHERE_PROGRAM, driven("frictionless_sphere_demo", trace), true);
         Finisher finish(child, run, trace);
         STEP(child.waitForOutput("Press any key to quit.\r\n\r\n", kGenerous));
         plat::sleepFor(6.0);  // the hand presses into the sphere from 3.5 s on
@@ -300,7 +301,7 @@ TEST(FrictionlessSphere, CommunicationErrorEndsTheCallback) {
     const ProgramRun run = runProgram([&](ProgramRun& run) {
         Env env = driven("frictionless_sphere_demo", tempPath(".trace.csv"));
         env.push_back({"KORVO_SIM_FAULTS", "0.5:-17"});
-        plat::ChildProcess child = start(SPHERE_PROGRAM, env, false);
+        zv_test::ChildProcess child = start(SPHERE_PROGRAM, env, false);
         Finisher finish(child, run, env[1].second);
         STEP(child.waitForErrors("\nPress any key to quit.\n", kGenerous));
         waitedForKey = !child.wait(0.3).has_value();
@@ -319,7 +320,7 @@ TEST(FrictionlessSphere, DeviceFaultIsReportedWhileTheCallbackKeepsRunning) {
         const std::string trace = tempPath(".trace.csv");
         Env env = driven("frictionless_sphere_demo", trace);
         env.push_back({"KORVO_SIM_FAULTS", "0.5:-4"});
-        plat::ChildProcess child = start(SPHERE_PROGRAM, env, false);
+        zv_test::ChildProcess child = start(SPHERE_PROGRAM, env, false);
         Finisher finish(child, run, trace);
         STEP(child.waitForErrors("Message: Error during main scheduler callback\n\n", kGenerous));
         plat::sleepFor(5.0);
@@ -343,7 +344,7 @@ TEST(FrictionlessSphere, DeviceFaultIsReportedWhileTheCallbackKeepsRunning) {
 TEST(Plane, PressingThroughUntilItPopsOnATerminal) {
     const ProgramRun run = runProgram([](ProgramRun& run) {
         const std::string trace = tempPath(".trace.csv");
-        plat::ChildProcess child = start(PLANE_PROGRAM, driven("plane_demo", trace), true);
+        zv_test::ChildProcess child = start(PLANE_PROGRAM, driven("plane_demo", trace), true);
         Finisher finish(child, run, trace);
         STEP(child.waitForOutput("Press any key to quit.\r\n\r\n", kGenerous));
         plat::sleepFor(13.0);  // pops down at about 5.7 s and back up at about 11.8 s
@@ -395,7 +396,7 @@ TEST(WarmMotors, HoldingTheFloorUntilTheMotorsWarmOnATerminal) {
     std::string output;  // what was printed before the key was typed (the terminal echoes the key)
     const ProgramRun run = runProgram([&](ProgramRun& run) {
         const std::string trace = tempPath(".trace.csv");
-        plat::ChildProcess child = start(WARM_MOTORS_PROGRAM, driven("warm_motors_demo", trace), true);
+        zv_test::ChildProcess child = start(WARM_MOTORS_PROGRAM, driven("warm_motors_demo", trace), true);
         Finisher finish(child, run, trace);
         STEP(child.waitForOutput(" Ramping Down Forces\r\n", kGenerous));
         plat::sleepFor(2.0);  // the limit settles at the continuous force
@@ -449,7 +450,7 @@ TEST(MotorDacConsole, CommandingDacValuesOnATerminal) {
         const std::string trace = tempPath(".trace.csv");
         Env env = driven("motor_dac_console", trace);
         env.push_back({"KORVO_SIM_FAULTS", "15:-2"});  // a maximum-force report from the output
-        plat::ChildProcess child = start(DAC_PROGRAM, env, true);
+        zv_test::ChildProcess child = start(DAC_PROGRAM, env, true);
         Finisher finish(child, run, trace);
         auto seen = [&] { return withoutCarriageReturns(child.output()); };
         auto waitFor = [&](const std::string& text, std::size_t times = 1) {
@@ -533,10 +534,10 @@ class VirtualDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(std::filesystem::exists("/usr/bin/Xvfb")) << "Xvfb is not installed (scripts/install-deps.sh)";
-        plat::ChildProcess::Options options;
+        zv_test::ChildProcess::Options options;
         options.arguments = {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"};
         options.separateErrors = true;
-        xvfb_ = plat::ChildProcess("/usr/bin/Xvfb", options);
+        xvfb_ = zv_test::ChildProcess("/usr/bin/Xvfb", options);
         ASSERT_TRUE(xvfb_.waitForOutput("\n", kGenerous)) << xvfb_.errors();
         display_ = ":" + withoutCarriageReturns(xvfb_.output().substr(0, xvfb_.output().find('\n')));
     }
@@ -547,21 +548,21 @@ protected:
 
     // "red <n> cyan <m>" of what the display shows.
     std::pair<long, long> colours() {
-        plat::ChildProcess::Options options;
+        zv_test::ChildProcess::Options options;
         options.environment = {{"DISPLAY", display_}};
-        plat::ChildProcess probe(COLOUR_PROBE, options);
+        zv_test::ChildProcess probe(COLOUR_PROBE, options);
         long red = -1, cyan = -1;
         if (probe.wait(kGenerous) == 0) std::sscanf(probe.output().c_str(), "red %ld cyan %ld", &red, &cyan);
         return {red, cyan};
     }
 
-    plat::ChildProcess xvfb_;
+    zv_test::ChildProcess xvfb_;
     std::string display_;
 };
 
 TEST_F(VirtualDisplay, SphereContactShowsBothSpheres) {
     Env env = {{"DISPLAY", display_}, {"KORVO_SIM_TRAJECTORY", trajectoryOf("sphere_contact_demo")}};
-    plat::ChildProcess child = start(SPHERE_CONTACT_PROGRAM, env, false);
+    zv_test::ChildProcess child = start(SPHERE_CONTACT_PROGRAM, env, false);
     ASSERT_TRUE(child.waitForOutput("Starting application\nFound device Korvo Arm 3G\n", kGenerous))
         << child.output() << child.errors();
     // The device sphere (0.9, 0.1, 0.1) and the fixed sphere (0.2, 0.8, 0.8),
@@ -574,10 +575,10 @@ TEST_F(VirtualDisplay, SphereContactShowsBothSpheres) {
     }
     // For a look at what was seen when this fails.
     const std::string screenshot = tempPath(".ppm");
-    plat::ChildProcess::Options options;
+    zv_test::ChildProcess::Options options;
     options.arguments = {screenshot};
     options.environment = {{"DISPLAY", display_}};
-    plat::ChildProcess(COLOUR_PROBE, options).wait(kGenerous);
+    zv_test::ChildProcess(COLOUR_PROBE, options).wait(kGenerous);
     EXPECT_GT(seen.first, 200) << "reddish pixels of the device sphere; screen: " << screenshot;
     EXPECT_GT(seen.second, 2000) << "cyan pixels of the fixed sphere; screen: " << screenshot;
     if (!HasFailure()) std::remove(screenshot.c_str());
@@ -595,7 +596,7 @@ TEST_F(VirtualDisplay, SphereContactForcesAndUnplugging) {
         Env env = driven("sphere_contact_demo", trace);
         env.push_back({"DISPLAY", display_});
         env.push_back({"KORVO_SIM_FAULTS", "9:-19:persistent"});
-        plat::ChildProcess child = start(SPHERE_CONTACT_PROGRAM, env, false);
+        zv_test::ChildProcess child = start(SPHERE_CONTACT_PROGRAM, env, false);
         Finisher finish(child, run, trace);
         STEP(child.waitForOutput("The main scheduler callback has exited\nPress any key to quit.\n", kGenerous));
         child.closeInput();

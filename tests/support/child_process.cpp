@@ -1,4 +1,4 @@
-// Child processes on pipes or on a pseudo-terminal.
+// Child processes on pipes or on a pseudo-terminal, for the tests.
 //
 // The child is started with posix_spawn, which is safe to call from a
 // process with many threads (a plain fork would copy locks held by other
@@ -11,7 +11,7 @@
 // Output is collected as it arrives, by the caller's thread, whenever it
 // reads or waits; a child writing more than a pipe holds therefore never
 // blocks for long while the caller waits for it to exit.
-#include "platform/platform.h"
+#include "child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,7 +29,12 @@
 
 extern char** environ;
 
-namespace plat {
+namespace zv_test {
+
+using plat::counter;
+using plat::counterFrequency;
+using plat::counterSeconds;
+using plat::sleepFor;
 
 namespace {
 
@@ -375,4 +380,4 @@ void ChildProcess::kill() {
     if (started() && !impl_->status && !impl_->reap(WNOHANG)) ::kill(impl_->pid, SIGKILL);
 }
 
-}  // namespace plat
+}  // namespace zv_test
