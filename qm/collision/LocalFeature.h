@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "qm/state/AttributeMap.h"
@@ -152,6 +153,8 @@ public:
     Storage::const_iterator end() const noexcept { return features_.end(); }
     // Moves every feature of `other` to the end of this set.
     void takeAll(LocalFeatureSet& other);
+    // Hands every feature over to the caller, leaving the set empty.
+    Storage takeFeatures() noexcept { return std::exchange(features_, Storage{}); }
     // Exchanges the contents (no allocation).
     void swap(LocalFeatureSet& other) noexcept { features_.swap(other.features_); }
 

@@ -88,6 +88,8 @@ public:
     virtual const LocalFeatureSet& constraintSet() const noexcept = 0;
     virtual LocalFeatureSet& constraintSet() noexcept = 0;
     virtual const ICollisionSet& collisionSet() const noexcept = 0;
+    // The same for the collision side, which trims the records.
+    virtual CollisionSet& collisions() noexcept = 0;
     // Exchanges the feature and collision sets with another point proxy (no
     // effect for another kind).
     virtual void swapSets(IProxy& other) noexcept = 0;
@@ -142,7 +144,7 @@ public:
     const LocalFeatureSet& constraintSet() const noexcept override { return constraints_; }
     LocalFeatureSet& constraintSet() noexcept override { return constraints_; }
     const ICollisionSet& collisionSet() const noexcept override { return collisions_; }
-    CollisionSet& collisions() noexcept { return collisions_; }
+    CollisionSet& collisions() noexcept override { return collisions_; }
     void swapSets(IProxy& other) noexcept override;
     void clear() noexcept override;
     zvu::zvuLineSegmentd segment(int i, const ITarget& target) const noexcept override;
