@@ -36,6 +36,19 @@ using QM::TouchState;
 constexpr double kOffset = 0.01;
 using Quad = std::array<zvuVector3Dd, 4>;
 
+// The square |x|, |y| <= 0.5 in the plane z = 0, facing +z.
+void primitiveSquare(unsigned id)
+{
+    qmBeginShape(QM_SHAPE_PRIMITIVE, id);
+    qmBegin(QM_QUADS);
+    qmVertex3d(-0.5, -0.5, 0);
+    qmVertex3d(0.5, -0.5, 0);
+    qmVertex3d(0.5, 0.5, 0);
+    qmVertex3d(-0.5, 0.5, 0);
+    qmEnd();
+    qmEndShape();
+}
+
 class DetectorTest : public ShapeTest {
 protected:
     // A primitive shape of quads (counter-clockwise seen from the front,
@@ -566,14 +579,7 @@ TEST_F(DetectorTest, ContactsAreCarriedOverToAMovedShape)
         glMatrixMode(GL_MODELVIEW);
         glPushMatrix();
         glTranslated(0, 0, lift);
-        qmBeginShape(QM_SHAPE_PRIMITIVE, id);
-        qmBegin(QM_QUADS);
-        qmVertex3d(-0.5, -0.5, 0);
-        qmVertex3d(0.5, -0.5, 0);
-        qmVertex3d(0.5, 0.5, 0);
-        qmVertex3d(-0.5, 0.5, 0);
-        qmEnd();
-        qmEndShape();
+        primitiveSquare(id);
         glPopMatrix();
         ASSERT_TRUE(errors().empty());
         next.addShape(persistentShape(id));
@@ -598,6 +604,38 @@ TEST_F(DetectorTest, ContactsAreCarriedOverToAMovedShape)
         EXPECT_GE(after.z, lift - 1e-7);
         EXPECT_LE(after.z, lift + kOffset + 1e-7);  // the lift went through a float matrix
         EXPECT_TRUE(collisionProxy.isTouching());
+    }
+}
+
+// A shape redrawn with another touchable face than the one it was touched
+// on does not inherit the touch; one touchable from both sides does.
+TEST_F(DetectorTest, ATouchIsTakenOverOnlyByAShapeThatCanStillBeTouchedThere)
+{
+    for (const QMenum face : {QM_BACK, QM_FRONT_AND_BACK}) {
+        SCOPED_TRACE(face);
+        const unsigned id = qmGenShapes(1);
+        primitiveSquare(id);
+        QM::Scene before;
+        before.addShape(persistentShape(id));
+        QM::IShape& old = *before.getShapes().find(id);
+        old.getAttributes().set<bool>(QM_PROXY_IS_TOUCHING, true);
+        old.getAttributes().set<QMenum>(QM_TOUCHED_FACE, QM_FRONT);
+
+        qmTouchableFace(face);
+        primitiveSquare(id);
+        qmTouchableFace(QM_FRONT);
+        QM::Scene after;
+        after.addShape(persistentShape(id));
+
+        proxy.uninitialise();
+        proxy.initialise(deviceAt({0, 0, 0.01}));
+        QM::TouchState touch;
+        const QM::CarriedContacts carried = QM::carryContacts(before.getShapes(), after.getShapes(), proxy,
+                                                              deviceAt({0, 0, -0.1}), detector, touch);
+        EXPECT_FALSE(carried.move.has_value()) << "nothing moved";
+        bool touching = false;
+        after.getShapes().find(id)->getAttributes().get<bool>(QM_PROXY_IS_TOUCHING, touching);
+        EXPECT_EQ(touching, face == QM_FRONT_AND_BACK);
     }
 }
 
