@@ -69,7 +69,15 @@ BaseShape::BaseShape(unsigned id) : id_(id)
     declareShapeGroups(attributes_, 255, true);
 }
 
-bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd&, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&)
+bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point,
+                                 zvu::zvuVector3Dd& normal, QMenum& face)
+{
+    QMenum touchable = QM_FRONT;
+    attributes_.get<QMenum>(QM_TOUCHABLE_FACE, touchable);
+    return intersectSegment(segment, touchable, point, normal, face);
+}
+
+bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&)
 {
     return false;
 }

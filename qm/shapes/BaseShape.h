@@ -41,8 +41,13 @@ public:
     // touch results the collision side writes included: untouched).
     explicit BaseShape(unsigned id);
 
+    // Reads QM_TOUCHABLE_FACE (QM_FRONT when unset) and asks the overload
+    // below.
     bool intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& normal,
                           QMenum& face) override;
+    // A shape without geometry is never met.
+    bool intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace, zvu::zvuVector3Dd& point,
+                          zvu::zvuVector3Dd& normal, QMenum& face) override;
     bool closestFeatures(const zvu::zvuLineSegmentd& querySegment, LocalFeatureSet& features,
                          zvu::zvuVector3Dd& closestPoint) override;
     double getProxyOffset() const override { return 0.0; }

@@ -24,6 +24,13 @@ public:
     // (QM_FRONT or QM_BACK).
     virtual bool intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point,
                                   zvu::zvuVector3Dd& normal, QMenum& face) = 0;
+    // The same with the touchable face given (QM_FRONT, QM_BACK or
+    // QM_FRONT_AND_BACK) instead of read from the shape's attributes, so
+    // that collision detection can narrow or widen it without writing to a
+    // shape that other threads read. The four-argument form is this one with
+    // the shape's own QM_TOUCHABLE_FACE.
+    virtual bool intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace,
+                                  zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& normal, QMenum& face) = 0;
     // Adds the local features nearest to the segment's start to the set and
     // reports the nearest surface point.
     virtual bool closestFeatures(const zvu::zvuLineSegmentd& querySegment, LocalFeatureSet& features,

@@ -63,12 +63,10 @@ zvu::zvuVector3Dd MeshShape::frontNormal(std::size_t index) const
     return n * ((t.edgeOrderNormal != 0 ? 1.0 : -1.0) * handedness_);
 }
 
-bool MeshShape::intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point,
+bool MeshShape::intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace, zvu::zvuVector3Dd& point,
                                  zvu::zvuVector3Dd& normal, QMenum& face)
 {
-    QMenum touchable = QM_FRONT;
-    getAttributes().get<QMenum>(QM_TOUCHABLE_FACE, touchable);
-    return intersectSegmentWith(segment, faceMode(touchable), point, normal, face);
+    return intersectSegmentWith(segment, faceMode(touchableFace), point, normal, face);
 }
 
 // A point or line met along the motion pushes straight back against it. A

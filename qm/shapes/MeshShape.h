@@ -13,9 +13,10 @@ public:
     // Tolerance of the element tests, in local units.
     static constexpr double kEps = 1.1920928955078125e-6;
 
-    // Intersects with the shape's own touchable face.
-    bool intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& normal,
-                          QMenum& face) override;
+    using BaseShape::intersectSegment;
+    // Intersects with the given touchable face.
+    bool intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace, zvu::zvuVector3Dd& point,
+                          zvu::zvuVector3Dd& normal, QMenum& face) override;
     // The same with the touchable face given, so that collision detection can
     // ask for another face without touching the shape's attributes (they are
     // shared with other threads' readers).

@@ -22,6 +22,11 @@ public:
     {
         return false;
     }
+    bool intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&,
+                          QMenum&) override
+    {
+        return false;
+    }
     bool closestFeatures(const zvu::zvuLineSegmentd&, QM::LocalFeatureSet&, zvu::zvuVector3Dd&) override
     {
         return false;
