@@ -121,6 +121,13 @@ ZV_API ZVErrorInfo zvGetError(void)
     return record;
 }
 
+ZV_API ZVErrorInfo zvGetDeviceError(HZV hDevice)
+{
+    ZVErrorInfo record{ZV_SUCCESS, 0, 0};
+    guarded([&] { record = errorStack().popDevice(hDevice); });
+    return record;
+}
+
 ZV_API const char* zvGetErrorString(ZVerror errorCode)
 {
     const char* text = "";
@@ -138,6 +145,13 @@ ZV_API void zvStartScheduler(void)
 ZV_API void zvStopScheduler(void)
 {
     guarded([] { servoControl().stop(); });
+}
+
+ZV_API ZVboolean zvIsSchedulerRunning(void)
+{
+    bool running = false;
+    guarded([&] { running = servoControl().isRunning(); });
+    return running ? 1 : 0;
 }
 
 ZV_API void zvSetSchedulerRate(unsigned int rate)

@@ -167,6 +167,19 @@ ZVErrorInfo ErrorStack::pop()
     return record;
 }
 
+ZVErrorInfo ErrorStack::popDevice(HZV device)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto at = stack_.rbegin(); at != stack_.rend(); ++at) {
+        if (at->deviceHandle == device) {
+            const ZVErrorInfo record = *at;
+            stack_.erase(std::next(at).base());
+            return record;
+        }
+    }
+    return kEmptyRecord;
+}
+
 std::size_t ErrorStack::size() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

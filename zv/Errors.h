@@ -31,6 +31,9 @@ public:
     virtual void raise(const ZVErrorInfo& record) = 0;
     // The newest record, removed; {0, 0, 0} when there is none.
     virtual ZVErrorInfo pop() = 0;
+    // The newest record of one device, removed; the others keep their
+    // places. {0, 0, 0} when there is none.
+    virtual ZVErrorInfo popDevice(HZV device) = 0;
     virtual std::size_t size() const = 0;
     // Tick bookkeeping, run by the scheduler at the start and end of a tick.
     virtual void tickStart() = 0;
@@ -47,6 +50,7 @@ public:
 
     void raise(const ZVErrorInfo& record) override;
     ZVErrorInfo pop() override;
+    ZVErrorInfo popDevice(HZV device) override;
     std::size_t size() const override;
     void tickStart() override;
     void tickEnd() override;

@@ -152,6 +152,8 @@ void ServoControl::start()
     }
 }
 
+bool ServoControl::isRunning() const { return scheduler_ != nullptr && scheduler_->servo().loopActive(); }
+
 void ServoControl::stop()
 {
     if (!ensureOsExtender()) {

@@ -39,6 +39,8 @@ public:
     virtual void start() = 0;
     virtual void stop() = 0;
     virtual void setRate(unsigned int rate) = 0;
+    // Whether a servo loop is running (started and not stopped).
+    virtual bool isRunning() const = 0;
     virtual double timeStamp() = 0;
     virtual void scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) = 0;
     virtual ZVSchedulerHandle scheduleAsynchronous(ZVSchedulerCallback callback, void* userData,
@@ -66,6 +68,7 @@ public:
     void start() override;
     void stop() override;
     void setRate(unsigned int rate) override;
+    bool isRunning() const override;
     double timeStamp() override;
     void scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) override;
     ZVSchedulerHandle scheduleAsynchronous(ZVSchedulerCallback callback, void* userData,

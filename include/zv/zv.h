@@ -251,6 +251,15 @@ ZV_API HZV zvGetCurrentDevice(void);
  * Errors: none. Threads: any. */
 ZV_API ZVErrorInfo zvGetError(void);
 
+/* Pops the newest error record raised for one device, leaving the records of
+ * other devices (and those raised without a device) on the stack in their
+ * order; {ZV_SUCCESS, 0, 0} when the stack holds none for that device. A
+ * library or program that services one device uses it so that it never
+ * takes another device's errors, or the application's, off the stack.
+ * Errors: none. Threads: any (the servo thread included: it takes one short
+ * lock and does not allocate). */
+ZV_API ZVErrorInfo zvGetDeviceError(HZV hDevice);
+
 /* The message of an error code; "" for an unknown code, never NULL.
  * Errors: none. Threads: any. */
 ZV_API const char* zvGetErrorString(ZVerror errorCode);
@@ -273,6 +282,12 @@ ZV_API void zvStartScheduler(void);
  * Errors: ZV_TIMER_ERROR when the servo support cannot be initialised.
  * Threads: a client thread. From the servo thread the stop is only requested. */
 ZV_API void zvStopScheduler(void);
+
+/* Whether the servo loop is running: started by zvStartScheduler and not
+ * stopped since. A library that needs the loop for its own callbacks starts
+ * it only when it is not running, and then stops only what it started.
+ * Errors: none. Threads: any. */
+ZV_API ZVboolean zvIsSchedulerRunning(void);
 
 /* Sets the servo rate in ticks per second; the I/O library decides which rates
  * it accepts. Errors: ZV_TIMER_ERROR (raw code kept) when it refuses the rate.

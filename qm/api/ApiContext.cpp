@@ -152,7 +152,10 @@ QM_API HQMRC qmGetCurrentContext(void)
 
 QM_API void qmContextDevice(HZV hDevice)
 {
-    callInContext(CallLocks::RendererAndState, [&](Context& context) {
+    // No lock is held while the renderer stops and starts: both wait for the
+    // collision thread, whose step takes the renderer lock. inFrame is the
+    // client thread's own flag, read here on that thread.
+    callInContext(CallLocks::None, [&](Context& context) {
         require(!onCollisionThread() && !context.inFrame, QM_INVALID_OPERATION);
         context.attachDevice(hDevice);
     });

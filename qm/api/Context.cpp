@@ -27,7 +27,7 @@ Context::Context()
     shapeBuilders->registerBuilder(QM_INT_SHAPE_BASE, std::make_unique<BaseShapeBuilder>());
     effectBuilders = std::make_unique<EffectBuilderRegistry>();
     const unsigned rendererShape = ids->generate(IDGenerator::kShapePool, 1);
-    sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape);
+    sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape, this);
 }
 
 Context::~Context()

@@ -3,12 +3,15 @@
 // Loading interns every symbol first, so that every exported variable holds
 // its value before anything else of the library runs; then it allocates the
 // current-context slot (with the loading thread's cell) and creates the
-// operation schedulers of the client and collision threads. Unloading undoes
-// it in reverse.
+// operation schedulers of the client and collision threads, and the
+// collision scheduler (whose thread starts with the first context that has a
+// device). Unloading undoes it in reverse; a collision thread still running
+// then (contexts never deleted) is stopped first.
 #include "platform/platform.h"
 #include "qm/api/CurrentContext.h"
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
+#include "qm/collision/CollisionScheduler.h"
 
 namespace QM {
 namespace {
@@ -18,10 +21,12 @@ void loadLibrary()
     initialiseSymbols();
     initialiseCurrentContextSlot();
     initialiseOperationSchedulers();
+    initialiseCollisionScheduler();
 }
 
 void unloadLibrary()
 {
+    releaseCollisionScheduler();
     releaseOperationSchedulers();
     releaseCurrentContextSlot();
     releaseSymbols();

@@ -2,7 +2,11 @@
 
 #include <vector>
 
+#include <new>
+
+#include "qm/api/CurrentContext.h"
 #include "qm/api/ErrorManager.h"
+#include "qm/api/QMException.h"
 #include "qm/api/Symbols.h"
 #include "qm/state/State.h"
 
@@ -34,44 +38,107 @@ bool isPlaceholder(const IShape& shape) { return shape.getType() == QM_INT_SHAPE
 
 }  // namespace
 
-SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId)
-    : errors_(errors), reservedShapeId_(reservedShapeId)
+SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Context* owner)
+    : errors_(errors), reservedShapeId_(reservedShapeId), owner_(owner)
 {
     parameters_.declare<bool>(QM_PROXY_RESOLUTION);
     parameters_.set<bool>(QM_PROXY_RESOLUTION, true);
     parameters_.declare<float>(QM_STIFFNESS);
     parameters_.declare<float>(QM_DAMPING);
+    parameters_.set<float>(QM_STIFFNESS, 0.7f);
+    parameters_.set<float>(QM_DAMPING, 0.1f);
+    // The shaders' per-proxy values are declared once here, so that shading
+    // on the servo thread never allocates.
+    for (IProxy* proxy : {static_cast<IProxy*>(&current_), static_cast<IProxy*>(&previous_),
+                          static_cast<IProxy*>(&collision_), static_cast<IProxy*>(&application_),
+                          static_cast<IProxy*>(&previousApplication_)}) {
+        friction_.prepare(*proxy);
+        stiffness_.prepare(*proxy);
+        damping_.prepare(*proxy);
+    }
+    pipeline_.setCurrentProxy(&current_);
+    pipeline_.setPreviousProxy(&previous_);
+    pipeline_.setTarget(&servoTarget_);
+    pipeline_.addProxyShader(&friction_);
+    pipeline_.addProxyShader(&stiffness_);
+    pipeline_.addProxyShader(&damping_);
 }
 
 SceneRenderer::~SceneRenderer() { stop(); }
 
+// Starting and stopping wait for the collision thread (it calls added() and
+// removed()), so they never hold the renderer lock while they wait: the
+// thread may be in a step that needs it.
 bool SceneRenderer::start()
 {
-    sched::LockGuard guard(rendererLock_);
-    if (!isRunning()) {
-        running_.store(true, std::memory_order_release);
+    if (isRunning()) {
+        return true;
     }
+    if (device_ == nullptr) {
+        return false;
+    }
+    if (!collisionScheduler().addClient(this)) {
+        return false;
+    }
+    running_.store(true, std::memory_order_release);
     return true;
 }
 
 void SceneRenderer::stop()
 {
-    sched::LockGuard guard(rendererLock_);
-    if (isRunning()) {
-        running_.store(false, std::memory_order_release);
+    if (!isRunning()) {
+        return;
     }
+    collisionScheduler().removeClient(this);
+    running_.store(false, std::memory_order_release);
 }
 
+// Only while stopped: nothing on the collision or servo side uses the device
+// then.
 void SceneRenderer::setDevice(HZV device)
 {
     sched::LockGuard guard(rendererLock_);
-    device_.store(device, std::memory_order_release);
+    if (device == handle_.load(std::memory_order_acquire) && (device_ != nullptr || device == ZV_INVALID_HANDLE)) {
+        return;
+    }
+    pipeline_.setDevice(nullptr);
+    device_.reset();
+    if (device != ZV_INVALID_HANDLE) {
+        device_ = std::make_unique<HapticDevice>(device);
+    }
+    pipeline_.setDevice(device_.get());
+    handle_.store(device, std::memory_order_release);
 }
 
+bool SceneRenderer::proxyResolution() const
+{
+    bool enabled = true;
+    parameters_.get<bool>(QM_PROXY_RESOLUTION, enabled);
+    return enabled;
+}
+
+// Switching proxy resolution off starts the application's pose where the
+// proxy is.
 void SceneRenderer::setProxyResolution(bool enabled)
 {
     sched::LockGuard guard(rendererLock_);
+    if (proxyResolution() && !enabled) {
+        application_.copyTransforms(collision_);
+        previousApplication_.copyTransforms(collision_);
+    }
     parameters_.set<bool>(QM_PROXY_RESOLUTION, enabled);
+}
+
+void SceneRenderer::setApplicationProxyPose(const ProxyPose& pose)
+{
+    sched::LockGuard guard(rendererLock_);
+    applicationPose_ = pose;
+    previousApplication_.copyTransforms(application_);
+    const zvu::zvuVector3Dd position{pose.position[0], pose.position[1], pose.position[2]};
+    const zvu::zvuQuaternion rotation{pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3]};
+    for (int i = 0; i < 3; ++i) {
+        application_.motionTransform(i)->set(position, rotation);
+    }
 }
 
 void SceneRenderer::refreshClient(IState& state, bool withResults)
@@ -136,7 +203,18 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
     IStackedAttributeMap& attributes = state.getAttributes();
     bool resolution = true;
     attributes.get<bool>(QM_PROXY_RESOLUTION, resolution);
-    parameters_.set<bool>(QM_PROXY_RESOLUTION, resolution);
+    // Contacts follow shapes that moved or changed since the last frame;
+    // the proxy's resulting move reaches the servo side once, at the next
+    // exchange. Touch changes found here are left for the collision step:
+    // nothing here may call back into the application.
+    if (resolution && sceneSubmitted_ && device_ != nullptr) {
+        CarriedContacts carried = carryContacts(submitted_.getShapes(), scene.getShapes(), collision_, clientTarget_,
+                                                detector_, touched_);
+        if (carried.move) {
+            pendingMove_ = carried.move;
+        }
+    }
+    setProxyResolution(resolution);
 
     ITransformManager& transforms = state.getTransforms();
     {
@@ -151,7 +229,7 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
         ProxyPose pose;
         attributes.getArray<double>(QM_PROXY_POSITION, pose.position);
         attributes.getArray<double>(QM_PROXY_ROTATION, pose.rotation);
-        applicationPose_ = pose;
+        setApplicationProxyPose(pose);
     }
 
     publishState(attributes);
@@ -165,6 +243,7 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
     for (const unsigned id : effectIds(scene)) {
         submitted_.addEffect(scene.getEffects().find(id));
     }
+    sceneSubmitted_ = true;
 }
 
 void SceneRenderer::publishState(IAttributeMap& target) const
@@ -193,6 +272,238 @@ void SceneRenderer::publishState(IAttributeMap& target) const
         target.set<bool>(QM_PROXY_IS_TOUCHING, p.touching);
         target.setArray<double>(QM_PROXY_TOUCH_NORMAL, p.touchNormal);
     }
+}
+
+// ---------------------------------------------------------------- collision side
+
+void SceneRenderer::runOnServo(ZVCallbackCode (*operation)(void*))
+{
+    DeviceScope scope(device_->getHandle());
+    zvScheduleSynchronous(operation, this, PipelineScheduler::priorityOf(0));
+}
+
+bool SceneRenderer::startPipeline()
+{
+    if (pipeline_.isRunning()) {
+        return true;
+    }
+    return pipeline_.start();
+}
+
+void SceneRenderer::added() noexcept
+{
+    try {
+        sched::LockGuard guard(rendererLock_);
+        if (device_ == nullptr || !startPipeline()) {
+            return;
+        }
+        runOnServo(copyFromServoOperation);
+        reportDeviceErrors();
+        collision_.initialise(clientTarget_);
+        touched_.reset();
+    } catch (...) {
+        // The next step tries again.
+    }
+}
+
+void SceneRenderer::removed() noexcept
+{
+    try {
+        sched::LockGuard guard(rendererLock_);
+        pipeline_.stop();
+        collision_.uninitialise();
+    } catch (...) {
+    }
+}
+
+// A step is its own error frame: what it throws is recorded in the
+// context's error store and goes no further. The context is current on the
+// collision thread only during its own step, so a deleted context is never
+// used afterwards.
+void SceneRenderer::step() noexcept
+{
+    QMenum failure = nullptr;
+    try {
+        setCurrentContext(owner_);
+        collisionStep();
+    } catch (const QMException& e) {
+        failure = e.code();
+    } catch (const std::bad_alloc&) {
+        failure = QM_OUT_OF_MEMORY;
+    } catch (...) {
+        failure = QM_INVALID_OPERATION;
+    }
+    if (failure != nullptr) {
+        try {
+            errors_.pushError(failure);
+        } catch (...) {
+        }
+    }
+    try {
+        setCurrentContext(nullptr);
+    } catch (...) {
+    }
+}
+
+void SceneRenderer::collisionStep()
+{
+    sched::LockGuard guard(rendererLock_);
+    if (device_ == nullptr || !startPipeline()) {
+        return;
+    }
+    runOnServo(copyFromServoOperation);
+    reportDeviceErrors();
+    const zvu::zvuVector3Dd lastForce{lastForce_[0], lastForce_[1], lastForce_[2]};
+    {
+        sched::LockGuard cache(cacheLock_);
+        TouchState::storeReactionForces(submitted_.getShapes(), lastForce, clientTarget_.position(), collision_);
+    }
+    if (!collision_.isInitialised()) {
+        collision_.initialise(clientTarget_);
+    }
+    if (sceneSubmitted_) {
+        if (proxyResolution()) {
+            detector_.detect(submitted_.getShapes(), clientTarget_, collision_);
+            touched_.update(submitted_.getShapes(), collision_.collisionSet());
+        } else {
+            followApplicationPose();
+        }
+        runOnServo(exchangeProxiesOperation);
+    }
+    publishStep();
+}
+
+// While proxy resolution is off, a constraint line along the application's
+// last move couples the device to the application's pose with the proxy
+// stiffness and damping of qmProxyf.
+void SceneRenderer::followApplicationPose()
+{
+    float stiffness = 0.7f;
+    float damping = 0.1f;
+    parameters_.get<float>(QM_STIFFNESS, stiffness);
+    parameters_.get<float>(QM_DAMPING, damping);
+    const MotionTransform& contact = *collision_.motionTransform(0);
+    auto line = std::make_unique<LocalFeatureLine>(zvu::zvuLineSegmentd(contact.lastPosition(), contact.position()));
+    AttributeMap& a = line->getAttributes();
+    a.declare<float>(QM_STIFFNESS);
+    a.set<float>(QM_STIFFNESS, stiffness);
+    a.declare<float>(QM_DAMPING);
+    a.set<float>(QM_DAMPING, damping);
+    a.declare<QMenum>(QM_TOUCH_MODEL);
+    a.set<QMenum>(QM_TOUCH_MODEL, QM_CONSTRAINT);
+    a.declare<bool>(QM_INT_REPORT_COLLISIONS);
+    a.set<bool>(QM_INT_REPORT_COLLISIONS, true);
+    LocalFeatureSet features;
+    features.insert(std::move(line));
+    detector_.distribute(features, collision_, clientTarget_);
+    collision_.copyTransforms(application_);
+}
+
+void SceneRenderer::publishStep()
+{
+    PublishedState& p = published_;
+    const zvu::zvuVector3Dd& position = clientTarget_.position();
+    const zvu::zvuQuaternion& rotation = clientTarget_.rotation();
+    const zvu::zvuMatrix transform = clientTarget_.motion().transform();
+    p.devicePosition[0] = position.x;
+    p.devicePosition[1] = position.y;
+    p.devicePosition[2] = position.z;
+    p.deviceRotation[0] = rotation.w;
+    p.deviceRotation[1] = rotation.x;
+    p.deviceRotation[2] = rotation.y;
+    p.deviceRotation[3] = rotation.z;
+    for (int i = 0; i < 16; ++i) {
+        p.deviceTransform[i] = transform[i];
+    }
+    for (int i = 0; i < 3; ++i) {
+        p.deviceForce[i] = lastForce_[i];
+        p.deviceTorque[i] = lastTorque_[i];
+    }
+    p.buttons = buttons_;
+    p.safetySwitch = safety_;
+    p.inkwellSwitch = inkwell_;
+    p.deviceValid = true;
+    const MotionTransform& proxy = *collision_.motionTransform(2);
+    const zvu::zvuMatrix proxyTransform = proxy.transform();
+    p.proxyPosition[0] = proxy.position().x;
+    p.proxyPosition[1] = proxy.position().y;
+    p.proxyPosition[2] = proxy.position().z;
+    p.proxyRotation[0] = proxy.rotation().w;
+    p.proxyRotation[1] = proxy.rotation().x;
+    p.proxyRotation[2] = proxy.rotation().y;
+    p.proxyRotation[3] = proxy.rotation().z;
+    for (int i = 0; i < 16; ++i) {
+        p.proxyTransform[i] = proxyTransform[i];
+    }
+    p.touching = collision_.isTouching();
+    const zvu::zvuVector3Dd normal = collision_.collisionSet().touchNormal();
+    p.touchNormal[0] = normal.x;
+    p.touchNormal[1] = normal.y;
+    p.touchNormal[2] = normal.z;
+    p.proxyValid = true;
+    sched::LockGuard cache(cacheLock_);
+    publishState(collisionCache_.getValues());
+}
+
+void SceneRenderer::reportDeviceErrors()
+{
+    for (std::size_t i = 0; i < errorCount_; ++i) {
+        errors_.pushDeviceError(errorBuffer_[i]);
+    }
+    errorCount_ = 0;
+}
+
+// ---------------------------------------------------------------- servo side
+
+ZVCallbackCode SceneRenderer::copyFromServoOperation(void* renderer)
+{
+    static_cast<SceneRenderer*>(renderer)->copyFromServo();
+    return ZV_CALLBACK_DONE;
+}
+
+void SceneRenderer::copyFromServo() noexcept
+{
+    if (calibrationRequested_) {
+        device_->updateCalibration();
+        pipeline_.reset(true);
+        collision_.uninitialise();
+        calibrationRequested_ = false;
+    }
+    calibrationStatus_ = device_->checkCalibration();
+    device_->readState(clientTarget_);
+    device_->lastForceAndTorque(lastForce_, lastTorque_);
+    buttons_ = device_->buttons();
+    safety_ = device_->safetySwitch();
+    inkwell_ = device_->inkwellSwitch();
+    device_->collectErrors();
+    errorCount_ = device_->takeErrors(errorBuffer_.data(), errorBuffer_.size());
+}
+
+ZVCallbackCode SceneRenderer::exchangeProxiesOperation(void* renderer)
+{
+    static_cast<SceneRenderer*>(renderer)->exchangeProxies();
+    return ZV_CALLBACK_DONE;
+}
+
+// The current proxy gets the new features and the collision proxy's pose,
+// the previous proxy the current one's, and the collision proxy keeps the
+// oldest features, which the next step clears. A dynamic move made at the
+// last frame end is applied here once.
+void SceneRenderer::exchangeProxies() noexcept
+{
+    collision_.swapSets(current_);
+    collision_.swapSets(previous_);
+    for (QMenum key : {QM_PROXY_RESOLUTION, QM_INT_FRICTION_PROXY_POS, QM_INT_DAMPING_SMOOTHED_VELOCITY}) {
+        previous_.controlParameters().copyFrom(key, current_.controlParameters());
+    }
+    previous_.copyTransforms(current_);
+    if (pendingMove_) {
+        pipeline_.moveProxy(pendingMove_->translation, pendingMove_->rotation);
+        pendingMove_.reset();
+    }
+    current_.copyTransforms(collision_);
+    pipeline_.proxyUpdated();
+    current_.controlParameters().set<bool>(QM_PROXY_RESOLUTION, proxyResolution());
 }
 
 }  // namespace QM

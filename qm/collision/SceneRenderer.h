@@ -5,14 +5,25 @@
 
 #include <atomic>
 
+#include <memory>
+#include <optional>
+
 #include "common/Lock.h"
+#include "qm/collision/CollisionScheduler.h"
+#include "qm/collision/LocalFeatureDetector.h"
+#include "qm/collision/Proxy.h"
+#include "qm/collision/TouchState.h"
 #include "qm/qm.h"
+#include "qm/servo/HapticDevice.h"
+#include "qm/servo/Pipeline.h"
+#include "qm/servo/ProxyShaders.h"
 #include "qm/shapes/Scene.h"
 #include "qm/state/AttributeMap.h"
 #include "qm/state/StateCache.h"
 
 namespace QM {
 
+class Context;
 class IErrorManager;
 class IState;
 
@@ -106,11 +117,22 @@ public:
     // Writes what has been published into an attribute map (the context's
     // attributes at frame end, the collision cache at a collision step).
     virtual void publishState(IAttributeMap& target) const = 0;
+
+    // The servo side, for tests and tools.
+    virtual const Pipeline& getPipeline() const = 0;
+    virtual const IProxy& getCollisionProxy() const = 0;
+    virtual const ITarget& getClientTarget() const = 0;
 };
 
-class SceneRenderer final : public ISceneRenderer {
+// The renderer is the context's client of the collision thread. Its
+// collision step runs under the renderer lock; everything it hands to the
+// servo side goes through synchronous servo operations at the priority of
+// stage 0, while the collision thread waits (docs/threading.md).
+class SceneRenderer final : public ISceneRenderer, public ICollisionClient {
 public:
-    SceneRenderer(IErrorManager& errors, unsigned reservedShapeId);
+    // `owner` becomes the collision thread's current context during each of
+    // this renderer's steps.
+    SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Context* owner = nullptr);
     ~SceneRenderer() override;
     SceneRenderer(const SceneRenderer&) = delete;
     SceneRenderer& operator=(const SceneRenderer&) = delete;
@@ -119,7 +141,7 @@ public:
     void stop() override;
     bool isRunning() const override { return running_.load(std::memory_order_acquire); }
     void setDevice(HZV device) override;
-    HZV getDevice() const override { return device_.load(std::memory_order_acquire); }
+    HZV getDevice() const override { return handle_.load(std::memory_order_acquire); }
     unsigned getReservedShapeId() const override { return reservedShapeId_; }
     sched::Lock& getRendererLock() override { return rendererLock_; }
     sched::Lock& getCacheLock() override { return cacheLock_; }
@@ -132,7 +154,7 @@ public:
     const IScene& getSubmittedScene() const override { return submitted_; }
     const PublishedState& getPublishedState() const override { return published_; }
     PublishedState& getPublishedState() override { return published_; }
-    void setApplicationProxyPose(const ProxyPose& pose) override { applicationPose_ = pose; }
+    void setApplicationProxyPose(const ProxyPose& pose) override;
     const ProxyPose& getApplicationProxyPose() const override { return applicationPose_; }
     void requestCalibrationUpdate() override { calibrationRequested_ = true; }
     bool calibrationUpdateRequested() const override { return calibrationRequested_; }
@@ -141,12 +163,42 @@ public:
     void submitFrame(IScene& scene, IState& state, const IScene& persistent) override;
     void publishState(IAttributeMap& target) const override;
 
+    const Pipeline& getPipeline() const override { return pipeline_; }
+    const IProxy& getCollisionProxy() const override { return collision_; }
+    const ITarget& getClientTarget() const override { return clientTarget_; }
+
+    // ICollisionClient (collision thread).
+    void added() noexcept override;
+    void step() noexcept override;
+    void removed() noexcept override;
+
 private:
     void mergeScenes(IScene& scene, IState& state, const IScene& persistent);
+    void collisionStep();
+    // Wires the pipeline to this renderer's device, proxies and target and
+    // starts it; false when it could not start.
+    bool startPipeline();
+    // The servo-synchronous copy of a step: device state to the collision
+    // side, and a calibration update when one was asked for.
+    void copyFromServo() noexcept;
+    static ZVCallbackCode copyFromServoOperation(void* renderer);
+    // The proxy exchange: the collision proxy's new features and pose go to
+    // the pipeline's proxies.
+    void exchangeProxies() noexcept;
+    static ZVCallbackCode exchangeProxiesOperation(void* renderer);
+    void runOnServo(ZVCallbackCode (*operation)(void*));
+    // Hands the device errors taken in the last copy to the error store.
+    void reportDeviceErrors();
+    // While proxy resolution is off, the device is coupled to the pose the
+    // application sets.
+    void followApplicationPose();
+    void publishStep();
+    bool proxyResolution() const;
 
+    static constexpr std::size_t kErrorBuffer = HapticDevice::kMaxPendingErrors;
     IErrorManager& errors_;
     const unsigned reservedShapeId_;
-    std::atomic<HZV> device_{ZV_INVALID_HANDLE};
+    std::atomic<HZV> handle_{ZV_INVALID_HANDLE};
     std::atomic<bool> running_{false};
     sched::CriticalSectionLock rendererLock_;
     sched::CriticalSectionLock cacheLock_;
@@ -154,9 +206,39 @@ private:
     StateCache collisionCache_;
     StateCache clientCache_;
     Scene submitted_;
+    bool sceneSubmitted_ = false;
     PublishedState published_;
     ProxyPose applicationPose_;
     bool calibrationRequested_ = false;
+    Context* owner_;
+
+    // Servo side (changed only by the stages and synchronous operations).
+    std::unique_ptr<HapticDevice> device_;
+    HapticDeviceTarget servoTarget_;
+    PointProxy current_;
+    PointProxy previous_;
+    Pipeline pipeline_;
+    FrictionShader friction_;
+    StiffnessShader stiffness_;
+    DampingShader damping_;
+    std::optional<DynamicMove> pendingMove_;
+    bool exchangeResolution_ = true;
+
+    // Collision side.
+    HapticDeviceTarget clientTarget_;
+    PointProxy collision_;
+    PointProxy application_;
+    PointProxy previousApplication_;
+    LocalFeatureDetector detector_;
+    TouchState touched_;
+    double lastForce_[3] = {0, 0, 0};
+    double lastTorque_[3] = {0, 0, 0};
+    int buttons_ = 0;
+    bool safety_ = false;
+    bool inkwell_ = false;
+    unsigned calibrationStatus_ = 0;
+    std::array<DeviceError, kErrorBuffer> errorBuffer_{};
+    std::size_t errorCount_ = 0;
 };
 
 }  // namespace QM

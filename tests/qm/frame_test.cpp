@@ -7,7 +7,9 @@
 #include <sstream>
 #include <thread>
 
+#include "korvo/korvo_sim.h"
 #include "qm/api/OperationSchedulers.h"
+#include "qm/collision/CollisionScheduler.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/PrimitiveShape.h"
 #include "shape_test_support.h"
@@ -470,28 +472,16 @@ TEST_F(FrameTest, TheDumpListsEveryShapeWithEveryAttribute)
 
 // ---------------------------------------------------------------- threads
 
-// Runs `work` on a thread that the library takes for its collision thread.
-template <typename Work>
-void onCollisionThread(HQMRC rc, Work work)
-{
-    std::thread thread([&] {
-        QM::OperationScheduler* collision = QM::operationScheduler(QM_COLLISION_THREAD);
-        collision->bindToCurrentThread();
-        qmMakeCurrent(rc);
-        work();
-        qmMakeCurrent(nullptr);
-        collision->unbind();
-    });
-    thread.join();
-}
-
 TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes)
 {
     const unsigned id = qmGenShapes(1);
     primitiveSquare(id);
     qmBeginFrame();
     std::vector<QMenum> seen;
-    onCollisionThread(rc, [&] {
+    onCollisionThread([&] {
+        // The collision thread has this context current only during its
+        // steps; callbacks run then.
+        qmMakeCurrent(rc);
         qmEndFrame();
         qmBeginFrame();
         qmBeginShape(QM_SHAPE_PRIMITIVE, id);
@@ -504,6 +494,7 @@ TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes)
         qmGetDoublev(QM_PROXY_POSITION, p);
         qmDisable(QM_PROXY_RESOLUTION);
         seen = errors();
+        qmMakeCurrent(nullptr);
     });
     EXPECT_EQ(seen, std::vector<QMenum>{QM_INVALID_OPERATION}) << "six refusals, stored once";
     EXPECT_TRUE(context().inFrame) << "the client's frame is untouched";
@@ -516,70 +507,60 @@ TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes)
     EXPECT_TRUE(errors().empty());
 }
 
-// The client draws frames while a collision-thread reader queries state and
-// moves the proxy: the thread sanitizer build checks that every shared
+// Three threads share the context: the client draws frames, the collision
+// thread steps on its own timer (and runs a reader between steps), and the
+// servo loop ticks. The thread sanitizer build checks that every shared
 // value is guarded.
-TEST_F(FrameTest, ClientAndCollisionThreadsShareAContextSafely)
+TEST_F(FrameTest, ClientCollisionAndServoThreadsShareAContextSafely)
 {
     const unsigned ids = qmGenShapes(3);
     std::atomic<bool> stop{false};
-    std::atomic<int> reads{0};
-    std::thread collision([&] {
-        QM::OperationScheduler* scheduler = QM::operationScheduler(QM_COLLISION_THREAD);
-        scheduler->bindToCurrentThread();
-        qmMakeCurrent(rc);
-        double v[16];
-        QMboolean b;
+    std::thread servo([&] {
         while (!stop.load()) {
-            QM::ISceneRenderer& renderer = *context().sceneRenderer;
-            {
-                // What a collision step does: read the submitted shapes and
-                // write touch results into them, under the renderer lock.
-                sched::LockGuard guard(renderer.getRendererLock());
-                const QM::ShapeMap& shapes = renderer.getSubmittedScene().getShapes();
-                for (auto it = shapes.iterator(); !it->atEnd(); it->advance()) {
-                    QM::IShape* shape = shapes.find(it->current());
-                    zvu::zvuVector3Dd point, normal;
-                    QMenum face = nullptr;
-                    const bool hit =
-                        shape->intersectSegment(zvu::zvuLineSegmentd({0, 0, 1}, {0, 0, -1}), point, normal, face);
-                    shape->getAttributes().set<bool>(QM_PROXY_IS_TOUCHING, hit);
-                }
-                sched::LockGuard cache(renderer.getCacheLock());
-                const double p[3] = {0.0, 0.0, 0.01 * reads.load()};
-                renderer.getCollisionCache().getValues().setArray<double>(QM_PROXY_POSITION, p);
-            }
-            qmGetDoublev(QM_PROXY_POSITION, v);
-            qmGetDoublev(QM_MODELVIEW_MATRIX, v);
-            qmGetBooleanv(QM_BUTTON1_STATE, &b);
-            qmGetShapeBooleanv(ids, QM_PROXY_IS_TOUCHING, &b);
-            const double p[3] = {0.0, 0.0, 0.5};
-            qmProxydv(QM_PROXY_POSITION, p);
-            qmEnable(QM_PROXY_RESOLUTION);
-            reads.fetch_add(1);
+            korvo_sim_run_ticks(5);
         }
-        qmMakeCurrent(nullptr);
-        scheduler->unbind();
     });
-    for (int frame = 0; frame < 200 || reads.load() < 50; ++frame) {
+    QM::collisionScheduler().setRate(1000);
+    QM::collisionScheduler().setStopped(false);
+    std::atomic<int> reads{0};
+    for (int frame = 0; frame < 200; ++frame) {
         qmBeginFrame();
         qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.5f);
         qmMatrixMode(QM_MODELVIEW);
         qmLoadIdentity();
         qmTranslated(0.0, 0.0, 0.001 * (frame % 10));
         for (unsigned i = 0; i < 3; ++i) {
-            if (frame % 3 == static_cast<int>(i)) {
+            if (frame % 3 == static_cast<int>(i) && frame > 2) {
                 qmCallShape(ids + i);
             } else {
                 primitiveSquare(ids + i, 0.1 * (i + 1));
             }
         }
         qmEndFrame();
+        if (frame % 20 == 0) {
+            onCollisionThread([&] {
+                qmMakeCurrent(rc);
+                double v[16];
+                QMboolean b;
+                qmGetDoublev(QM_PROXY_POSITION, v);
+                qmGetDoublev(QM_MODELVIEW_MATRIX, v);
+                qmGetBooleanv(QM_BUTTON1_STATE, &b);
+                qmGetShapeBooleanv(ids, QM_PROXY_IS_TOUCHING, &b);
+                const double p[3] = {0.0, 0.0, 0.5};
+                qmProxydv(QM_PROXY_POSITION, p);
+                qmEnable(QM_PROXY_RESOLUTION);
+                qmMakeCurrent(nullptr);
+                reads.fetch_add(1);
+            });
+        }
     }
+    QM::collisionScheduler().setStopped(true);
+    QM::collisionScheduler().setRate(QM::CollisionScheduler::kDefaultRate);
     stop.store(true);
-    collision.join();
+    servo.join();
     errors();
-    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(reads.load(), 10);
+    EXPECT_GT(QM::collisionScheduler().stepCount(), 0u);
 }
 
 }  // namespace

@@ -2,11 +2,18 @@
 
 #include <algorithm>
 
+#include "korvo/korvo_sim.h"
+#include "qm/api/OperationSchedulers.h"
+#include "qm/api/Symbols.h"
+#include "qm/collision/CollisionScheduler.h"
+
 namespace qmtest {
 
 void ShapeTest::SetUp()
 {
     zvtest::EglTest::SetUp();
+    ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
+    QM::collisionScheduler().setStopped(true);
     device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(device, ZV_INVALID_HANDLE) << "the simulated device did not open";
     rc = qmCreateContext(device);
@@ -27,7 +34,59 @@ void ShapeTest::TearDown()
     if (device != ZV_INVALID_HANDLE) {
         zvDisableDevice(device);
     }
+    QM::collisionScheduler().setStopped(false);
+    zvStopScheduler();
+    korvo_sim_set_manual_clock(0);
+    while (zvGetError().errorCode != ZV_SUCCESS) {
+    }
     zvtest::EglTest::TearDown();
+}
+
+void ShapeTest::ticks(unsigned count) { ASSERT_EQ(korvo_sim_run_ticks(count), 0); }
+
+void ShapeTest::step() { ASSERT_TRUE(QM::collisionScheduler().stepAndWait(10.0)); }
+
+void ShapeTest::run(int count, unsigned ticksPerStep)
+{
+    for (int i = 0; i < count; ++i) {
+        ticks(ticksPerStep);
+        step();
+    }
+}
+
+namespace {
+
+class FunctionOperation final : public sched::SchedulerOperation {
+public:
+    FunctionOperation(sched::SchedulerThread* owner, std::function<void()> work)
+        : sched::SchedulerOperation(owner), work_(std::move(work))
+    {
+    }
+    void execute() override
+    {
+        work_();
+        done_ = true;
+    }
+    bool isDone() const override { return done_; }
+    void markDone() override { done_ = true; }
+
+private:
+    std::function<void()> work_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+void ShapeTest::onCollisionThread(const std::function<void()>& work)
+{
+    QM::OperationScheduler* scheduler = QM::operationScheduler(QM_COLLISION_THREAD);
+    ASSERT_TRUE(scheduler->isBound()) << "no collision thread";
+    plat::Event done(plat::ResetMode::Manual, false);
+    ASSERT_TRUE(scheduler->schedule(new FunctionOperation(scheduler, [&] {
+        work();
+        done.set();
+    })));
+    ASSERT_TRUE(done.wait(10.0));
 }
 
 QM::IShape* ShapeTest::persistentShape(unsigned id) { return context().persistentScene->getShapes().find(id); }

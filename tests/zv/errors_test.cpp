@@ -93,6 +93,30 @@ TEST(ErrorStack, RepeatsOfTheTopAreFoldedAndErrorsPopNewestFirst)
                              }));
 }
 
+// Taking one device's errors leaves every other record where it was.
+TEST(ErrorStack, OneDevicesErrorsComeOffAloneNewestFirst)
+{
+    zvMakeCurrentDevice(7);
+    raiseInvalidEnum();
+    zvMakeCurrentDevice(8);
+    raiseInvalidEnum();
+    zvMakeCurrentDevice(7);
+    raiseInvalidType();
+    zvMakeCurrentDevice(9);
+    raiseInvalidType();
+    const ZVErrorInfo first = zvGetDeviceError(7);
+    const ZVErrorInfo second = zvGetDeviceError(7);
+    const ZVErrorInfo none = zvGetDeviceError(7);
+    EXPECT_EQ(first.errorCode, ZV_INVALID_INPUT_TYPE);
+    EXPECT_EQ(second.errorCode, ZV_INVALID_ENUM);
+    EXPECT_EQ(second.deviceHandle, 7u);
+    EXPECT_EQ(none.errorCode, static_cast<ZVerror>(ZV_SUCCESS));
+    EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{
+                                 {ZV_INVALID_INPUT_TYPE, 0, 9},
+                                 {ZV_INVALID_ENUM, 0, 8},
+                             }));
+}
+
 // ---------------------------------------------------------------- translation tables
 
 struct Translation {

@@ -302,3 +302,23 @@ TEST_F(SchedulerTicks, AnInfiniteWaitFromTheServoThreadDoesNotBlock)
 
 }  // namespace
 }  // namespace zvtest
+
+namespace zvtest {
+namespace {
+
+// Whether the loop runs follows start and stop, so that a library can tell a
+// loop the application started from one it must start itself.
+TEST(SchedulerState, RunningFollowsStartAndStop)
+{
+    ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
+    EXPECT_EQ(zvIsSchedulerRunning(), 0);
+    zvStartScheduler();
+    EXPECT_EQ(zvIsSchedulerRunning(), 1);
+    zvStopScheduler();
+    EXPECT_EQ(zvIsSchedulerRunning(), 0);
+    EXPECT_TRUE(drainErrors().empty());
+    ASSERT_EQ(korvo_sim_set_manual_clock(0), 0);
+}
+
+}  // namespace
+}  // namespace zvtest

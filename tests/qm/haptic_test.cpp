@@ -1,0 +1,322 @@
+// The haptic loop end to end on the simulated device: the collision thread
+// finds the features near the proxy, the servo pipeline couples the device
+// to the proxy, and the virtual hand feels it. Servo ticks run on the manual
+// clock and collision steps one at a time, so results are exact.
+#include <cmath>
+#include <thread>
+
+#include "korvo/korvo_sim.h"
+#include "qm/collision/CollisionScheduler.h"
+#include "qm/servo/Pipeline.h"
+#include "shape_test_support.h"
+
+namespace {
+
+using qmtest::ShapeTest;
+using zvu::zvuVector3Dd;
+
+// A square in the plane z = `z` (workspace millimetres), facing +z.
+void squareAt(unsigned id, double h, double z)
+{
+    qmBeginShape(QM_SHAPE_PRIMITIVE, id);
+    qmBegin(QM_QUADS);
+    qmVertex3d(-h, -h, z);
+    qmVertex3d(h, -h, z);
+    qmVertex3d(h, h, z);
+    qmVertex3d(-h, h, z);
+    qmEnd();
+    qmEndShape();
+}
+
+class HapticLoop : public ShapeTest {
+protected:
+    // The device ramps its force up over half a second after forces are
+    // switched on; tests that measure forces wait that long first.
+    static constexpr int kRampSteps = 60;
+
+    void SetUp() override
+    {
+        ShapeTest::SetUp();
+        qmDisable(QM_USE_GL_MODELVIEW);
+    }
+    zvuVector3Dd stylus() const
+    {
+        double p[3];
+        double v[3];
+        double f[3];
+        korvo_sim_get_true_state(device, p, v, f);
+        return {p[0], p[1], p[2]};
+    }
+    zvuVector3Dd appliedForce() const
+    {
+        double p[3];
+        double v[3];
+        double f[3];
+        korvo_sim_get_true_state(device, p, v, f);
+        return {f[0], f[1], f[2]};
+    }
+    void placeStylus(const zvuVector3Dd& p)
+    {
+        const double where[3] = {p.x, p.y, p.z};
+        ASSERT_EQ(korvo_sim_place_stylus(device, where), 0);
+    }
+    void handTo(const zvuVector3Dd& p)
+    {
+        const double where[3] = {p.x, p.y, p.z};
+        ASSERT_EQ(korvo_sim_set_hand_target(device, where), 0);
+    }
+    void drawFrame(unsigned id, double z)
+    {
+        qmBeginFrame();
+        squareAt(id, 50.0, z);
+        qmEndFrame();
+    }
+    const QM::ISceneRenderer& renderer() { return *context().sceneRenderer; }
+};
+
+TEST_F(HapticLoop, AddingAContextStartsTheServoLoopAndDeletingItStopsIt)
+{
+    EXPECT_EQ(zvIsSchedulerRunning(), 1);
+    EXPECT_TRUE(renderer().getPipeline().isRunning());
+    qmMakeCurrent(nullptr);
+    qmDeleteContext(rc);
+    rc = nullptr;
+    EXPECT_EQ(zvIsSchedulerRunning(), 0);
+}
+
+// The program started the servo loop for its own callbacks: the rendering
+// library leaves it running when its last pipeline goes.
+TEST_F(HapticLoop, TheApplicationsOwnServoLoopKeepsRunning)
+{
+    qmMakeCurrent(nullptr);
+    qmDeleteContext(rc);
+    zvStartScheduler();
+    rc = qmCreateContext(device);
+    qmMakeCurrent(rc);
+    EXPECT_TRUE(renderer().getPipeline().isRunning());
+    qmMakeCurrent(nullptr);
+    qmDeleteContext(rc);
+    rc = nullptr;
+    EXPECT_EQ(zvIsSchedulerRunning(), 1);
+}
+
+// Pressed straight into a plane, the proxy stays on the plane at the
+// device's projection and the force is the surface's stiffness times the
+// penetration, along the normal. The hand, a soft spring toward a point 30
+// below the plane, settles where the two springs balance:
+// kh (z + 30) = ks (-z), with ks the device stiffness times the material's.
+TEST_F(HapticLoop, APlanePushesBackWithStiffnessTimesPenetration)
+{
+    const double handStiffness = 0.1;
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
+    placeStylus({3.0, -2.0, 20.0});
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(10);
+    handTo({3.0, -2.0, -30.0});
+    run(300);
+    double nominal = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
+    const double surface = nominal * 0.8;
+    const double expected = -30.0 * handStiffness / (handStiffness + surface);
+    const zvuVector3Dd p = stylus();
+    EXPECT_NEAR(p.z, expected, std::abs(expected) * 0.01) << "within 1 % of the balance point";
+    EXPECT_NEAR(p.x, 3.0, 0.05);
+    const QM::IProxy& proxy = renderer().getCollisionProxy();
+    const zvuVector3Dd onPlane = proxy.motionTransform(2)->position();
+    EXPECT_NEAR(onPlane.z, 0.0, 0.02);
+    EXPECT_NEAR(onPlane.x, p.x, 0.05);
+    EXPECT_TRUE(proxy.isTouching());
+    const zvuVector3Dd force = appliedForce();
+    EXPECT_NEAR(force.z, surface * -p.z, 0.02 * surface * -p.z);
+    EXPECT_NEAR(force.x, 0.0, 0.05);
+    // The client sees the contact.
+    qmBeginFrame();
+    QMboolean touching = QM_FALSE;
+    qmGetBooleanv(QM_PROXY_IS_TOUCHING, &touching);
+    EXPECT_EQ(touching, QM_TRUE);
+    qmGetShapeBooleanv(id, QM_PROXY_IS_TOUCHING, &touching);
+    EXPECT_EQ(touching, QM_TRUE);
+    double normal[3] = {};
+    qmGetDoublev(QM_PROXY_TOUCH_NORMAL, normal);
+    EXPECT_NEAR(normal[2], 1.0, 1e-6);
+    qmEndFrame();
+    EXPECT_TRUE(errors().empty());
+}
+
+// Settling does not ring: once near the balance point the stylus stays
+// within a small band instead of oscillating around it.
+TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating)
+{
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 0.1, 0.005), 0);
+    placeStylus({0.0, 0.0, 10.0});
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(10);
+    handTo({0.0, 0.0, -30.0});
+    run(200);
+    double low = 1e9;
+    double high = -1e9;
+    for (int i = 0; i < 50; ++i) {
+        run(1);
+        low = std::min(low, stylus().z);
+        high = std::max(high, stylus().z);
+    }
+    EXPECT_LT(high - low, 0.05) << "the stylus still moves by " << high - low << " mm";
+}
+
+// A stroke that crosses a thin shape within one collision period is caught
+// by the sweep from the proxy: the proxy stays on the near side.
+TEST_F(HapticLoop, AFastStrokeDoesNotTunnel)
+{
+    placeStylus({0.0, 0.0, 15.0});
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(kRampSteps);
+    placeStylus({0.0, 0.0, -15.0});
+    run(3);
+    const QM::IProxy& proxy = renderer().getCollisionProxy();
+    EXPECT_GT(proxy.motionTransform(2)->position().z, -0.02);
+    EXPECT_TRUE(proxy.isTouching());
+    EXPECT_GT(appliedForce().z, 1.0) << "pushed back up";
+}
+
+// No force above the device's nominal maximum reaches the motors, however
+// deep the stylus is.
+TEST_F(HapticLoop, TheForceNeverExceedsTheNominalMaximum)
+{
+    double maximum = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_FORCE, &maximum);
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 2.0, 0.01), 0);
+    placeStylus({0.0, 0.0, 5.0});
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(5);
+    handTo({0.0, 0.0, -50.0});
+    double largest = 0.0;
+    for (int i = 0; i < 100; ++i) {
+        run(1);
+        largest = std::max(largest, appliedForce().length());
+    }
+    EXPECT_LE(largest, maximum + 1e-9);
+    EXPECT_GT(largest, 0.9 * maximum);
+}
+
+// Two contexts on one device each couple it to their own proxy; their
+// forces add up in the one device frame.
+TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces)
+{
+    // A firm grip holds the stylus where it is put.
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 50.0, 0.5), 0);
+    placeStylus({0.0, 0.0, 10.0});
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(kRampSteps);
+    placeStylus({0.0, 0.0, -1.0});
+    // One step finds the plane; the output then glides onto the proxy over
+    // the ticks of one collision period.
+    run(1);
+    ticks(10);
+    const double one = appliedForce().z;
+
+    placeStylus({0.0, 0.0, 10.0});
+    HQMRC second = qmCreateContext(device);
+    qmMakeCurrent(second);
+    qmDisable(QM_USE_GL_MODELVIEW);
+    drawFrame(qmGenShapes(1), 0.0);
+    run(kRampSteps);
+    placeStylus({0.0, 0.0, -1.0});
+    // One step finds the plane; the output then glides onto the proxy over
+    // the ticks of one collision period.
+    run(1);
+    ticks(10);
+    const double two = appliedForce().z;
+    qmMakeCurrent(rc);
+    qmDeleteContext(second);
+    EXPECT_GT(one, 0.5);
+    EXPECT_NEAR(two, 2.0 * one, 0.05 * one);
+}
+
+// A device fault in the pipeline's stages resets the pipeline once (the
+// proxies start again at the device) and reaches the context's errors once,
+// while another device's errors and the application's stay where they were.
+TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone)
+{
+    const unsigned id = qmGenShapes(1);
+    drawFrame(id, 0.0);
+    run(3);
+    zvMakeCurrentDevice(ZV_INVALID_HANDLE);
+    zvGetDoublev(0xDEAD, nullptr);  // the application's own error, on no device
+    zvMakeCurrentDevice(device);
+    ASSERT_EQ(korvo_sim_inject_fault(device, -17), 0);  // a communication error
+    run(3);
+    int deviceErrors = 0;
+    for (QMenum code : errors()) {
+        deviceErrors += code == QM_DEVICE_ERROR ? 1 : 0;
+    }
+    EXPECT_EQ(deviceErrors, 1);
+    const ZVErrorInfo left = zvGetError();
+    EXPECT_EQ(left.errorCode, static_cast<ZVerror>(ZV_INVALID_ENUM)) << "the application's error is still there";
+    EXPECT_EQ(left.deviceHandle, ZV_INVALID_HANDLE);
+}
+
+// Many contexts come and go while the loop runs: nothing leaks (the
+// address sanitizer build), nothing hangs, nothing races (the thread
+// sanitizer build).
+TEST_F(HapticLoop, ContextsComeAndGoAThousandTimes)
+{
+    qmMakeCurrent(nullptr);
+    qmDeleteContext(rc);
+    rc = nullptr;
+    placeStylus({0.0, 0.0, 2.0});
+    for (int i = 0; i < 1000; ++i) {
+        HQMRC c = qmCreateContext(device);
+        ASSERT_NE(c, nullptr);
+        qmMakeCurrent(c);
+        qmDisable(QM_USE_GL_MODELVIEW);
+        const unsigned id = qmGenShapes(1);
+        qmBeginFrame();
+        squareAt(id, 10.0, 0.0);
+        qmEndFrame();
+        ticks(2);
+        step();
+        qmMakeCurrent(nullptr);
+        qmDeleteContext(c);
+    }
+    EXPECT_EQ(zvIsSchedulerRunning(), 0);
+    EXPECT_FALSE(QM::collisionScheduler().isRunning());
+}
+
+TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated)
+{
+    EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(100), 0.010);
+    EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(300), 0.003);
+    EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(1), 0.100);
+    EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(5000), 0.001);
+    QM::ICollisionScheduler& scheduler = QM::collisionScheduler();
+    scheduler.setRate(5);
+    EXPECT_EQ(scheduler.getRate(), 10u);
+    scheduler.setRate(2000);
+    EXPECT_EQ(scheduler.getRate(), 1000u);
+    scheduler.setRate(100);
+    EXPECT_EQ(scheduler.getRate(), 100u);
+}
+
+// On the real-time clock the collision thread steps at its rate by itself.
+TEST(CollisionRealTime, StepsRunAtTheirRateWithoutHelp)
+{
+    HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+    ASSERT_NE(device, ZV_INVALID_HANDLE);
+    HQMRC rc = qmCreateContext(device);
+    ASSERT_NE(rc, nullptr);
+    const std::uint64_t before = QM::collisionScheduler().stepCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::uint64_t steps = QM::collisionScheduler().stepCount() - before;
+    qmDeleteContext(rc);
+    zvDisableDevice(device);
+    EXPECT_GE(steps, 10u);
+    EXPECT_LE(steps, 40u);
+    EXPECT_EQ(zvIsSchedulerRunning(), 0);
+}
+
+}  // namespace
