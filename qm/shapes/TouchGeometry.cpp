@@ -337,7 +337,7 @@ struct BestDistance {
 
 // Visits, nearest first, the leaves of `tree` whose boxes (grown by pad)
 // the line crosses within [sMin, sMax] at a parameter not beyond the best
-// hit, and hands each leaf element to `test`. `bestS` reports the best hit's
+// hit, and hands the position in tree.order of each leaf element to `test`. `bestS` reports the best hit's
 // distance along the line so far (infinite without one); `slack` absorbs the
 // rounding of the box test so that a hit exactly at the best parameter is
 // never skipped.
@@ -359,7 +359,7 @@ void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe,
         if (entry.enter - slack > bestS()) continue;
         const TouchGeometry::Node& node = tree.nodes[entry.node];
         if (node.count != 0) {
-            for (std::uint32_t i = node.first; i < node.first + node.count; ++i) test(tree.order[i]);
+            for (std::uint32_t k = node.first; k < node.first + node.count; ++k) test(k);
             continue;
         }
         double enterA = 0.0;
@@ -383,7 +383,7 @@ void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe,
 }
 
 // Visits, nearest first, the leaves whose boxes (grown by pad) are not
-// farther from the query than the best distance so far.
+// farther from the query than the best distance so far; `test` as above.
 template <typename Test>
 void traverseNear(const TouchGeometry::Hierarchy& tree, const zvuVector3Dd& query, const double* pad,
                   const BestDistance& best, Test test) noexcept {
@@ -402,7 +402,7 @@ void traverseNear(const TouchGeometry::Hierarchy& tree, const zvuVector3Dd& quer
         if (entry.distance * kShrink > best.distance) continue;
         const TouchGeometry::Node& node = tree.nodes[entry.node];
         if (node.count != 0) {
-            for (std::uint32_t i = node.first; i < node.first + node.count; ++i) test(tree.order[i]);
+            for (std::uint32_t k = node.first; k < node.first + node.count; ++k) test(k);
             continue;
         }
         const double dA = boxDistanceSquared(tree.nodes[node.first], pad, query);
@@ -415,6 +415,30 @@ void traverseNear(const TouchGeometry::Hierarchy& tree, const zvuVector3Dd& quer
             stack[top++] = {node.first + 1, dB};
         }
     }
+}
+
+// Squared distance from p to the triangle abc, by the Voronoi regions of its
+// vertices, edges and face (the triangle must have a non-zero normal).
+double pointTriangleDistanceSquared(const zvuVector3Dd& p, const zvuVector3Dd& a, const zvuVector3Dd& b,
+                                    const zvuVector3Dd& c) noexcept {
+    const zvuVector3Dd ab = b - a, ac = c - a, ap = p - a;
+    const double d1 = ab.dot(ap), d2 = ac.dot(ap);
+    if (d1 <= 0.0 && d2 <= 0.0) return ap.lengthSquared();
+    const zvuVector3Dd bp = p - b;
+    const double d3 = ab.dot(bp), d4 = ac.dot(bp);
+    if (d3 >= 0.0 && d4 <= d3) return bp.lengthSquared();
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) return (ap - ab * (d1 / (d1 - d3))).lengthSquared();
+    const zvuVector3Dd cp = p - c;
+    const double d5 = ab.dot(cp), d6 = ac.dot(cp);
+    if (d6 >= 0.0 && d5 <= d6) return cp.lengthSquared();
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) return (ap - ac * (d2 / (d2 - d6))).lengthSquared();
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0.0 && d4 - d3 >= 0.0 && d5 - d6 >= 0.0)
+        return (bp - (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)))).lengthSquared();
+    const double scale = 1.0 / (va + vb + vc);
+    return (ap - ab * (vb * scale) - ac * (vc * scale)).lengthSquared();
 }
 
 constexpr int kPointKind = 0;
@@ -464,6 +488,7 @@ void TouchGeometry::clear() noexcept {
     pointTree_.clear();
     lineTree_.clear();
     triangleTree_.clear();
+    triangleRecords_.clear();
     magnitude_ = 0.0;
     built_ = false;
 }
@@ -471,7 +496,7 @@ void TouchGeometry::clear() noexcept {
 std::size_t TouchGeometry::memoryBytes() const noexcept {
     return points_.capacity() * sizeof(zvuVector3Df) + lines_.capacity() * sizeof(Line) +
            triangles_.capacity() * sizeof(PrimitiveTriangle) + pointTree_.memoryBytes() + lineTree_.memoryBytes() +
-           triangleTree_.memoryBytes();
+           triangleTree_.memoryBytes() + triangleRecords_.capacity() * sizeof(TriangleRecord);
 }
 
 // ------------------------------------------------------------------ build
@@ -570,6 +595,27 @@ void TouchGeometry::build() {
         }
     }
     TreeBuilder(triangleTree_, boxes).build(members);
+    triangleRecords_.resize(triangleTree_.order.size());
+    for (std::size_t k = 0; k < triangleTree_.order.size(); ++k) {
+        const PrimitiveTriangle& tri = triangles_[triangleTree_.order[k]];
+        TriangleRecord& r = triangleRecords_[k];
+        for (int j = 0; j < 3; ++j) {
+            r.v[3 * j] = tri.vertices[j].x;
+            r.v[3 * j + 1] = tri.vertices[j].y;
+            r.v[3 * j + 2] = tri.vertices[j].z;
+        }
+        const zvuVector3Dd n = tri.normal;
+        if (n.x == 0.0 && n.y == 0.0 && n.z == 0.0) {
+            r.reach = -1.0f;
+            continue;
+        }
+        const zvuVector3Dd p0 = tri.v0(), p1 = tri.v1(), p2 = tri.v2();
+        const double area2 = (p1 - p0).cross(p2 - p0).length();
+        const double edge = std::sqrt(std::max({(p1 - p0).lengthSquared(), (p2 - p0).lengthSquared(),
+                                                (p2 - p1).lengthSquared()}));
+        const double reach = edge / area2 * (1.0 + 1e-6);
+        r.reach = reach < 1e30 ? static_cast<float>(reach) : std::numeric_limits<float>::infinity();
+    }
 
     built_ = pointTree_.depth < kStackSize && lineTree_.depth < kStackSize && triangleTree_.depth < kStackSize;
 }
@@ -665,13 +711,15 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
 
     const double nearPad = eps * (1.0 + 1e-9) + rounding;
     const double near[3] = {nearPad, nearPad, nearPad};
-    traverseAlong(pointTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t i) noexcept {
+    traverseAlong(pointTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t k) noexcept {
+        const std::uint32_t i = pointTree_.order[k];
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
     });
     for (std::uint32_t i : pointTree_.always)
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
 
-    traverseAlong(lineTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t i) noexcept {
+    traverseAlong(lineTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t k) noexcept {
+        const std::uint32_t i = lineTree_.order[k];
         if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
     });
     for (std::uint32_t i : lineTree_.always)
@@ -689,7 +737,34 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
             const int code = triangleHit(triangles_[i], segment, faces, eps, t);
             if (code != 0) best.offer(t, kTriangleKind, i, code);
         };
-        traverseAlong(triangleTree_, probe, pad, -beyond, length + beyond, slack, bestS, test);
+        // The quick test rejects what the exact one surely would: a line
+        // running parallel to the plane within eps, or crossing it outside
+        // the triangle by more than the containment tolerance could accept.
+        // Its barycentric margin covers eps, the shifted vertex of the
+        // containment test's degenerate case and the rounding of both tests,
+        // the spatial parts converted by the triangle's smallest height.
+        const zvuVector3Dd s0 = start;
+        const zvuVector3Dd dir = direction;
+        auto quickTest = [&](std::uint32_t k) noexcept {
+            const TriangleRecord& r = triangleRecords_[k];
+            if (r.reach < 0.0f) return;  // zero normal: never crossed
+            const zvuVector3Dd v0{r.v[0], r.v[1], r.v[2]};
+            const zvuVector3Dd e1 = zvuVector3Dd{r.v[3], r.v[4], r.v[5]} - v0;
+            const zvuVector3Dd e2 = zvuVector3Dd{r.v[6], r.v[7], r.v[8]} - v0;
+            const zvuVector3Dd n = e1.cross(e2);
+            const zvuVector3Dd p = dir.cross(e2);
+            const double det = e1.dot(p);
+            if (det * det < eps * eps * n.lengthSquared() * (1.0 - 1e-6)) return;
+            const double inverse = 1.0 / det;
+            const zvuVector3Dd sv = s0 - v0;
+            const double u = sv.dot(p) * inverse;
+            const zvuVector3Dd q = sv.cross(e1);
+            const double v = dir.dot(q) * inverse;
+            const double margin = 2.0 * eps + 8.0 * (eps + rounding) * static_cast<double>(r.reach) + 1e-9;
+            if (u < -margin || v < -margin || u + v > 1.0 + margin) return;
+            test(triangleTree_.order[k]);
+        };
+        traverseAlong(triangleTree_, probe, pad, -beyond, length + beyond, slack, bestS, quickTest);
         for (std::uint32_t i : triangleTree_.always) test(i);
     }
 
@@ -753,7 +828,23 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
         triangles.offer(d, i, p);
     };
     for (std::uint32_t i : triangleTree_.always) testTriangle(i);
-    traverseNear(triangleTree_, query, pad, triangles, testTriangle);
+    // The quick test skips a triangle whose true distance, less what the
+    // containment tolerance can take off it (a projection accepted outside
+    // the triangle lies within `widening` of it), is still beyond the best.
+    const double widening = std::sqrt(pad[0] * pad[0] + pad[1] * pad[1] + pad[2] * pad[2]) + rounding;
+    auto quickTriangle = [&](std::uint32_t k) noexcept {
+        const TriangleRecord& r = triangleRecords_[k];
+        if (triangles.found && r.reach >= 0.0f && r.reach <= 1e6f) {
+            const zvuVector3Dd a{r.v[0], r.v[1], r.v[2]};
+            const zvuVector3Dd b{r.v[3], r.v[4], r.v[5]};
+            const zvuVector3Dd c{r.v[6], r.v[7], r.v[8]};
+            const double distance = std::sqrt(pointTriangleDistanceSquared(query, a, b, c));
+            const double bound = distance * (1.0 - 1e-7) - widening;
+            if (bound > 0.0 && bound * bound > triangles.distance) return;
+        }
+        testTriangle(triangleTree_.order[k]);
+    };
+    traverseNear(triangleTree_, query, pad, triangles, quickTriangle);
     if (triangles.found) {
         result.triangle = static_cast<int>(triangles.index);
         result.trianglePoint = triangles.point;
@@ -763,7 +854,7 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
     BestDistance lines;
     auto testLine = [&](std::uint32_t i) noexcept { lines.offer(lineDistance(lines_[i], query, p), i, p); };
     for (std::uint32_t i : lineTree_.always) testLine(i);
-    traverseNear(lineTree_, query, near, lines, testLine);
+    traverseNear(lineTree_, query, near, lines, [&](std::uint32_t k) noexcept { testLine(lineTree_.order[k]); });
     if (lines.found) {
         result.line = static_cast<int>(lines.index);
         result.linePoint = lines.point;
@@ -773,7 +864,7 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
     BestDistance points;
     auto testPoint = [&](std::uint32_t i) noexcept { points.offer(pointDistance(points_[i], query), i, {}); };
     for (std::uint32_t i : pointTree_.always) testPoint(i);
-    traverseNear(pointTree_, query, near, points, testPoint);
+    traverseNear(pointTree_, query, near, points, [&](std::uint32_t k) noexcept { testPoint(pointTree_.order[k]); });
     if (points.found) {
         result.point = static_cast<int>(points.index);
         result.pointDistanceSquared = points.distance;

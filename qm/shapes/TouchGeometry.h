@@ -154,6 +154,15 @@ public:
     };
     const Hierarchy& triangleHierarchy() const noexcept { return triangleTree_; }
 
+    // A triangle's vertices copied next to its neighbours in the hierarchy's
+    // order, for the quick tests that spare most exact ones. `reach` is the
+    // longest edge over twice the area (one over the smallest height),
+    // rounded up; negative for a triangle whose plane normal is zero.
+    struct TriangleRecord {
+        float v[9];
+        float reach;
+    };
+
 private:
     TouchHit intersectLinear(const zvu::zvuLineSegmentd& segment, FaceMode faces, double eps) const noexcept;
     TouchHit intersectHierarchy(const zvu::zvuLineSegmentd& segment, FaceMode faces, double eps) const noexcept;
@@ -166,6 +175,8 @@ private:
     Hierarchy pointTree_;
     Hierarchy lineTree_;
     Hierarchy triangleTree_;
+    // In triangleTree_.order's sequence.
+    std::vector<TriangleRecord> triangleRecords_;
     // The largest coordinate magnitude of any element; scales the rounding
     // allowance of the box tests.
     double magnitude_{0.0};
