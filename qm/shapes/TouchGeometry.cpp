@@ -167,9 +167,10 @@ public:
         }
 
         // (code << 32 | element), radix sorted on the code in three passes
-        // of 10 bits.
-        std::vector<std::uint64_t> keys(n);
+        // of 10 bits, the three histograms counted in one sweep.
+        keys_.resize(n);
         std::vector<std::uint64_t> scratch(n);
+        std::vector<std::uint32_t> counts(3 * 1025, 0);
         for (std::size_t i = 0; i < n; ++i) {
             const Box& b = boxes_[members[i]];
             std::uint32_t code = 0;
@@ -178,22 +179,21 @@ public:
                 const float q = std::clamp((c - centreLo[a]) * scale[a], 0.0f, 1023.0f);
                 code |= spreadBits(static_cast<std::uint32_t>(q)) << (2 - a);
             }
-            keys[i] = (static_cast<std::uint64_t>(code) << 32) | members[i];
+            keys_[i] = (static_cast<std::uint64_t>(code) << 32) | members[i];
+            ++counts[(code & 1023u) + 1];
+            ++counts[1025 + ((code >> 10) & 1023u) + 1];
+            ++counts[2050 + ((code >> 20) & 1023u) + 1];
         }
-        for (int shift = 32; shift < 62; shift += 10) {
-            std::uint32_t counts[1025] = {};
-            for (std::uint64_t k : keys) ++counts[((k >> shift) & 1023u) + 1];
-            for (int i = 0; i < 1024; ++i) counts[i + 1] += counts[i];
-            for (std::uint64_t k : keys) scratch[counts[(k >> shift) & 1023u]++] = k;
-            keys.swap(scratch);
+        for (int pass = 0; pass < 3; ++pass) {
+            std::uint32_t* count = counts.data() + 1025 * pass;
+            for (int i = 0; i < 1024; ++i) count[i + 1] += count[i];
+            const int shift = 32 + 10 * pass;
+            for (std::uint64_t k : keys_) scratch[count[(k >> shift) & 1023u]++] = k;
+            keys_.swap(scratch);
         }
 
-        codes_.resize(n);
         tree_.order.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            codes_[i] = static_cast<std::uint32_t>(keys[i] >> 32);
-            tree_.order[i] = static_cast<std::uint32_t>(keys[i]);
-        }
+        for (std::size_t i = 0; i < n; ++i) tree_.order[i] = static_cast<std::uint32_t>(keys_[i]);
         tree_.nodes.reserve(2 * n);
         tree_.nodes.push_back({});
         subdivide(0, 0, static_cast<std::uint32_t>(n), 1);
@@ -201,7 +201,7 @@ public:
             tree_.lo[a] = tree_.nodes[0].lo[a];
             tree_.hi[a] = tree_.nodes[0].hi[a];
         }
-        codes_ = {};
+        keys_ = {};
     }
 
 private:
@@ -223,15 +223,15 @@ private:
             return;
         }
         std::uint32_t split = begin + (end - begin) / 2;
-        const std::uint32_t differing = codes_[begin] ^ codes_[end - 1];
+        const std::uint32_t differing = code(begin) ^ code(end - 1);
         if (differing != 0) {
             const std::uint32_t bit = 1u << (31 - std::countl_zero(differing));
             // The first code with the bit set; codes are sorted and agree
             // above the bit, so that is where the run splits.
             split = static_cast<std::uint32_t>(
-                std::partition_point(codes_.begin() + begin, codes_.begin() + end,
-                                     [bit](std::uint32_t c) { return (c & bit) == 0; }) -
-                codes_.begin());
+                std::partition_point(keys_.begin() + begin, keys_.begin() + end,
+                                     [bit](std::uint64_t k) { return ((k >> 32) & bit) == 0; }) -
+                keys_.begin());
         }
         const auto left = static_cast<std::uint32_t>(tree_.nodes.size());
         tree_.nodes.push_back({});
@@ -250,7 +250,10 @@ private:
 
     TouchGeometry::Hierarchy& tree_;
     const std::vector<Box>& boxes_;
-    std::vector<std::uint32_t> codes_;
+    std::uint32_t code(std::uint32_t i) const noexcept { return static_cast<std::uint32_t>(keys_[i] >> 32); }
+
+    // Sorted (Morton code << 32 | element) during a build.
+    std::vector<std::uint64_t> keys_;
 };
 
 // ------------------------------------------------------------------ queries
@@ -596,7 +599,13 @@ void TouchGeometry::build() {
     }
     TreeBuilder(triangleTree_, boxes).build(members);
     triangleRecords_.resize(triangleTree_.order.size());
-    for (std::size_t k = 0; k < triangleTree_.order.size(); ++k) {
+
+    // The triangles are read in hierarchy order, which jumps about memory:
+    // fetch a few ahead.
+    constexpr std::size_t kAhead = 8;
+    const std::size_t ordered = triangleTree_.order.size();
+    for (std::size_t k = 0; k < ordered; ++k) {
+        if (k + kAhead < ordered) __builtin_prefetch(&triangles_[triangleTree_.order[k + kAhead]]);
         const PrimitiveTriangle& tri = triangles_[triangleTree_.order[k]];
         TriangleRecord& r = triangleRecords_[k];
         for (int j = 0; j < 3; ++j) {
@@ -610,10 +619,10 @@ void TouchGeometry::build() {
             continue;
         }
         const zvuVector3Dd p0 = tri.v0(), p1 = tri.v1(), p2 = tri.v2();
-        const double area2 = (p1 - p0).cross(p2 - p0).length();
-        const double edge = std::sqrt(std::max({(p1 - p0).lengthSquared(), (p2 - p0).lengthSquared(),
-                                                (p2 - p1).lengthSquared()}));
-        const double reach = edge / area2 * (1.0 + 1e-6);
+        const double area2Squared = (p1 - p0).cross(p2 - p0).lengthSquared();
+        const double edgeSquared =
+            std::max({(p1 - p0).lengthSquared(), (p2 - p0).lengthSquared(), (p2 - p1).lengthSquared()});
+        const double reach = std::sqrt(edgeSquared / area2Squared) * (1.0 + 1e-6);
         r.reach = reach < 1e30 ? static_cast<float>(reach) : std::numeric_limits<float>::infinity();
     }
 
