@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace QM {
 
@@ -18,8 +19,10 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Leaves hold at most this many elements.
 constexpr std::uint32_t kLeafSize = 4;
-// The traversal stack; the builder guarantees trees no deeper than this.
-constexpr int kStackSize = 96;
+// The traversal stack. A node pushes at most four entries after popping one,
+// so a tree gathered from a binary tree of depth d needs at most 3 d + 1.
+constexpr int kBinaryDepthLimit = 80;
+constexpr int kStackSize = 3 * kBinaryDepthLimit + 1;
 
 // Queries with a tolerance above this scan linearly: the builder sets apart
 // the triangles whose containment test misbehaves at tolerances up to it.
@@ -130,15 +133,24 @@ std::uint32_t spreadBits(std::uint32_t v) noexcept {
     return v;
 }
 
+struct BinaryNode {
+    float lo[3];
+    float hi[3];
+    std::uint32_t first;
+    std::uint32_t count;
+};
+
 // Builds a hierarchy over the given elements (their boxes indexed by element
-// number) as a linear bounding-volume hierarchy: the elements are sorted
+// number), first as a binary linear bounding-volume hierarchy: the elements are sorted
 // along a Morton curve through their box centres (10 bits per axis, each
 // axis scaled to the centres' own extent) and the sorted run is split top
 // down at the highest bit in which its first and last codes differ, or in
 // the middle when they are equal. Sorting is a stable radix sort, so equal
 // codes keep index order and the tree is the same run to run. A split never
 // leaves a side empty, so the tree has at most 2n - 1 nodes and is at most
-// 30 + log2(n) levels deep.
+// 30 + log2(n) levels deep. Then every node gathers the nodes two levels
+// below it (its children and, in place of an inner child, that child's
+// children, the larger box first) into one node of four.
 class TreeBuilder {
 public:
     TreeBuilder(TouchGeometry::Hierarchy& tree, const std::vector<Box>& boxes) : tree_(tree), boxes_(boxes) {}
@@ -194,23 +206,92 @@ public:
 
         tree_.order.resize(n);
         for (std::size_t i = 0; i < n; ++i) tree_.order[i] = static_cast<std::uint32_t>(keys_[i]);
-        tree_.nodes.reserve(2 * n);
-        tree_.nodes.push_back({});
+        binary_.reserve(2 * n);
+        binary_.push_back({});
         subdivide(0, 0, static_cast<std::uint32_t>(n), 1);
         for (int a = 0; a < 3; ++a) {
-            tree_.lo[a] = tree_.nodes[0].lo[a];
-            tree_.hi[a] = tree_.nodes[0].hi[a];
+            tree_.lo[a] = binary_[0].lo[a];
+            tree_.hi[a] = binary_[0].hi[a];
         }
         keys_ = {};
+        // An inner binary node becomes at most one wide node.
+        tree_.nodes.reserve(binary_.size() / 2 + 1);
+        tree_.nodes.push_back({});
+        if (binary_[0].count != 0) {
+            // A single leaf: one wide node holding it.
+            TouchGeometry::Node& root = tree_.nodes[0];
+            clearNode(root);
+            setSlot(root, 0, binary_[0], binary_[0].first, binary_[0].count);
+        } else {
+            gather(0, 0);
+        }
+        binary_ = {};
     }
 
 private:
     static constexpr float kInf = std::numeric_limits<float>::infinity();
 
+    static void clearNode(TouchGeometry::Node& node) noexcept {
+        for (int j = 0; j < 4; ++j) {
+            for (int a = 0; a < 3; ++a) {
+                node.lo[a][j] = kInf;
+                node.hi[a][j] = -kInf;
+            }
+            node.child[j] = 0;
+            node.count[j] = TouchGeometry::kUnused;
+        }
+    }
+
+    static void setSlot(TouchGeometry::Node& node, int j, const BinaryNode& box, std::uint32_t child,
+                        std::uint32_t count) noexcept {
+        for (int a = 0; a < 3; ++a) {
+            node.lo[a][j] = box.lo[a];
+            node.hi[a][j] = box.hi[a];
+        }
+        node.child[j] = child;
+        node.count[j] = count;
+    }
+
+    static float halfArea(const BinaryNode& b) noexcept {
+        const float x = b.hi[0] - b.lo[0], y = b.hi[1] - b.lo[1], z = b.hi[2] - b.lo[2];
+        return x * y + y * z + z * x;
+    }
+
+    // Fills wide node `wide` with the binary inner node `inner`'s
+    // descendants, recursively.
+    void gather(std::uint32_t wide, std::uint32_t inner) {
+        std::uint32_t slots[4] = {binary_[inner].first, binary_[inner].first + 1, 0, 0};
+        int used = 2;
+        while (used < 4) {
+            int widest = -1;
+            for (int j = 0; j < used; ++j) {
+                if (binary_[slots[j]].count == 0 &&
+                    (widest < 0 || halfArea(binary_[slots[j]]) > halfArea(binary_[slots[widest]])))
+                    widest = j;
+            }
+            if (widest < 0) break;
+            const std::uint32_t first = binary_[slots[widest]].first;
+            slots[widest] = first;
+            slots[used++] = first + 1;
+        }
+        clearNode(tree_.nodes[wide]);
+        for (int j = 0; j < used; ++j) {
+            const BinaryNode& b = binary_[slots[j]];
+            if (b.count != 0) {
+                setSlot(tree_.nodes[wide], j, b, b.first, b.count);
+            } else {
+                const auto index = static_cast<std::uint32_t>(tree_.nodes.size());
+                tree_.nodes.push_back({});
+                setSlot(tree_.nodes[wide], j, b, index, 0);
+                gather(index, slots[j]);
+            }
+        }
+    }
+
     void subdivide(std::uint32_t nodeIndex, std::uint32_t begin, std::uint32_t end, int depth) {
         tree_.depth = std::max(tree_.depth, depth);
         if (end - begin <= kLeafSize) {
-            TouchGeometry::Node& node = tree_.nodes[nodeIndex];
+            BinaryNode& node = binary_[nodeIndex];
             const Box& b0 = boxes_[tree_.order[begin]];
             std::copy(b0.lo, b0.lo + 3, node.lo);
             std::copy(b0.hi, b0.hi + 3, node.hi);
@@ -233,14 +314,14 @@ private:
                                      [bit](std::uint64_t k) { return ((k >> 32) & bit) == 0; }) -
                 keys_.begin());
         }
-        const auto left = static_cast<std::uint32_t>(tree_.nodes.size());
-        tree_.nodes.push_back({});
-        tree_.nodes.push_back({});
+        const auto left = static_cast<std::uint32_t>(binary_.size());
+        binary_.push_back({});
+        binary_.push_back({});
         subdivide(left, begin, split, depth + 1);
         subdivide(left + 1, split, end, depth + 1);
-        TouchGeometry::Node& node = tree_.nodes[nodeIndex];
-        const TouchGeometry::Node& a = tree_.nodes[left];
-        const TouchGeometry::Node& b = tree_.nodes[left + 1];
+        BinaryNode& node = binary_[nodeIndex];
+        const BinaryNode& a = binary_[left];
+        const BinaryNode& b = binary_[left + 1];
         std::copy(a.lo, a.lo + 3, node.lo);
         std::copy(a.hi, a.hi + 3, node.hi);
         unite(node.lo, node.hi, b.lo, b.hi);
@@ -254,52 +335,90 @@ private:
 
     // Sorted (Morton code << 32 | element) during a build.
     std::vector<std::uint64_t> keys_;
+    std::vector<BinaryNode> binary_;
 };
 
 // ------------------------------------------------------------------ queries
 
-// A box test against the line start + s u, s restricted to [sMin, sMax]:
-// the range of s over which the line is inside the box grown by pad on each
-// axis. Axes along which the direction vanishes are tested by the start
-// point alone.
-struct LineProbe {
-    double start[3];
-    double inverse[3];
-    bool still[3];
+// Four floats: a node's four boxes are tested together.
+typedef float Float4 __attribute__((vector_size(16)));
 
-    bool clip(const TouchGeometry::Node& node, const double* pad, double sMin, double sMax,
-              double& enter) const noexcept {
-        double lo = sMin;
-        double hi = sMax;
+Float4 splat(float v) noexcept { return Float4{v, v, v, v}; }
+Float4 load4(const float* p) noexcept {
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+Float4 min4(Float4 a, Float4 b) noexcept { return a < b ? a : b; }
+Float4 max4(Float4 a, Float4 b) noexcept { return a > b ? a : b; }
+
+constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
+
+// The nearest float not below (up) or not above (down) v.
+float floatUp(double v) noexcept {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) >= v ? f : std::nextafter(f, kFloatInfinity);
+}
+float floatDown(double v) noexcept {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) <= v ? f : std::nextafter(f, -kFloatInfinity);
+}
+
+// The box test of a node's four boxes, grown by pad, against the line
+// start + s u for s in [sMin, sMax]: for each box the s at which the line
+// enters it, or infinity when it misses. It runs in float, on the start
+// and the inverse direction rounded to float; the callers' pads carry an
+// allowance for that rounding. Axes along which the direction (nearly)
+// vanishes are tested by the start point alone, and so are all axes of a
+// segment of length zero.
+struct LineProbe {
+    float start[3];
+    float inverse[3];
+    float pad[3];
+    bool negative[3];
+    bool still[3];
+    float sMin;
+    float sMax;
+
+    void enter(const TouchGeometry::Node& node, float* out) const noexcept {
+        Float4 lo = splat(sMin);
+        Float4 hi = splat(sMax);
         for (int a = 0; a < 3; ++a) {
-            const double boxLo = static_cast<double>(node.lo[a]) - pad[a];
-            const double boxHi = static_cast<double>(node.hi[a]) + pad[a];
+            const Float4 boxLo = load4(node.lo[a]) - splat(pad[a]);
+            const Float4 boxHi = load4(node.hi[a]) + splat(pad[a]);
+            const Float4 origin = splat(start[a]);
             if (still[a]) {
-                if (start[a] < boxLo || start[a] > boxHi) return false;
+                lo = (origin < boxLo) | (origin > boxHi) ? splat(kFloatInfinity) : lo;
                 continue;
             }
-            double t0 = (boxLo - start[a]) * inverse[a];
-            double t1 = (boxHi - start[a]) * inverse[a];
-            if (t0 > t1) std::swap(t0, t1);
-            lo = std::max(lo, t0);
-            hi = std::min(hi, t1);
+            const Float4 t0 = (boxLo - origin) * splat(inverse[a]);
+            const Float4 t1 = (boxHi - origin) * splat(inverse[a]);
+            lo = max4(lo, negative[a] ? t1 : t0);
+            hi = min4(hi, negative[a] ? t0 : t1);
         }
-        enter = lo;
-        return lo <= hi;
+        const Float4 result = lo <= hi ? lo : splat(kFloatInfinity);
+        std::memcpy(out, &result, sizeof result);
     }
 };
 
-double boxDistanceSquared(const TouchGeometry::Node& node, const double* pad, const zvuVector3Dd& q) noexcept {
-    double sum = 0.0;
-    for (int a = 0; a < 3; ++a) {
-        const double lo = static_cast<double>(node.lo[a]) - pad[a];
-        const double hi = static_cast<double>(node.hi[a]) + pad[a];
-        const double v = q[a];
-        const double d = v < lo ? lo - v : v > hi ? v - hi : 0.0;
-        sum += d * d;
+// Squared distances from a point to a node's four boxes grown by pad, in
+// float as above.
+struct PointProbe {
+    float query[3];
+    float pad[3];
+
+    void distances(const TouchGeometry::Node& node, float* out) const noexcept {
+        Float4 sum = splat(0.0f);
+        for (int a = 0; a < 3; ++a) {
+            const Float4 q = splat(query[a]);
+            const Float4 below = load4(node.lo[a]) - splat(pad[a]) - q;
+            const Float4 above = q - (load4(node.hi[a]) + splat(pad[a]));
+            const Float4 d = max4(max4(below, above), splat(0.0f));
+            sum += d * d;
+        }
+        std::memcpy(out, &sum, sizeof sum);
     }
-    return sum;
-}
+};
 
 // The best hit so far, ordered by (t, kind, index): the order in which the
 // linear scan would let a hit stand.
@@ -338,85 +457,89 @@ struct BestDistance {
     }
 };
 
-// Visits, nearest first, the leaves of `tree` whose boxes (grown by pad)
-// the line crosses within [sMin, sMax] at a parameter not beyond the best
-// hit, and hands the position in tree.order of each leaf element to `test`. `bestS` reports the best hit's
-// distance along the line so far (infinite without one); `slack` absorbs the
-// rounding of the box test so that a hit exactly at the best parameter is
-// never skipped.
+// Visits, nearest first, the leaves of `tree` whose boxes the probe's line
+// enters at a parameter not beyond the best hit, and hands the position in
+// tree.order of each leaf element to `test`. `bestS` reports the best hit's
+// distance along the line so far (infinite without one); `slack` absorbs
+// the rounding of the box test, so that a hit exactly at the best parameter
+// is never skipped.
 template <typename Test, typename Bound>
-void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, const double* pad, double sMin,
-                   double sMax, double slack, Bound bestS, Test test) noexcept {
+void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, double slack, Bound bestS,
+                   Test test) noexcept {
     if (tree.nodes.empty()) return;
     struct Entry {
-        std::uint32_t node;
-        double enter;
+        std::uint32_t child;
+        std::uint32_t count;
+        float enter;
     };
     Entry stack[kStackSize];
     int top = 0;
-    double enter = 0.0;
-    if (!probe.clip(tree.nodes[0], pad, sMin, sMax, enter)) return;
-    stack[top++] = {0, enter};
+    stack[top++] = {0, 0, probe.sMin};
     while (top > 0) {
         const Entry entry = stack[--top];
-        if (entry.enter - slack > bestS()) continue;
-        const TouchGeometry::Node& node = tree.nodes[entry.node];
-        if (node.count != 0) {
-            for (std::uint32_t k = node.first; k < node.first + node.count; ++k) test(k);
+        if (static_cast<double>(entry.enter) - slack > bestS()) continue;
+        if (entry.count != 0) {
+            for (std::uint32_t k = entry.child; k < entry.child + entry.count; ++k) test(k);
             continue;
         }
-        double enterA = 0.0;
-        double enterB = 0.0;
-        const bool hitA = probe.clip(tree.nodes[node.first], pad, sMin, sMax, enterA);
-        const bool hitB = probe.clip(tree.nodes[node.first + 1], pad, sMin, sMax, enterB);
-        if (hitA && hitB) {
-            if (enterA <= enterB) {
-                stack[top++] = {node.first + 1, enterB};
-                stack[top++] = {node.first, enterA};
-            } else {
-                stack[top++] = {node.first, enterA};
-                stack[top++] = {node.first + 1, enterB};
+        const TouchGeometry::Node& node = tree.nodes[entry.child];
+        float enter[4];
+        probe.enter(node, enter);
+        // Pushed farthest first, so that the nearest is taken next.
+        Entry found[4];
+        int n = 0;
+        for (int j = 0; j < 4; ++j) {
+            if (enter[j] == kFloatInfinity || node.count[j] == TouchGeometry::kUnused) continue;
+            int at = n++;
+            while (at > 0 && found[at - 1].enter < enter[j]) {
+                found[at] = found[at - 1];
+                --at;
             }
-        } else if (hitA) {
-            stack[top++] = {node.first, enterA};
-        } else if (hitB) {
-            stack[top++] = {node.first + 1, enterB};
+            found[at] = {node.child[j], node.count[j], enter[j]};
         }
+        for (int i = 0; i < n; ++i) stack[top++] = found[i];
     }
 }
 
-// Visits, nearest first, the leaves whose boxes (grown by pad) are not
-// farther from the query than the best distance so far; `test` as above.
+// Visits, nearest first, the leaves whose boxes (grown by the probe's pad)
+// are not farther from the query than the best distance so far; `test` as
+// above.
 template <typename Test>
-void traverseNear(const TouchGeometry::Hierarchy& tree, const zvuVector3Dd& query, const double* pad,
-                  const BestDistance& best, Test test) noexcept {
+void traverseNear(const TouchGeometry::Hierarchy& tree, const PointProbe& probe, const BestDistance& best,
+                  Test test) noexcept {
     if (tree.nodes.empty()) return;
     struct Entry {
-        std::uint32_t node;
-        double distance;
+        std::uint32_t child;
+        std::uint32_t count;
+        float distance;
     };
-    // A box distance is compared with a little allowance for its rounding.
-    constexpr double kShrink = 1.0 - 1e-12;
+    // A float box distance is compared with an allowance for its rounding.
+    constexpr double kShrink = 1.0 - 1e-5;
     Entry stack[kStackSize];
     int top = 0;
-    stack[top++] = {0, boxDistanceSquared(tree.nodes[0], pad, query)};
+    stack[top++] = {0, 0, 0.0f};
     while (top > 0) {
         const Entry entry = stack[--top];
-        if (entry.distance * kShrink > best.distance) continue;
-        const TouchGeometry::Node& node = tree.nodes[entry.node];
-        if (node.count != 0) {
-            for (std::uint32_t k = node.first; k < node.first + node.count; ++k) test(k);
+        if (static_cast<double>(entry.distance) * kShrink > best.distance) continue;
+        if (entry.count != 0) {
+            for (std::uint32_t k = entry.child; k < entry.child + entry.count; ++k) test(k);
             continue;
         }
-        const double dA = boxDistanceSquared(tree.nodes[node.first], pad, query);
-        const double dB = boxDistanceSquared(tree.nodes[node.first + 1], pad, query);
-        if (dA <= dB) {
-            stack[top++] = {node.first + 1, dB};
-            stack[top++] = {node.first, dA};
-        } else {
-            stack[top++] = {node.first, dA};
-            stack[top++] = {node.first + 1, dB};
+        const TouchGeometry::Node& node = tree.nodes[entry.child];
+        float distance[4];
+        probe.distances(node, distance);
+        Entry found[4];
+        int n = 0;
+        for (int j = 0; j < 4; ++j) {
+            if (node.count[j] == TouchGeometry::kUnused) continue;
+            int at = n++;
+            while (at > 0 && found[at - 1].distance < distance[j]) {
+                found[at] = found[at - 1];
+                --at;
+            }
+            found[at] = {node.child[j], node.count[j], distance[j]};
         }
+        for (int i = 0; i < n; ++i) stack[top++] = found[i];
     }
 }
 
@@ -626,7 +749,8 @@ void TouchGeometry::build() {
         r.reach = reach < 1e30 ? static_cast<float>(reach) : std::numeric_limits<float>::infinity();
     }
 
-    built_ = pointTree_.depth < kStackSize && lineTree_.depth < kStackSize && triangleTree_.depth < kStackSize;
+    built_ = pointTree_.depth <= kBinaryDepthLimit && lineTree_.depth <= kBinaryDepthLimit &&
+             triangleTree_.depth <= kBinaryDepthLimit;
 }
 
 // ------------------------------------------------------------------ queries
@@ -704,15 +828,26 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
     const double scale =
         std::max({magnitude_, largestMagnitude(start), largestMagnitude(segment.end()), length, 1e-30});
     const double rounding = 1e-9 * scale;
-    const double slack = rounding + 1e-12 * length;
-
-    LineProbe probe{};
-    for (int a = 0; a < 3; ++a) {
-        probe.start[a] = start[a];
-        // A zero-length segment only ever touches at its start.
-        probe.still[a] = length == 0.0 || std::fabs(direction[a]) < 1e-200;
-        probe.inverse[a] = probe.still[a] ? 0.0 : 1.0 / direction[a];
-    }
+    // The box tests run in float: their pads carry 1e-6 of the scale (some
+    // eight float roundings of the largest coordinate) on top of the exact
+    // margins, and the parameters they return are trusted to within 1e-5 of
+    // the distances involved.
+    const double floatAllowance = 1e-6 * scale;
+    auto probeFor = [&](const double* pad, double sMin, double sMax) noexcept {
+        LineProbe probe{};
+        for (int a = 0; a < 3; ++a) {
+            probe.start[a] = static_cast<float>(start[a]);
+            // A zero-length segment only ever touches at its start.
+            probe.still[a] = length == 0.0 || std::fabs(direction[a]) < 1e-30;
+            probe.negative[a] = direction[a] < 0.0;
+            probe.inverse[a] = probe.still[a] ? 0.0f : static_cast<float>(1.0 / direction[a]);
+            // A still axis still drifts by up to 1e-30 per unit of s.
+            probe.pad[a] = floatUp(pad[a] + floatAllowance + 1e-30 * (std::fabs(sMin) + std::fabs(sMax)));
+        }
+        probe.sMin = floatDown(sMin);
+        probe.sMax = floatUp(sMax);
+        return probe;
+    };
 
     BestHit best;
     auto bestS = [&best, length]() noexcept { return best.found ? best.t * length : kInfinity; };
@@ -720,14 +855,16 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
 
     const double nearPad = eps * (1.0 + 1e-9) + rounding;
     const double near[3] = {nearPad, nearPad, nearPad};
-    traverseAlong(pointTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t k) noexcept {
+    double slack = rounding + 1e-5 * (scale + length);
+    const LineProbe nearProbe = probeFor(near, -slack, length + slack);
+    traverseAlong(pointTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
         const std::uint32_t i = pointTree_.order[k];
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
     });
     for (std::uint32_t i : pointTree_.always)
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
 
-    traverseAlong(lineTree_, probe, near, -slack, length + slack, slack, bestS, [&](std::uint32_t k) noexcept {
+    traverseAlong(lineTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
         const std::uint32_t i = lineTree_.order[k];
         if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
     });
@@ -773,7 +910,8 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
             if (u < -margin || v < -margin || u + v > 1.0 + margin) return;
             test(triangleTree_.order[k]);
         };
-        traverseAlong(triangleTree_, probe, pad, -beyond, length + beyond, slack, bestS, quickTest);
+        slack = rounding + 1e-5 * (scale + length + beyond);
+        traverseAlong(triangleTree_, probeFor(pad, -beyond, length + beyond), slack, bestS, quickTest);
         for (std::uint32_t i : triangleTree_.always) test(i);
     }
 
@@ -823,6 +961,16 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
     const double scale = std::max({magnitude_, largestMagnitude(query), 1e-30});
     const double rounding = 1e-9 * scale;
     const double near[3] = {rounding, rounding, rounding};
+    // Float box tests, as in intersectHierarchy.
+    const double floatAllowance = 1e-6 * scale;
+    auto probeFor = [&](const double* pad) noexcept {
+        PointProbe probe{};
+        for (int a = 0; a < 3; ++a) {
+            probe.query[a] = static_cast<float>(query[a]);
+            probe.pad[a] = floatUp(pad[a] + floatAllowance);
+        }
+        return probe;
+    };
     ClosestElements result;
     zvuVector3Dd p{};
 
@@ -853,7 +1001,7 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
         }
         testTriangle(triangleTree_.order[k]);
     };
-    traverseNear(triangleTree_, query, pad, triangles, quickTriangle);
+    traverseNear(triangleTree_, probeFor(pad), triangles, quickTriangle);
     if (triangles.found) {
         result.triangle = static_cast<int>(triangles.index);
         result.trianglePoint = triangles.point;
@@ -863,7 +1011,8 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
     BestDistance lines;
     auto testLine = [&](std::uint32_t i) noexcept { lines.offer(lineDistance(lines_[i], query, p), i, p); };
     for (std::uint32_t i : lineTree_.always) testLine(i);
-    traverseNear(lineTree_, query, near, lines, [&](std::uint32_t k) noexcept { testLine(lineTree_.order[k]); });
+    const PointProbe nearProbe = probeFor(near);
+    traverseNear(lineTree_, nearProbe, lines, [&](std::uint32_t k) noexcept { testLine(lineTree_.order[k]); });
     if (lines.found) {
         result.line = static_cast<int>(lines.index);
         result.linePoint = lines.point;
@@ -873,7 +1022,7 @@ ClosestElements TouchGeometry::closestHierarchy(const zvuVector3Dd& query, doubl
     BestDistance points;
     auto testPoint = [&](std::uint32_t i) noexcept { points.offer(pointDistance(points_[i], query), i, {}); };
     for (std::uint32_t i : pointTree_.always) testPoint(i);
-    traverseNear(pointTree_, query, near, points, [&](std::uint32_t k) noexcept { testPoint(pointTree_.order[k]); });
+    traverseNear(pointTree_, nearProbe, points, [&](std::uint32_t k) noexcept { testPoint(pointTree_.order[k]); });
     if (points.found) {
         result.point = static_cast<int>(points.index);
         result.pointDistanceSquared = points.distance;

@@ -130,18 +130,21 @@ public:
     // not size).
     std::size_t memoryBytes() const noexcept;
 
-    // A node of a hierarchy: a float box and either two children (count 0;
-    // they sit at first and first + 1) or a leaf's `count` entries of the
-    // element order starting at `first`.
-    struct Node {
-        float lo[3];
-        float hi[3];
-        std::uint32_t first;
-        std::uint32_t count;
+    // A node of a hierarchy: up to four children side by side (so that one
+    // node's boxes are tested together), each a float box and either an
+    // inner node (count 0, child its index), a leaf (count > 0 entries of the
+    // element order starting at child) or unused (count kUnused, empty box).
+    struct alignas(64) Node {
+        float lo[3][4];
+        float hi[3][4];
+        std::uint32_t child[4];
+        std::uint32_t count[4];
     };
+    static constexpr std::uint32_t kUnused = 0xffffffffu;
     // One hierarchy over the elements of a kind. `order` lists the element
     // indices leaf by leaf; `always` the elements no box can be trusted to
-    // bound (they are tested by every query); `depth` the longest path.
+    // bound (they are tested by every query); lo and hi bound the rest;
+    // `depth` is that of the binary tree the nodes were gathered from.
     struct Hierarchy {
         std::vector<Node> nodes;
         std::vector<std::uint32_t> order;

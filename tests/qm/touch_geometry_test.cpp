@@ -240,6 +240,17 @@ std::vector<Mesh> makeMeshes()
         meshes.push_back(std::move(m));
     }
     {
+        // Small enough that eps is large against the coordinates' rounding.
+        Mesh m{"small sphere", {}};
+        addSphere(m.geometry, 24, 16, 0.05, {0.01, 0.02, -0.03}, {1, 1, 1}, 1);
+        for (int i = 0; i < 150; ++i) {
+            const zvuVector3Df p = f(unit(rng) * 0.06, unit(rng) * 0.06, unit(rng) * 0.06);
+            m.geometry.addPoint(p);
+            m.geometry.addLine(p, f(p.x + 0.01 * unit(rng), p.y + 0.01 * unit(rng), p.z + 0.01 * unit(rng)));
+        }
+        meshes.push_back(std::move(m));
+    }
+    {
         // Window coordinates: pixels across, depth in [0, 1].
         Mesh m{"sphere in window coordinates", {}};
         addSphere(m.geometry, 48, 32, 200.0, {512, 384, 0.5}, {1, 1, 0.4 / 200.0}, 0);
@@ -390,7 +401,7 @@ TEST(TouchGeometryHierarchy, IntersectMatchesLinearScan)
     for (const Mesh& m : meshes) {
         ASSERT_TRUE(m.geometry.built()) << m.name;
         const auto aims = targets(m.geometry, rng);
-        const double size = m.name == "sphere in window coordinates" ? 20.0 : 1.0;
+        const double size = m.name == "sphere in window coordinates" ? 20.0 : m.name == "small sphere" ? 0.02 : 1.0;
         const auto segments = makeSegments(m.geometry, aims, rng, 1500, size);
         int hits = 0;
         int misses = 0;
@@ -422,7 +433,7 @@ TEST(TouchGeometryHierarchy, ClosestMatchesLinearScan)
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (const Mesh& m : meshes) {
         const auto aims = targets(m.geometry, rng);
-        const double size = m.name == "sphere in window coordinates" ? 20.0 : 1.0;
+        const double size = m.name == "sphere in window coordinates" ? 20.0 : m.name == "small sphere" ? 0.02 : 1.0;
         std::uniform_int_distribution<std::size_t> pick(0, aims.size() - 1);
         int mismatches = 0;
         for (int i = 0; i < 1500; ++i) {
