@@ -462,10 +462,11 @@ struct BestDistance {
 // tree.order of each leaf element to `test`. `bestS` reports the best hit's
 // distance along the line so far (infinite without one); `slack` absorbs
 // the rounding of the box test, so that a hit exactly at the best parameter
-// is never skipped.
-template <typename Test, typename Bound>
+// is never skipped. `fetch` may prefetch a leaf's data (first position and
+// count).
+template <typename Test, typename Bound, typename Fetch>
 void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, double slack, Bound bestS,
-                   Test test) noexcept {
+                   Test test, Fetch fetch) noexcept {
     if (tree.nodes.empty()) return;
     struct Entry {
         std::uint32_t child;
@@ -496,6 +497,17 @@ void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe,
                 --at;
             }
             found[at] = {node.child[j], node.count[j], enter[j]};
+        }
+        // Start fetching what the entries point to: the nearest is needed
+        // next, the others later.
+        for (int i = n - 1; i >= 0; --i) {
+            if (found[i].count == 0) {
+                const char* next = reinterpret_cast<const char*>(&tree.nodes[found[i].child]);
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+            } else {
+                fetch(found[i].child, found[i].count);
+            }
         }
         for (int i = 0; i < n; ++i) stack[top++] = found[i];
     }
@@ -860,14 +872,14 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
     traverseAlong(pointTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
         const std::uint32_t i = pointTree_.order[k];
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
-    });
+    }, [](std::uint32_t, std::uint32_t) noexcept {});
     for (std::uint32_t i : pointTree_.always)
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
 
     traverseAlong(lineTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
         const std::uint32_t i = lineTree_.order[k];
         if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
-    });
+    }, [](std::uint32_t, std::uint32_t) noexcept {});
     for (std::uint32_t i : lineTree_.always)
         if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
 
@@ -911,7 +923,11 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
             test(triangleTree_.order[k]);
         };
         slack = rounding + 1e-5 * (scale + length + beyond);
-        traverseAlong(triangleTree_, probeFor(pad, -beyond, length + beyond), slack, bestS, quickTest);
+        auto fetch = [this](std::uint32_t first, std::uint32_t count) noexcept {
+            const char* records = reinterpret_cast<const char*>(&triangleRecords_[first]);
+            for (std::uint32_t b = 0; b < count * sizeof(TriangleRecord); b += 64) __builtin_prefetch(records + b);
+        };
+        traverseAlong(triangleTree_, probeFor(pad, -beyond, length + beyond), slack, bestS, quickTest, fetch);
         for (std::uint32_t i : triangleTree_.always) test(i);
     }
 
