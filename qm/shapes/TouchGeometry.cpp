@@ -354,15 +354,11 @@ Float4 max4(Float4 a, Float4 b) noexcept { return a > b ? a : b; }
 
 constexpr float kFloatInfinity = std::numeric_limits<float>::infinity();
 
-// The nearest float not below (up) or not above (down) v.
-float floatUp(double v) noexcept {
-    const float f = static_cast<float>(v);
-    return static_cast<double>(f) >= v ? f : std::nextafter(f, kFloatInfinity);
-}
-float floatDown(double v) noexcept {
-    const float f = static_cast<float>(v);
-    return static_cast<double>(f) <= v ? f : std::nextafter(f, -kFloatInfinity);
-}
+// A float not below (up) or not above (down) v: moved outwards by 1e-6 of
+// its size, which is more than the 2^-24 that rounding to float can take
+// off.
+float floatUp(double v) noexcept { return static_cast<float>(v + std::fabs(v) * 1e-6 + 1e-30); }
+float floatDown(double v) noexcept { return static_cast<float>(v - std::fabs(v) * 1e-6 - 1e-30); }
 
 // The box test of a node's four boxes, grown by pad, against the line
 // start + s u for s in [sMin, sMax]: for each box the s at which the line
@@ -868,7 +864,8 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
     const double nearPad = eps * (1.0 + 1e-9) + rounding;
     const double near[3] = {nearPad, nearPad, nearPad};
     double slack = rounding + 1e-5 * (scale + length);
-    const LineProbe nearProbe = probeFor(near, -slack, length + slack);
+    const LineProbe nearProbe =
+        pointTree_.nodes.empty() && lineTree_.nodes.empty() ? LineProbe{} : probeFor(near, -slack, length + slack);
     traverseAlong(pointTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
         const std::uint32_t i = pointTree_.order[k];
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
