@@ -24,6 +24,12 @@
 //   Points are visited first, then lines, then triangles, and a hit replaces
 //   the one kept so far only when its t is strictly smaller: among equal
 //   parameters the earlier kind, then the lower index, wins.
+//   As the kernel's tests define them, a triangle's t may fall outside
+//   [0, 1] when an end of the segment lies within eps of the plane (the
+//   crossing of the line is reported, up to eps / |normal . direction|
+//   beyond that end), and a segment of length zero meets a line at t = 0 or
+//   t = 1 (closestSegmentPoints' last equally near candidate) and never
+//   crosses a triangle.
 //
 // closest(query, eps): for each kind separately, the element nearest to the
 //   query point and its squared distance; the first in index order among
@@ -32,7 +38,8 @@
 //   clamped to [0, 1].
 //
 // Every query is noexcept and allocation free; the traversal stack is a
-// fixed array on the caller's stack.
+// fixed array on the caller's stack. Filling and build() need the caller's
+// exclusion (one thread, no reader yet).
 #pragma once
 
 #include <cstddef>
