@@ -754,7 +754,11 @@ void TouchGeometry::build() {
         const double edgeSquared =
             std::max({(p1 - p0).lengthSquared(), (p2 - p0).lengthSquared(), (p2 - p1).lengthSquared()});
         const double reach = std::sqrt(edgeSquared / area2Squared) * (1.0 + 1e-6);
-        r.reach = reach < 1e30 ? static_cast<float>(reach) : std::numeric_limits<float>::infinity();
+        // Slivers (longest edge over 1e4 times the smallest height) round too
+        // badly in the quick tests: an infinite reach leaves them to the
+        // exact ones.
+        const bool sliver = !(edgeSquared <= 1e4 * std::sqrt(area2Squared));
+        r.reach = reach < 1e30 && !sliver ? static_cast<float>(reach) : std::numeric_limits<float>::infinity();
     }
 
     built_ = pointTree_.depth <= kBinaryDepthLimit && lineTree_.depth <= kBinaryDepthLimit &&

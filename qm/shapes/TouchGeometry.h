@@ -167,7 +167,8 @@ public:
     // A triangle's vertices copied next to its neighbours in the hierarchy's
     // order, for the quick tests that spare most exact ones. `reach` is the
     // longest edge over twice the area (one over the smallest height),
-    // rounded up; negative for a triangle whose plane normal is zero.
+    // rounded up; infinite for a sliver, negative for a triangle whose plane
+    // normal is zero.
     struct TriangleRecord {
         float v[9];
         float reach;

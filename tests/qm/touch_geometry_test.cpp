@@ -232,6 +232,15 @@ std::vector<Mesh> makeMeshes()
                                                 f(c.x + s * unit(rng), c.y + s * unit(rng), c.z + s * unit(rng)),
                                                 i % 2));
         }
+        // Slivers: thin enough to be left to the exact tests.
+        for (int i = 0; i < 40; ++i) {
+            const zvuVector3Dd c{unit(rng) * 10, unit(rng) * 10, unit(rng) * 10};
+            const zvuVector3Dd along = zvuVector3Dd{unit(rng), unit(rng), unit(rng)}.normalized() * 2.0;
+            const zvuVector3Dd across = zvuVector3Dd{unit(rng), unit(rng), unit(rng)}.normalized() * 1e-5;
+            m.geometry.addTriangle(makeTriangle(f(c.x, c.y, c.z), f(c.x + along.x, c.y + along.y, c.z + along.z),
+                                                f(c.x + along.x * 0.5 + across.x, c.y + along.y * 0.5 + across.y,
+                                                  c.z + along.z * 0.5 + across.z)));
+        }
         meshes.push_back(std::move(m));
     }
     {
