@@ -24,6 +24,12 @@
 //   Points are visited first, then lines, then triangles, and a hit replaces
 //   the one kept so far only when its t is strictly smaller: among equal
 //   parameters the earlier kind, then the lower index, wins.
+//   As the kernel's tests define them, a triangle's t may fall outside
+//   [0, 1] when an end of the segment lies within eps of the plane (the
+//   crossing of the line is reported, up to eps / |normal . direction|
+//   beyond that end), and a segment of length zero meets a line at t = 0 or
+//   t = 1 (closestSegmentPoints' last equally near candidate) and never
+//   crosses a triangle.
 //
 // closest(query, eps): for each kind separately, the element nearest to the
 //   query point and its squared distance; the first in index order among
@@ -32,7 +38,8 @@
 //   clamped to [0, 1].
 //
 // Every query is noexcept and allocation free; the traversal stack is a
-// fixed array on the caller's stack.
+// fixed array on the caller's stack. Filling and build() need the caller's
+// exclusion (one thread, no reader yet).
 #pragma once
 
 #include <cstddef>
@@ -130,18 +137,21 @@ public:
     // not size).
     std::size_t memoryBytes() const noexcept;
 
-    // A node of a hierarchy: a float box and either two children (count 0;
-    // they sit at first and first + 1) or a leaf's `count` entries of the
-    // element order starting at `first`.
-    struct Node {
-        float lo[3];
-        float hi[3];
-        std::uint32_t first;
-        std::uint32_t count;
+    // A node of a hierarchy: up to four children side by side (so that one
+    // node's boxes are tested together), each a float box and either an
+    // inner node (count 0, child its index), a leaf (count > 0 entries of the
+    // element order starting at child) or unused (count kUnused, empty box).
+    struct alignas(64) Node {
+        float lo[3][4];
+        float hi[3][4];
+        std::uint32_t child[4];
+        std::uint32_t count[4];
     };
+    static constexpr std::uint32_t kUnused = 0xffffffffu;
     // One hierarchy over the elements of a kind. `order` lists the element
     // indices leaf by leaf; `always` the elements no box can be trusted to
-    // bound (they are tested by every query); `depth` the longest path.
+    // bound (they are tested by every query); lo and hi bound the rest;
+    // `depth` is that of the binary tree the nodes were gathered from.
     struct Hierarchy {
         std::vector<Node> nodes;
         std::vector<std::uint32_t> order;
@@ -153,6 +163,16 @@ public:
         std::size_t memoryBytes() const noexcept;
     };
     const Hierarchy& triangleHierarchy() const noexcept { return triangleTree_; }
+
+    // A triangle's vertices copied next to its neighbours in the hierarchy's
+    // order, for the quick tests that spare most exact ones. `reach` is the
+    // longest edge over twice the area (one over the smallest height),
+    // rounded up; infinite for a sliver, negative for a triangle whose plane
+    // normal is zero.
+    struct TriangleRecord {
+        float v[9];
+        float reach;
+    };
 
 private:
     TouchHit intersectLinear(const zvu::zvuLineSegmentd& segment, FaceMode faces, double eps) const noexcept;
@@ -166,6 +186,8 @@ private:
     Hierarchy pointTree_;
     Hierarchy lineTree_;
     Hierarchy triangleTree_;
+    // In triangleTree_.order's sequence.
+    std::vector<TriangleRecord> triangleRecords_;
     // The largest coordinate magnitude of any element; scales the rounding
     // allowance of the box tests.
     double magnitude_{0.0};
