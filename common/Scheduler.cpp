@@ -53,6 +53,9 @@ int ServoScheduler::postServoHandler(void* context)
 
 void ServoScheduler::preServo()
 {
+    if (activationPending_.exchange(false, std::memory_order_acq_rel)) {
+        setLoopActive(true);
+    }
     owner_.thread().attach();
     inTick_.store(true, std::memory_order_release);
 }
@@ -89,7 +92,7 @@ void ServoScheduler::servo()
 void ServoScheduler::retire(OperationList& list, OperationList::Node* node)
 {
     SchedulerOperation* operation = node->operation;
-    list.removeHandle(list.indexOf(node));
+    list.removeHandle(list.handleOf(node));
     operation->deactivate();
     if (operation->autoDelete()) {
         delete operation;
@@ -121,6 +124,7 @@ void ServoScheduler::postServo()
 
 void ServoScheduler::setLoopActive(bool active)
 {
+    std::lock_guard<std::mutex> lock(activityMutex_);
     loopActive_.store(active, std::memory_order_release);
     if (active) {
         loopIdle_.reset();
@@ -144,7 +148,7 @@ Scheduler::~Scheduler()
         OperationList& list = thread_.operationList();
         LockGuard guard(list);
         while (OperationList::Node* node = list.head()) {
-            SchedulerOperation* operation = list.removeHandle(list.indexOf(node));
+            SchedulerOperation* operation = list.removeHandle(list.handleOf(node));
             operation->deactivate();
             if (operation->autoDelete()) {
                 delete operation;

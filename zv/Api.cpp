@@ -95,7 +95,7 @@ ZV_API void zvDisableDevice(HZV hDevice)
             // entry would refuse every later open of the same device.
             const int update = state->updateOperationHandle();
             if (update >= 0) {
-                guarded([&] { servoControl().unschedule(static_cast<ZVSchedulerHandle>(update)); });
+                guarded([&] { servoControl().unscheduleInternal(static_cast<ZVSchedulerHandle>(update)); });
             }
             deviceRegistry().erase(hDevice);
         }

@@ -57,7 +57,7 @@ extern "C" {
 typedef unsigned int HZV;               /* device handle */
 typedef unsigned int ZVenum;            /* parameter or capability code */
 typedef unsigned int ZVerror;           /* error code */
-typedef unsigned int ZVSchedulerHandle; /* scheduled operation: 0..999 */
+typedef unsigned int ZVSchedulerHandle; /* one scheduled operation (see zvScheduleAsynchronous) */
 typedef unsigned int ZVCallbackCode;    /* ZV_CALLBACK_DONE or ZV_CALLBACK_CONTINUE */
 
 typedef double ZVdouble;
@@ -228,8 +228,9 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
  * Threads: any client thread. */
 ZV_API HZV zvInitDevice(const char* pConfigName);
 
-/* Closes a device; if it is registered, unschedules its update operation and
- * forgets its state. The calling thread's current device is not changed.
+/* Closes a device; if it is registered, unschedules its update operation (the
+ * library only ever removes its own operation, never a client's) and forgets
+ * its state. The calling thread's current device is not changed.
  * Errors: ZV_DEVICE_FAULT when the I/O library fails to close it;
  * ZV_SCHEDULER_FULL or ZV_INVALID_OPERATION when the update operation cannot
  * be unscheduled (see zvUnschedule; the operation then ends at the next
@@ -262,8 +263,10 @@ ZV_API const char* zvGetErrorString(ZVerror errorCode);
  * and starts the loop. Calling it while the loop runs schedules nothing twice.
  * Errors: ZV_TIMER_ERROR (raw servo code kept) when the servo support cannot
  * be initialised or the loop cannot be started (then the bookkeeping
- * operations scheduled by this call are removed again); ZV_SCHEDULER_FULL.
- * Threads: a client thread (not a scheduler callback). */
+ * operations scheduled by this call are removed again), and with the raw
+ * code KORVO_SERVO_ALREADY_RUNNING when the loop runs already or the caller
+ * is a scheduler callback; ZV_SCHEDULER_FULL.
+ * Threads: any client thread, several at once (see zvStopScheduler). */
 ZV_API void zvStartScheduler(void);
 
 /* Stops the servo loop and removes the error bookkeeping operations. Client
@@ -271,7 +274,10 @@ ZV_API void zvStartScheduler(void);
  * the next zvStartScheduler. Synchronous calls and infinite waits that are
  * waiting for a tick return (see zvScheduleSynchronous).
  * Errors: ZV_TIMER_ERROR when the servo support cannot be initialised.
- * Threads: a client thread. From the servo thread the stop is only requested. */
+ * Threads: any client thread, several at once (starts and stops take effect
+ * one after another), and scheduler callbacks. From a callback the loop ends
+ * after the current tick and the call does not wait for that; waiters are
+ * released at once. */
 ZV_API void zvStopScheduler(void);
 
 /* Sets the servo rate in ticks per second; the I/O library decides which rates
@@ -305,8 +311,13 @@ ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData
 
 /* Schedules a callback that runs once per tick on the servo thread, with the
  * caller's current device as its current device, until it returns
- * ZV_CALLBACK_DONE or is unscheduled. Returns its handle (0..999; the most
- * recently freed handle is reused first) or ZV_INVALID_HANDLE.
+ * ZV_CALLBACK_DONE or is unscheduled. Returns its handle or ZV_INVALID_HANDLE.
+ * At most 1000 operations are scheduled at once. A handle names this one
+ * operation: the first 1000 handles are 0..999, and once an operation has
+ * finished or been removed its handle names nothing, also after its slot has
+ * been given to a later operation (handle modulo 1000 is the slot; a slot's
+ * handles repeat only after about two million reuses of that slot, and free
+ * slots are reused least recently freed first).
  * Errors: ZV_INVALID_PRIORITY, ZV_INVALID_VALUE (null callback),
  * ZV_SCHEDULER_FULL. Threads: any. */
 ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData,
@@ -315,7 +326,9 @@ ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, v
 /* Removes a scheduled operation. The removal itself runs as a synchronous
  * operation at priority 0, so with a servo loop running the call returns after
  * the next tick. Errors: ZV_INVALID_OPERATION when no operation has that
- * handle. Threads: any. */
+ * handle (it has finished or been removed, or was never given out), or when
+ * the handle names one of the library's own operations (tick bookkeeping, a
+ * device's update operation), which only the library removes. Threads: any. */
 ZV_API void zvUnschedule(ZVSchedulerHandle hHandle);
 
 /* ZV_WAIT_CHECK_STATUS (or any mode but ZV_WAIT_INFINITE): returns true while

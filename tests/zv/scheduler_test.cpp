@@ -35,19 +35,35 @@ ZVCallbackCode countDown(void* data)
     return ++c->runs >= c->doneAt ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
-TEST(SchedulerHandles, StartAtZeroAndTheMostRecentlyFreedIsReusedFirst)
+TEST(SchedulerHandles, StartAtZeroAndAFreedHandleIsNotHandedOutAgain)
 {
     for (ZVSchedulerHandle expected = 0; expected < 8; ++expected) {
         EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), expected);
     }
     zvUnschedule(5);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 5u);
     zvUnschedule(2);
-    zvUnschedule(6);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 6u);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 2u);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 8u);
+    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 8u) << "unused slots come before freed ones";
     EXPECT_TRUE(drainErrors().empty());
+}
+
+// A handle names one scheduling: once its operation has gone, the handle
+// names nothing, even after its slot has been given to another operation.
+TEST(SchedulerHandles, AStaleHandleNeverNamesTheOperationThatReusesItsSlot)
+{
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_NE(zvScheduleAsynchronous(keepRunning, nullptr, 1), ZV_INVALID_HANDLE);
+    }
+    zvUnschedule(5);
+    const ZVSchedulerHandle reused = zvScheduleAsynchronous(keepRunning, nullptr, 1);
+    EXPECT_EQ(reused % 1000, 5u) << "the only free slot";
+    EXPECT_NE(reused, 5u);
+    EXPECT_FALSE(zvWaitForCompletion(5, ZV_WAIT_CHECK_STATUS));
+    zvUnschedule(5);
+    EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION}));
+    EXPECT_TRUE(zvWaitForCompletion(reused, ZV_WAIT_CHECK_STATUS));
+    zvUnschedule(reused);
+    EXPECT_TRUE(drainErrors().empty());
+    EXPECT_FALSE(zvWaitForCompletion(reused, ZV_WAIT_CHECK_STATUS));
 }
 
 TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
@@ -178,7 +194,56 @@ TEST_F(SchedulerTicks, StartingARunningLoopSchedulesNothingTwice)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].errorCode, ZV_TIMER_ERROR);
     EXPECT_EQ(errors[0].internalErrorCode, KORVO_SERVO_ALREADY_RUNNING);
-    EXPECT_EQ(zvScheduleAsynchronous(finish, nullptr, 1), before);
+    EXPECT_EQ(zvScheduleAsynchronous(finish, nullptr, 1), before + 1) << "the next unused slot";
+}
+
+// ---------------------------------------------------------------- the library's own operations
+
+// A client cleans up its finished operation by a handle the library may have
+// reused: the library's operations and the client's later ones survive.
+TEST_F(ManualClock, StaleHandlesRemoveNeitherLibraryNorClientOperations)
+{
+    const ZVSchedulerHandle a = zvScheduleAsynchronous(finish, nullptr, 1);
+    ticks(1);
+    const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+    ASSERT_NE(device, ZV_INVALID_HANDLE);
+    zvUnschedule(a);
+    EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION}));
+    Countdown b;
+    b.doneAt = 2;
+    const ZVSchedulerHandle bHandle = zvScheduleAsynchronous(countDown, &b, 1);
+    zvDisableDevice(device);
+    EXPECT_TRUE(drainErrors().empty()) << "the device's update operation was still there";
+    EXPECT_TRUE(zvWaitForCompletion(bHandle, ZV_WAIT_CHECK_STATUS));
+    std::atomic<bool> waited{false};
+    std::thread waiter([&] { waited = zvWaitForCompletion(bHandle, ZV_WAIT_INFINITE) == ZV_TRUE; });
+    ticks(2);
+    waiter.join();
+    EXPECT_TRUE(waited.load());
+    EXPECT_EQ(b.runs.load(), 2);
+}
+
+// Every scheduled handle that a client was not given belongs to the library
+// (tick bookkeeping, device updates) and refuses zvUnschedule.
+TEST_F(SchedulerTicks, ClientsCannotRemoveTheLibrarysOperations)
+{
+    const ZVSchedulerHandle mine = zvScheduleAsynchronous(keepRunning, nullptr, 1);
+    std::vector<ZVSchedulerHandle> library;
+    for (ZVSchedulerHandle handle = 0; handle < 20; ++handle) {
+        if (handle != mine && zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS)) {
+            library.push_back(handle);
+        }
+    }
+    ASSERT_EQ(library.size(), 3u) << "two bookkeeping operations and one device update";
+    for (ZVSchedulerHandle handle : library) {
+        zvUnschedule(handle);
+        EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION})) << handle;
+        ticks(1);
+        EXPECT_TRUE(zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS)) << handle;
+    }
+    zvUnschedule(mine);
+    ticks(1);
+    EXPECT_TRUE(drainErrors().empty());
 }
 
 // ---------------------------------------------------------------- never waiting forever
