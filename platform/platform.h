@@ -55,6 +55,18 @@ void setCurrentThreadName(const char* name) noexcept;
 // thread unchanged, when it is not.
 bool setCurrentThreadRealtime(int priority) noexcept;
 
+// Moves the calling thread into the idle scheduling class: it runs only when
+// no thread of a normal class wants its CPU. Returns false when not allowed.
+bool setCurrentThreadIdle() noexcept;
+
+// The CPU the calling thread is running on, or -1 when unknown.
+int currentCpu() noexcept;
+
+// Restricts the calling thread to one CPU (cpu >= 0), or lets it run on every
+// CPU again (cpu < 0). Returns false, leaving the thread unchanged, when the
+// CPU is not available to the process.
+bool pinCurrentThread(int cpu) noexcept;
+
 // Pins the calling thread's memory (current and future) so that page faults do
 // not stall a time-critical loop. Returns false when not permitted.
 bool lockProcessMemory() noexcept;
