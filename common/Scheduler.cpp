@@ -262,6 +262,9 @@ bool Scheduler::isScheduled(int handle) { return thread_.operationList().find(ha
 
 WaitResult Scheduler::waitForCompletion(int handle)
 {
+    // The servo thread and inline callbacks would wait for themselves; they
+    // only look, and need no event for that.
+    const bool mayBlock = !thread_.isCurrentThread() && !insideInlineCallback();
     plat::Event completed;
     {
         OperationList& list = thread_.operationList();
@@ -270,10 +273,10 @@ WaitResult Scheduler::waitForCompletion(int handle)
         if (operation == nullptr) {
             return WaitResult::NotScheduled;
         }
+        if (!mayBlock) {
+            return operation->isCompleted() ? WaitResult::Completed : WaitResult::NoServoLoop;
+        }
         completed = operation->completionEvent();
-    }
-    if (thread_.isCurrentThread() || insideInlineCallback()) {
-        return completed.isSet() ? WaitResult::Completed : WaitResult::NoServoLoop;
     }
     const plat::Event idle = servo_->loopIdleEvent();
     const std::array<const plat::Waitable*, 2> objects{&completed, &idle};

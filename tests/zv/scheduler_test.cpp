@@ -1,6 +1,8 @@
 // Scheduling through the exported functions on the simulator's manual clock.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -80,6 +82,33 @@ TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
     zvScheduleSynchronous(countDown, &once, 1);
     EXPECT_EQ(once.runs.load(), 1);
     EXPECT_TRUE(drainErrors().empty());
+}
+
+// An operation nobody waits for owns no descriptor, so the full 1000 fit in a
+// process with the common limit of 1024 open files; a waiter makes one.
+TEST_F(ManualClock, OnlyAWaitedForOperationOwnsADescriptor)
+{
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = openFiles();
+    Countdown waited;
+    waited.doneAt = 2;
+    const ZVSchedulerHandle handle = zvScheduleAsynchronous(countDown, &waited, 1);
+    for (int i = 0; i < 997; ++i) {
+        ASSERT_NE(zvScheduleAsynchronous(keepRunning, nullptr, 1), ZV_INVALID_HANDLE);
+    }
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_TRUE(drainErrors().empty());
+    std::atomic<bool> completed{false};
+    std::thread waiter([&] { completed = zvWaitForCompletion(handle, ZV_WAIT_INFINITE) == ZV_TRUE; });
+    while (openFiles() == before) {  // the waiter has made the event
+        std::this_thread::yield();
+    }
+    ticks(2);
+    waiter.join();
+    EXPECT_TRUE(completed.load());
 }
 
 TEST(SchedulerArguments, PriorityAboveTheMaximumAndNullCallbacksAreRefused)
