@@ -97,8 +97,28 @@ private:
 
 // ---------------------------------------------------------------- locks
 
-// A recursive lock that knows its owner. lock() spins up to spinCount times
-// before it blocks. unlock() by a thread that does not own the lock is a
+// A mutex with priority inheritance: while a thread waits for it, the holder
+// runs at the waiter's priority if that is higher, so a real-time thread never
+// waits behind a low-priority holder that cannot get the CPU. Not recursive.
+// Usable with std::lock_guard / std::unique_lock.
+class PiMutex {
+public:
+    PiMutex();
+    ~PiMutex();
+    PiMutex(const PiMutex&) = delete;
+    PiMutex& operator=(const PiMutex&) = delete;
+
+    void lock() noexcept;
+    bool try_lock() noexcept;
+    void unlock() noexcept;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A recursive lock that knows its owner, with priority inheritance (it is
+// built on a PiMutex). lock() spins up to spinCount times before it blocks. unlock() by a thread that does not own the lock is a
 // programming error and aborts the process.
 class RecursiveLock {
 public:

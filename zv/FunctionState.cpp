@@ -19,7 +19,7 @@ constexpr std::int32_t DFI = kDouble | kFloat | kInt;
 constexpr std::int32_t DF = kDouble | kFloat;
 constexpr std::int32_t kWrite = 2;
 
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Lock = std::lock_guard<plat::RecursiveLock>;
 
 ZVerror translated(int rc) { return rc == 0 ? ZV_SUCCESS : translateDeviceCode(rc); }
 
@@ -388,16 +388,15 @@ bool deliverable(double value)
     return std::isfinite(value) && std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
 }
 
-int valueCount(const ParameterEntry& entry, IDeviceState* device)
+// The number of values a parameter reads or writes on a device.
+ZVerror valueCount(const ParameterEntry& entry, IDeviceState* device, int& count)
 {
+    count = entry.valueCount;
     if (entry.valueCount != kOutputDofCount) {
-        return entry.valueCount;
+        return ZV_SUCCESS;
     }
-    int dof = 3;
-    if (const ZVerror error = raw::outputDof(device->handle(), dof)) {
-        throw ZvError{error, 0};
-    }
-    return dof;
+    count = 3;
+    return raw::outputDof(device->handle(), count);
 }
 
 }  // namespace
@@ -524,109 +523,129 @@ ZVFunctionState::ZVFunctionState()
                deviceQuery<is_status_light_enabled>);
 }
 
-const ParameterEntry& ZVFunctionState::lookup(const Map& map, ZVenum code)
+const ParameterEntry* ZVFunctionState::lookup(const Map& map, ZVenum code)
 {
     const auto at = map.find(code);
-    if (at == map.end()) {
-        throw ZvError{ZV_INVALID_ENUM, 0};
-    }
-    return at->second;
+    return at == map.end() ? nullptr : &at->second;
 }
 
-void ZVFunctionState::get(ZVenum code, ValueType type, void* out)
+ZVerror ZVFunctionState::get(ZVenum code, ValueType type, void* out)
 {
-    const ParameterEntry& entry = lookup(get_, code);
-    if ((entry.typeMask & type) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    const ParameterEntry* entry = lookup(get_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & type) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     if (out == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+        return ZV_INVALID_VALUE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
     ZVerror error = ZV_SUCCESS;
-    if ((entry.typeMask & kDouble) == 0 || type == kDouble) {
-        error = entry.accessor(device.get(), out, nullptr, entry.slotSelector);
+    if ((entry->typeMask & kDouble) == 0 || type == kDouble) {
+        error = entry->accessor(device.get(), out, nullptr, entry->slotSelector);
     } else {
-        const int count = valueCount(entry, device.get());
+        int count = 0;
+        if (const ZVerror countError = valueCount(*entry, device.get(), count)) {
+            return countError;
+        }
         double buffer[kMaxValueCount] = {};
-        error = entry.accessor(device.get(), buffer, nullptr, entry.slotSelector);
+        error = entry->accessor(device.get(), buffer, nullptr, entry->slotSelector);
         convertFromDoubles(buffer, count, type, out);
     }
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
+ZVerror ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
 {
-    const ParameterEntry& entry = lookup(set_, code);
-    if ((entry.typeMask & type) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    const ParameterEntry* entry = lookup(set_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & type) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     if (in == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+        return ZV_INVALID_VALUE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
     ZVerror error = ZV_SUCCESS;
-    if ((entry.typeMask & kDouble) != 0) {
-        const int count = valueCount(entry, device.get());
+    if ((entry->typeMask & kDouble) != 0) {
+        int count = 0;
+        if (const ZVerror countError = valueCount(*entry, device.get(), count)) {
+            return countError;
+        }
         double buffer[kMaxValueCount] = {};
         convertToDoubles(in, count, type, buffer);
         if (!std::all_of(buffer, buffer + count, deliverable)) {
-            throw ZvError{ZV_INVALID_VALUE, 0};
+            return ZV_INVALID_VALUE;
         }
-        error = entry.accessor(device.get(), nullptr, buffer, entry.slotSelector);
+        error = entry->accessor(device.get(), nullptr, buffer, entry->slotSelector);
     } else {
-        error = entry.accessor(device.get(), nullptr, in, entry.slotSelector);
+        error = entry->accessor(device.get(), nullptr, in, entry->slotSelector);
     }
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-ZVstring ZVFunctionState::getString(ZVenum code)
+ZVerror ZVFunctionState::getString(ZVenum code, ZVstring& text)
 {
-    const ParameterEntry& entry = lookup(get_, code);
-    if ((entry.typeMask & kString) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    text = nullptr;
+    const ParameterEntry* entry = lookup(get_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & kString) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
-    ZVstring text = nullptr;
-    const ZVerror error = entry.accessor(device.get(), &text, nullptr, entry.slotSelector);
+    const ZVerror error = entry->accessor(device.get(), &text, nullptr, entry->slotSelector);
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
-    return text;
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::capability(const Map& map, ZVenum code, void* out)
+ZVerror ZVFunctionState::capability(const Map& map, ZVenum code, void* out)
 {
-    const ParameterEntry& entry = lookup(map, code);
-    const std::shared_ptr<IDeviceState> device = currentState();
-    const ZVerror error = entry.accessor(device.get(), out, nullptr, entry.slotSelector);
+    const ParameterEntry* entry = lookup(map, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    const std::shared_ptr<IDeviceState> device = findCurrentState();
+    if (!device) {
+        return ZV_BAD_HANDLE;
+    }
+    const ZVerror error = entry->accessor(device.get(), out, nullptr, entry->slotSelector);
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::enable(ZVenum code) { capability(enable_, code, nullptr); }
+ZVerror ZVFunctionState::enable(ZVenum code) { return capability(enable_, code, nullptr); }
 
-void ZVFunctionState::disable(ZVenum code) { capability(disable_, code, nullptr); }
+ZVerror ZVFunctionState::disable(ZVenum code) { return capability(disable_, code, nullptr); }
 
-ZVboolean ZVFunctionState::isEnabled(ZVenum code)
+ZVerror ZVFunctionState::isEnabled(ZVenum code, ZVboolean& state)
 {
-    ZVboolean state = 0;
-    capability(isEnabled_, code, &state);
-    return state;
+    state = 0;
+    return capability(isEnabled_, code, &state);
 }
 
 }  // namespace zv

@@ -13,12 +13,11 @@ namespace {
 
 constexpr unsigned int kMaxClientPriority = 0xFFFF;
 
-std::int32_t listPriority(unsigned int clientPriority)
+// The list priority of a client priority; false when it is out of range.
+bool listPriority(unsigned int clientPriority, std::int32_t& value)
 {
-    if (clientPriority > kMaxClientPriority) {
-        throw ZvError{ZV_INVALID_PRIORITY, 0};
-    }
-    return static_cast<std::int32_t>(clientPriority) + 1;
+    value = static_cast<std::int32_t>(clientPriority & kMaxClientPriority) + 1;
+    return clientPriority <= kMaxClientPriority;
 }
 
 ZVCallbackCode tickStart(void*)
@@ -269,36 +268,56 @@ void ServoControl::setRate(unsigned int rate)
 
 double ServoControl::timeStamp() { return getServoLoopTimeStamp(); }
 
-void ServoControl::synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority)
+ZVerror ServoControl::synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority)
 {
+    if (scheduler_->thread().isCurrentThread()) {
+        // Inside a tick the callback runs now, with the current device it
+        // would be given anyway; no later tick could complete it, so one that
+        // asks to continue is refused. No operation is made for it.
+        return callback(userData) == ZV_CALLBACK_DONE ? ZV_SUCCESS : ZV_INVALID_OPERATION;
+    }
     auto* operation = new ZvSchedulerOperation(callback, userData, currentDevice());
     switch (scheduler_->scheduleSynchronous(operation, priority)) {
     case sched::ScheduleResult::Ok:
-        return;
+        return ZV_SUCCESS;
     case sched::ScheduleResult::Full:
-        throw ZvError{ZV_SCHEDULER_FULL, 0};
+        return ZV_SCHEDULER_FULL;
     case sched::ScheduleResult::NotCompleted:
-        throw ZvError{ZV_INVALID_OPERATION, 0};
+        return ZV_INVALID_OPERATION;
     }
+    return ZV_INVALID_OPERATION;
 }
 
-void ServoControl::scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority)
+ZVerror ServoControl::scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority)
 {
-    const std::int32_t listValue = listPriority(priority);
-    if (callback == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+    std::int32_t listValue = 0;
+    if (!listPriority(priority, listValue)) {
+        return ZV_INVALID_PRIORITY;
     }
-    synchronous(callback, userData, listValue);
+    if (callback == nullptr) {
+        return ZV_INVALID_VALUE;
+    }
+    return synchronous(callback, userData, listValue);
 }
 
-ZVSchedulerHandle ServoControl::scheduleAsynchronous(ZVSchedulerCallback callback, void* userData,
-                                                     unsigned int priority)
+ZVerror ServoControl::scheduleAsynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority,
+                                           ZVSchedulerHandle& handle)
 {
-    const std::int32_t listValue = listPriority(priority);
-    if (callback == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+    handle = ZV_INVALID_HANDLE;
+    std::int32_t listValue = 0;
+    if (!listPriority(priority, listValue)) {
+        return ZV_INVALID_PRIORITY;
     }
-    return scheduled(*scheduler_, new ZvSchedulerOperation(callback, userData, currentDevice()), listValue);
+    if (callback == nullptr) {
+        return ZV_INVALID_VALUE;
+    }
+    auto* operation = new ZvSchedulerOperation(callback, userData, currentDevice());
+    int index = -1;
+    if (scheduler_->scheduleAsynchronous(operation, listValue, &index) != sched::ScheduleResult::Ok) {
+        return ZV_SCHEDULER_FULL;
+    }
+    handle = static_cast<ZVSchedulerHandle>(index);
+    return ZV_SUCCESS;
 }
 
 ZVSchedulerHandle ServoControl::scheduleInternal(ZVSchedulerCallback callback, void* userData, std::int32_t priority,
@@ -307,37 +326,47 @@ ZVSchedulerHandle ServoControl::scheduleInternal(ZVSchedulerCallback callback, v
     return scheduled(*scheduler_, new ZvSchedulerOperation(callback, userData, device, Owner::Library), priority);
 }
 
-void ServoControl::remove(ZVSchedulerHandle handle, Owner owner)
+ZVerror ServoControl::remove(ZVSchedulerHandle handle, Owner owner)
 {
     Removal removal{handleValue(handle), owner};
-    synchronous(removeOperation, &removal, listPriority(0));
+    std::int32_t priority = 0;
+    listPriority(0, priority);
+    return synchronous(removeOperation, &removal, priority);
 }
 
-void ServoControl::unschedule(ZVSchedulerHandle handle) { remove(handle, Owner::Client); }
+ZVerror ServoControl::unschedule(ZVSchedulerHandle handle) { return remove(handle, Owner::Client); }
 
-void ServoControl::unscheduleInternal(ZVSchedulerHandle handle) { remove(handle, Owner::Library); }
-
-bool ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int mode)
+void ServoControl::unscheduleInternal(ZVSchedulerHandle handle)
 {
+    if (const ZVerror error = remove(handle, Owner::Library)) {
+        raise(error, 0);
+    }
+}
+
+ZVerror ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed)
+{
+    completed = false;
     const int index = handleValue(handle);
     if (index < 0) {
-        return false;
+        return ZV_SUCCESS;
     }
     if (mode != ZV_WAIT_INFINITE) {
-        return scheduler_->isScheduled(index);
+        completed = scheduler_->isScheduled(index);
+        return ZV_SUCCESS;
     }
     switch (scheduler_->waitForCompletion(index)) {
     case sched::WaitResult::Completed:
-        return true;
+        completed = true;
+        return ZV_SUCCESS;
     case sched::WaitResult::NotScheduled:
-        return false;
+        return ZV_SUCCESS;
     case sched::WaitResult::NoServoLoop:
         break;
     }
     if (scheduler_->thread().isCurrentThread() || sched::Scheduler::insideInlineCallback()) {
-        throw ZvError{ZV_INVALID_OPERATION, 0};
+        return ZV_INVALID_OPERATION;
     }
-    return false;
+    return ZV_SUCCESS;
 }
 
 void ServoControl::shutdown()

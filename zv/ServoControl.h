@@ -48,20 +48,22 @@ public:
     virtual void stop() = 0;
     virtual void setRate(unsigned int rate) = 0;
     virtual double timeStamp() = 0;
-    virtual void scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) = 0;
-    virtual ZVSchedulerHandle scheduleAsynchronous(ZVSchedulerCallback callback, void* userData,
-                                                   unsigned int priority) = 0;
+    // The client calls return their refusals instead of throwing them: they
+    // are made in servo callbacks too, where an error must cost nothing.
+    virtual ZVerror scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) = 0;
+    virtual ZVerror scheduleAsynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority,
+                                         ZVSchedulerHandle& handle) = 0;
     // Schedules a library operation at a list priority with its own device.
     // Throws ZV_SCHEDULER_FULL.
     virtual ZVSchedulerHandle scheduleInternal(ZVSchedulerCallback callback, void* userData, std::int32_t priority,
                                                HZV device) = 0;
     // Removes a client operation; ZV_INVALID_OPERATION when the handle names
     // no operation or a library operation.
-    virtual void unschedule(ZVSchedulerHandle handle) = 0;
-    // Removes a library operation; ZV_INVALID_OPERATION when the handle names
-    // no operation or a client operation.
+    virtual ZVerror unschedule(ZVSchedulerHandle handle) = 0;
+    // Removes a library operation; raises ZV_INVALID_OPERATION when the handle
+    // names no operation or a client operation.
     virtual void unscheduleInternal(ZVSchedulerHandle handle) = 0;
-    virtual bool waitForCompletion(ZVSchedulerHandle handle, unsigned int mode) = 0;
+    virtual ZVerror waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed) = 0;
     // Library unload: stops a loop that is still running and releases the
     // scheduler.
     virtual void shutdown() = 0;
@@ -80,22 +82,22 @@ public:
     void stop() override;
     void setRate(unsigned int rate) override;
     double timeStamp() override;
-    void scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) override;
-    ZVSchedulerHandle scheduleAsynchronous(ZVSchedulerCallback callback, void* userData,
-                                           unsigned int priority) override;
+    ZVerror scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) override;
+    ZVerror scheduleAsynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority,
+                                 ZVSchedulerHandle& handle) override;
     ZVSchedulerHandle scheduleInternal(ZVSchedulerCallback callback, void* userData, std::int32_t priority,
                                        HZV device) override;
-    void unschedule(ZVSchedulerHandle handle) override;
+    ZVerror unschedule(ZVSchedulerHandle handle) override;
     void unscheduleInternal(ZVSchedulerHandle handle) override;
-    bool waitForCompletion(ZVSchedulerHandle handle, unsigned int mode) override;
+    ZVerror waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed) override;
     void shutdown() override;
 
 private:
     class Transition;
 
     bool ensureOsExtender();
-    void synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority);
-    void remove(ZVSchedulerHandle handle, Owner owner);
+    ZVerror synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority);
+    ZVerror remove(ZVSchedulerHandle handle, Owner owner);
     // Schedules the tick bookkeeping operations that are missing; reports
     // which ones it scheduled.
     void scheduleBookkeeping(bool& scheduledStart, bool& scheduledEnd);

@@ -249,7 +249,8 @@ ZV_API HZV zvGetCurrentDevice(void);
 /* ------------------------------------------------------------------ errors */
 
 /* Pops the newest error record; {ZV_SUCCESS, 0, 0} when the stack is empty.
- * Errors: none. Threads: any. */
+ * The stack keeps the newest 1024 records: when it is full, raising a new
+ * record drops the oldest one. Errors: none. Threads: any. */
 ZV_API ZVErrorInfo zvGetError(void);
 
 /* The message of an error code; "" for an unknown code, never NULL.
