@@ -116,7 +116,10 @@ private:
     std::atomic<bool> initialised_{false};
     std::atomic<unsigned> rate_{KORVO_DEFAULT_SERVO_RATE};
 
-    mutable std::mutex callbackMutex_;
+    // Taken by the servo thread every tick and by clients that change the
+    // callbacks: it inherits priority, so a tick never waits behind a client
+    // that cannot run.
+    mutable plat::PiMutex callbackMutex_;
     Callbacks callbacks_;
 
     // Start, stop and clock changes are serialised by lifeMutex_; the thread
