@@ -14,10 +14,10 @@ namespace zv {
 
 namespace {
 
-constexpr std::int32_t DFIL = kDouble | kFloat | kInt | kLong;
-constexpr std::int32_t DFI = kDouble | kFloat | kInt;
-constexpr std::int32_t DF = kDouble | kFloat;
-constexpr std::int32_t kWrite = 2;
+// Type masks shared by many parameters.
+constexpr std::int32_t kAllNumbers = kDouble | kFloat | kInt | kLong;
+constexpr std::int32_t kNumbersButLong = kDouble | kFloat | kInt;
+constexpr std::int32_t kFloatingPoint = kDouble | kFloat;
 
 using Lock = std::lock_guard<plat::RecursiveLock>;
 
@@ -420,69 +420,69 @@ ZVerror calibrationStyles(HZV device, std::int32_t& styles)
 ZVFunctionState::ZVFunctionState()
 {
     const auto add = [](Map& map, ZVenum code, std::int32_t count, std::int32_t mask, Accessor accessor,
-                        std::int32_t slot = 0, bool needsDevice = true) {
+                        std::int32_t slot = kCurrentRecord, bool needsDevice = true) {
         map.emplace(code, ParameterEntry{slot, count, mask, accessor, needsDevice});
     };
     // Snapshot values: a current and a last code per value.
     const auto snapshot = [&](ZVenum current, ZVenum last, std::int32_t count, std::int32_t mask, Accessor accessor) {
-        add(get_, current, count, mask, accessor, 0);
-        add(get_, last, count, mask, accessor, 1);
+        add(get_, current, count, mask, accessor, kCurrentRecord);
+        add(get_, last, count, mask, accessor, kLastRecord);
     };
-    snapshot(ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS, 1, DFIL, snapshotButtons);
+    snapshot(ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS, 1, kAllNumbers, snapshotButtons);
     snapshot(ZV_CURRENT_SAFETY_SWITCH, ZV_LAST_SAFETY_SWITCH, 1, kBoolean, snapshotSwitch<&FrameRecord::safetySwitch>);
     snapshot(ZV_CURRENT_INKWELL_SWITCH, ZV_LAST_INKWELL_SWITCH, 1, kBoolean,
              snapshotSwitch<&FrameRecord::inkwellSwitch>);
     snapshot(ZV_CURRENT_ENCODER_VALUES, ZV_LAST_ENCODER_VALUES, 6, kLong, snapshotEncoders);
-    snapshot(ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE, 1, DFIL, snapshotPinch);
-    snapshot(ZV_CURRENT_POSITION, ZV_LAST_POSITION, 3, DFIL, snapshotArray<3, &FrameRecord::position>);
-    snapshot(ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY, 3, DFIL, snapshotArray<3, &FrameRecord::velocity>);
-    snapshot(ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM, 16, DFIL, snapshotArray<16, &FrameRecord::transform>);
-    snapshot(ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY, 3, DFIL,
+    snapshot(ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE, 1, kAllNumbers, snapshotPinch);
+    snapshot(ZV_CURRENT_POSITION, ZV_LAST_POSITION, 3, kAllNumbers, snapshotArray<3, &FrameRecord::position>);
+    snapshot(ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY, 3, kAllNumbers, snapshotArray<3, &FrameRecord::velocity>);
+    snapshot(ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM, 16, kAllNumbers, snapshotArray<16, &FrameRecord::transform>);
+    snapshot(ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY, 3, kAllNumbers,
              snapshotArray<3, &FrameRecord::angularVelocity>);
-    snapshot(ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN, 36, DFIL, snapshotArray<36, &FrameRecord::jacobian>);
-    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, DFIL, snapshotArray<3, &FrameRecord::jointAngles>);
-    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, DFIL, snapshotArray<3, &FrameRecord::gimbalAngles>);
-    snapshot(ZV_CURRENT_FORCE, ZV_LAST_FORCE, 3, DFI, snapshotArray<3, &FrameRecord::force>);
-    snapshot(ZV_CURRENT_TORQUE, ZV_LAST_TORQUE, 3, DFI, snapshotArray<3, &FrameRecord::torque>);
+    snapshot(ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN, 36, kAllNumbers, snapshotArray<36, &FrameRecord::jacobian>);
+    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::jointAngles>);
+    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::gimbalAngles>);
+    snapshot(ZV_CURRENT_FORCE, ZV_LAST_FORCE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::force>);
+    snapshot(ZV_CURRENT_TORQUE, ZV_LAST_TORQUE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::torque>);
     snapshot(ZV_CURRENT_MOTOR_DAC_VALUES, ZV_LAST_MOTOR_DAC_VALUES, kOutputDofCount, kLong, snapshotMotorDac);
-    add(set_, ZV_CURRENT_FORCE, 3, DFI, commandVector<&FrameRecord::force>, kWrite);
-    add(set_, ZV_CURRENT_TORQUE, 3, DFI, commandVector<&FrameRecord::torque>, kWrite);
-    add(set_, ZV_CURRENT_MOTOR_DAC_VALUES, kOutputDofCount, kLong, commandMotorDac, kWrite);
+    add(set_, ZV_CURRENT_FORCE, 3, kNumbersButLong, commandVector<&FrameRecord::force>, kNoRecord);
+    add(set_, ZV_CURRENT_TORQUE, 3, kNumbersButLong, commandVector<&FrameRecord::torque>, kNoRecord);
+    add(set_, ZV_CURRENT_MOTOR_DAC_VALUES, kOutputDofCount, kLong, commandMotorDac, kNoRecord);
 
     // Device information and settings.
-    add(get_, ZV_VERSION, 1, kString, version, 0, false);
+    add(get_, ZV_VERSION, 1, kString, version, kCurrentRecord, false);
     add(get_, ZV_DEVICE_MODEL_TYPE, 1, kString, deviceString<get_korvo_model_type>);
     add(get_, ZV_DEVICE_DRIVER_VERSION, 1, kString, deviceString<get_library_version>);
     add(get_, ZV_DEVICE_VENDOR, 1, kString, deviceString<get_vendor_string>);
     add(get_, ZV_DEVICE_SERIAL_NUMBER, 1, kString, deviceString<get_hardware_serial_number>);
-    add(get_, ZV_DEVICE_HARDWARE_REVISION, 1, DFIL, hardwareRevision);
-    add(get_, ZV_USABLE_WORKSPACE_DIMENSIONS, 6, DFIL, infoValues<4, 6, 8, 5, 7, 9>);
-    add(get_, ZV_MAX_WORKSPACE_DIMENSIONS, 6, DFIL, infoValues<10, 12, 14, 11, 13, 15>);
-    add(get_, ZV_TABLETOP_OFFSET, 1, DFIL, infoValues<KORVO_INFO_TABLETOP_OFFSET>);
-    add(get_, ZV_INPUT_DOF, 1, DFIL, inputDofValue);
-    add(get_, ZV_OUTPUT_DOF, 1, DFIL, outputDofValue);
+    add(get_, ZV_DEVICE_HARDWARE_REVISION, 1, kAllNumbers, hardwareRevision);
+    add(get_, ZV_USABLE_WORKSPACE_DIMENSIONS, 6, kAllNumbers, infoValues<4, 6, 8, 5, 7, 9>);
+    add(get_, ZV_MAX_WORKSPACE_DIMENSIONS, 6, kAllNumbers, infoValues<10, 12, 14, 11, 13, 15>);
+    add(get_, ZV_TABLETOP_OFFSET, 1, kAllNumbers, infoValues<KORVO_INFO_TABLETOP_OFFSET>);
+    add(get_, ZV_INPUT_DOF, 1, kAllNumbers, inputDofValue);
+    add(get_, ZV_OUTPUT_DOF, 1, kAllNumbers, outputDofValue);
     add(get_, ZV_CALIBRATION_STYLE, 1, kInt, calibrationStyle);
-    add(get_, ZV_UPDATE_RATE, 1, DFIL, deviceFloat<get_korvo_rate>);
-    add(get_, ZV_INSTANTANEOUS_UPDATE_RATE, 1, DFIL, deviceFloat<get_korvo_inst_rate>);
-    add(get_, ZV_NOMINAL_MAX_STIFFNESS, 1, DFIL, deviceFloat<get_korvo_nominal_max_stiffness>);
-    add(get_, ZV_NOMINAL_MAX_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_force>);
-    add(get_, ZV_NOMINAL_MAX_CONTINUOUS_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_continuous_force>);
-    add(get_, ZV_MOTOR_TEMPERATURE, kOutputDofCount, DFIL, motorTemperature);
-    add(get_, ZV_MAX_VELOCITY_LIMIT, 1, DF, deviceFloat<get_korvo_max_velocity>);
-    add(set_, ZV_MAX_VELOCITY_LIMIT, 1, DFIL, deviceFloatSetting<set_korvo_max_velocity>, kWrite);
-    add(get_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, DF, deviceFloat<get_korvo_force_kick_safety>);
-    add(set_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, DFIL, deviceFloatSetting<set_korvo_force_kick_safety>, kWrite);
-    add(get_, ZV_FORCE_RAMPING_RATE, 1, DFIL, deviceFloat<get_korvo_ramp_forces_rate>);
-    add(set_, ZV_FORCE_RAMPING_RATE, 1, DFIL, deviceFloatSetting<set_korvo_ramp_forces_rate>, kWrite);
-    add(get_, ZV_NOMINAL_MAX_DAMPING, 1, DFIL, deviceFloat<get_korvo_nominal_max_damping>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_STIFFNESS, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_stiffness>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_DAMPING, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_damping>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_force>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, 1, DFIL,
+    add(get_, ZV_UPDATE_RATE, 1, kAllNumbers, deviceFloat<get_korvo_rate>);
+    add(get_, ZV_INSTANTANEOUS_UPDATE_RATE, 1, kAllNumbers, deviceFloat<get_korvo_inst_rate>);
+    add(get_, ZV_NOMINAL_MAX_STIFFNESS, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_stiffness>);
+    add(get_, ZV_NOMINAL_MAX_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_force>);
+    add(get_, ZV_NOMINAL_MAX_CONTINUOUS_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_continuous_force>);
+    add(get_, ZV_MOTOR_TEMPERATURE, kOutputDofCount, kAllNumbers, motorTemperature);
+    add(get_, ZV_MAX_VELOCITY_LIMIT, 1, kFloatingPoint, deviceFloat<get_korvo_max_velocity>);
+    add(set_, ZV_MAX_VELOCITY_LIMIT, 1, kAllNumbers, deviceFloatSetting<set_korvo_max_velocity>, kNoRecord);
+    add(get_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, kFloatingPoint, deviceFloat<get_korvo_force_kick_safety>);
+    add(set_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, kAllNumbers, deviceFloatSetting<set_korvo_force_kick_safety>, kNoRecord);
+    add(get_, ZV_FORCE_RAMPING_RATE, 1, kAllNumbers, deviceFloat<get_korvo_ramp_forces_rate>);
+    add(set_, ZV_FORCE_RAMPING_RATE, 1, kAllNumbers, deviceFloatSetting<set_korvo_ramp_forces_rate>, kNoRecord);
+    add(get_, ZV_NOMINAL_MAX_DAMPING, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_damping>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_STIFFNESS, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_stiffness>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_DAMPING, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_damping>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_force>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, 1, kAllNumbers,
         deviceFloat<get_korvo_nominal_max_torque_continuous_force>);
-    add(set_, ZV_JOINT_ANGLE_REFERENCES, 3, DFI, jointAngleReferences, kWrite);
+    add(set_, ZV_JOINT_ANGLE_REFERENCES, 3, kNumbersButLong, jointAngleReferences, kNoRecord);
     add(get_, ZV_USER_STATUS_LIGHT, 1, kInt, statusLight);
-    add(set_, ZV_USER_STATUS_LIGHT, 1, kInt, setStatusLight, kWrite);
+    add(set_, ZV_USER_STATUS_LIGHT, 1, kInt, setStatusLight, kNoRecord);
 
     // Raw reads behind the snapshot.
     add(get_, ZV_RAW_FORCE_CLEAR, 3, kDouble, zeroDoubles<3>);
@@ -503,9 +503,9 @@ ZVFunctionState::ZVFunctionState()
 
     // Capabilities: the same codes in all three maps.
     const auto capability = [&](ZVenum code, Accessor on, Accessor off, Accessor state) {
-        add(enable_, code, 1, 0, on, kWrite);
-        add(disable_, code, 1, 0, off, kWrite);
-        add(isEnabled_, code, 1, 0, state, kWrite);
+        add(enable_, code, 1, 0, on, kNoRecord);
+        add(disable_, code, 1, 0, off, kNoRecord);
+        add(isEnabled_, code, 1, 0, state, kNoRecord);
     };
     capability(ZV_FORCE_OUTPUT, forceOutputOn, forceOutputOff, forceOutputState);
     capability(ZV_MAX_FORCE_CLAMPING, deviceCall<truncate_force_saturation>, deviceCall<zero_force_saturation>,

@@ -18,9 +18,12 @@ enum ValueType : std::int32_t {
     kString = 0x20,
 };
 
+// Which frame record an accessor works on: reads of snapshot values take the
+// current or the last record; writes and capability calls take none.
+enum RecordSelector : std::int32_t { kCurrentRecord = 0, kLastRecord = 1, kNoRecord = 2 };
+
 // Reads or writes one parameter of a device (null for parameters that need
-// none). `selector` is 0 (current record) or 1 (last record) for reads, 2 for
-// writes and capability calls. Returns a ZVerror.
+// none). `selector` is a RecordSelector. Returns a ZVerror.
 using Accessor = ZVerror (*)(IDeviceState* device, void* out, const void* in, std::int32_t selector);
 
 struct ParameterEntry {
