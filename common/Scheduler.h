@@ -110,8 +110,9 @@ public:
     // True while an operation is scheduled under the handle.
     bool isScheduled(int handle);
     // Blocks until the operation under the handle completes. The wait uses a
-    // duplicate of the operation's completion event taken under the list
-    // lock, so the operation may complete and be deleted meanwhile.
+    // duplicate of the operation's completion event (made by the first
+    // waiter) taken under the list lock, so the operation may complete and
+    // be deleted meanwhile. The servo thread and inline callbacks only look.
     WaitResult waitForCompletion(int handle);
     // Removes the operation under the handle through the scheduler thread
     // (marked done during a tick, removed at once otherwise). False when no
