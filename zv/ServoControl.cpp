@@ -336,10 +336,26 @@ ZVerror ServoControl::remove(ZVSchedulerHandle handle, Owner owner)
 
 ZVerror ServoControl::unschedule(ZVSchedulerHandle handle) { return remove(handle, Owner::Client); }
 
+// The library removes its own operations at once, under the list lock,
+// instead of through a synchronous operation: a tick's pass holds that lock,
+// so the removal falls between passes, where an operation is only marked
+// done during a tick (the tick retires it) and deleted otherwise. The removal
+// thus needs no free slot and waits for no tick, and a loop that stops
+// meanwhile cannot leave the operation behind.
 void ServoControl::unscheduleInternal(ZVSchedulerHandle handle)
 {
-    if (const ZVerror error = remove(handle, Owner::Library)) {
-        raise(error, 0);
+    bool removed = false;
+    {
+        sched::OperationList& list = scheduler_->thread().operationList();
+        sched::LockGuard guard(list);
+        sched::SchedulerOperation* found = list.find(handleValue(handle));
+        const auto* operation = dynamic_cast<const ZvSchedulerOperation*>(found);
+        if (operation != nullptr && operation->scheduledBy() == Owner::Library) {
+            removed = scheduler_->thread().remove(found);
+        }
+    }
+    if (!removed) {
+        raise(ZV_INVALID_OPERATION, 0);
     }
 }
 

@@ -60,8 +60,9 @@ public:
     // Removes a client operation; ZV_INVALID_OPERATION when the handle names
     // no operation or a library operation.
     virtual ZVerror unschedule(ZVSchedulerHandle handle) = 0;
-    // Removes a library operation; raises ZV_INVALID_OPERATION when the handle
-    // names no operation or a client operation.
+    // Removes a library operation at once (see unscheduleInternal in the
+    // source); raises ZV_INVALID_OPERATION when the handle names no operation
+    // or a client operation.
     virtual void unscheduleInternal(ZVSchedulerHandle handle) = 0;
     virtual ZVerror waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed) = 0;
     // Library unload: stops a loop that is still running and releases the

@@ -319,13 +319,13 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
 ZV_API HZV zvInitDevice(const char* pConfigName);
 
 /* Closes a device; if it is registered, unschedules its update operation (the
- * library only ever removes its own operation, never a client's) and forgets
- * its state. The calling thread's current device is not changed.
+ * library only ever removes its own operation, never a client's; the removal
+ * needs no free scheduler slot and waits for no tick) and forgets its state.
+ * The calling thread's current device is not changed.
  * Errors: ZV_DEVICE_FAULT when the I/O library fails to close it;
- * ZV_SCHEDULER_FULL or ZV_INVALID_OPERATION when the update operation cannot
- * be unscheduled (see zvUnschedule; the operation then ends at the next
- * tick). The registration is removed in every case. Threads: any client
- * thread; with a servo loop running the call waits for the next tick. */
+ * ZV_INVALID_OPERATION when the update operation is gone already (it ends by
+ * itself once its device is no longer registered). The registration is
+ * removed in every case. Threads: any client thread. */
 ZV_API void zvDisableDevice(HZV hDevice);
 
 /* Makes a handle the calling thread's current device, unchecked.
