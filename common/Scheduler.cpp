@@ -53,6 +53,9 @@ int ServoScheduler::postServoHandler(void* context)
 
 void ServoScheduler::preServo()
 {
+    if (activationPending_.exchange(false, std::memory_order_acq_rel)) {
+        setLoopActive(true);
+    }
     owner_.thread().attach();
     inTick_.store(true, std::memory_order_release);
 }
@@ -89,7 +92,7 @@ void ServoScheduler::servo()
 void ServoScheduler::retire(OperationList& list, OperationList::Node* node)
 {
     SchedulerOperation* operation = node->operation;
-    list.removeHandle(list.indexOf(node));
+    list.removeHandle(list.handleOf(node));
     operation->deactivate();
     if (operation->autoDelete()) {
         delete operation;
@@ -121,6 +124,7 @@ void ServoScheduler::postServo()
 
 void ServoScheduler::setLoopActive(bool active)
 {
+    std::lock_guard<std::mutex> lock(activityMutex_);
     loopActive_.store(active, std::memory_order_release);
     if (active) {
         loopIdle_.reset();
@@ -144,7 +148,7 @@ Scheduler::~Scheduler()
         OperationList& list = thread_.operationList();
         LockGuard guard(list);
         while (OperationList::Node* node = list.head()) {
-            SchedulerOperation* operation = list.removeHandle(list.indexOf(node));
+            SchedulerOperation* operation = list.removeHandle(list.handleOf(node));
             operation->deactivate();
             if (operation->autoDelete()) {
                 delete operation;
@@ -258,6 +262,9 @@ bool Scheduler::isScheduled(int handle) { return thread_.operationList().find(ha
 
 WaitResult Scheduler::waitForCompletion(int handle)
 {
+    // The servo thread and inline callbacks would wait for themselves; they
+    // only look, and need no event for that.
+    const bool mayBlock = !thread_.isCurrentThread() && !insideInlineCallback();
     plat::Event completed;
     {
         OperationList& list = thread_.operationList();
@@ -266,10 +273,10 @@ WaitResult Scheduler::waitForCompletion(int handle)
         if (operation == nullptr) {
             return WaitResult::NotScheduled;
         }
+        if (!mayBlock) {
+            return operation->isCompleted() ? WaitResult::Completed : WaitResult::NoServoLoop;
+        }
         completed = operation->completionEvent();
-    }
-    if (thread_.isCurrentThread() || insideInlineCallback()) {
-        return completed.isSet() ? WaitResult::Completed : WaitResult::NoServoLoop;
     }
     const plat::Event idle = servo_->loopIdleEvent();
     const std::array<const plat::Waitable*, 2> objects{&completed, &idle};

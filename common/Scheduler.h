@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "common/ReferenceCounter.h"
 #include "common/SchedulerThread.h"
@@ -18,7 +19,12 @@ class Scheduler;
 //
 // The scheduler also tracks whether a servo loop is active (between a
 // successful start and a stop), so that a caller never waits for a tick that
-// cannot come: the loop-idle event is set while no loop is active.
+// cannot come: the loop-idle event is set while no loop is active. A starter
+// marks the loop active before it starts the loop and also arms a pending
+// activation that the new loop's first tick carries out: a callback of the
+// previous loop that stops that loop (on the servo thread, while the starter
+// waits for the old thread to end) marks it idle, and the first tick of the
+// new loop then makes it active again.
 class ServoScheduler {
 public:
     explicit ServoScheduler(Scheduler& owner);
@@ -34,6 +40,8 @@ public:
     bool inTick() const { return inTick_.load(std::memory_order_acquire); }
 
     void setLoopActive(bool active);
+    // Arms (or disarms) the activation done by the next tick's preServo.
+    void setActivationPending(bool pending) { activationPending_.store(pending, std::memory_order_release); }
     bool loopActive() const { return loopActive_.load(std::memory_order_acquire); }
     const plat::Event& loopIdleEvent() const { return loopIdle_; }
 
@@ -43,6 +51,11 @@ private:
     Scheduler& owner_;
     std::atomic<bool> inTick_{false};
     std::atomic<bool> loopActive_{false};
+    std::atomic<bool> activationPending_{false};
+    // Keeps the flag and the idle event in step when a stop on the servo
+    // thread and a start on a client thread change them at once. Taken on the
+    // servo thread only by the first tick of a loop and by a stop.
+    std::mutex activityMutex_;
     plat::Event loopIdle_;
 };
 
@@ -97,8 +110,9 @@ public:
     // True while an operation is scheduled under the handle.
     bool isScheduled(int handle);
     // Blocks until the operation under the handle completes. The wait uses a
-    // duplicate of the operation's completion event taken under the list
-    // lock, so the operation may complete and be deleted meanwhile.
+    // duplicate of the operation's completion event (made by the first
+    // waiter) taken under the list lock, so the operation may complete and
+    // be deleted meanwhile. The servo thread and inline callbacks only look.
     WaitResult waitForCompletion(int handle);
     // Removes the operation under the handle through the scheduler thread
     // (marked done during a tick, removed at once otherwise). False when no

@@ -1,5 +1,7 @@
 #include "common/SchedulerOperation.h"
 
+#include <memory>
+
 namespace sched {
 
 double counterPeriod()
@@ -11,14 +13,28 @@ double counterPeriod()
 TimerObject::TimerObject() : creationCounter_(plat::counter()) {}
 
 SchedulerOperation::SchedulerOperation(SchedulerThread* owner, bool autoDelete)
-    : owner_(owner),
-      startCounter_(creationCounter()),
-      completion_(plat::ResetMode::Manual, false),
-      autoDelete_(autoDelete)
+    : owner_(owner), startCounter_(creationCounter()), autoDelete_(autoDelete)
 {
 }
 
-SchedulerOperation::~SchedulerOperation() = default;
+SchedulerOperation::~SchedulerOperation() { delete completion_.load(std::memory_order_acquire); }
+
+plat::Event SchedulerOperation::completionEvent() const
+{
+    plat::Event* event = completion_.load(std::memory_order_seq_cst);
+    if (event == nullptr) {
+        auto made = std::make_unique<plat::Event>(plat::ResetMode::Manual, false);
+        if (completion_.compare_exchange_strong(event, made.get(), std::memory_order_seq_cst)) {
+            event = made.release();
+        }
+    }
+    // Completed before the event was published: the completing side may not
+    // have seen the event, so it is set here.
+    if (completed_.load(std::memory_order_seq_cst)) {
+        event->set();
+    }
+    return *event;
+}
 
 bool SchedulerOperation::timedExecute()
 {
@@ -33,14 +49,20 @@ void SchedulerOperation::activate()
     elapsed_ = kNotStarted;
     active_ = true;
     onActivate();
-    completion_.reset();
+    completed_.store(false, std::memory_order_seq_cst);
+    if (plat::Event* event = completion_.load(std::memory_order_seq_cst)) {
+        event->reset();
+    }
 }
 
 void SchedulerOperation::deactivate()
 {
     active_ = false;
     onDeactivate();
-    completion_.set();
+    completed_.store(true, std::memory_order_seq_cst);
+    if (plat::Event* event = completion_.load(std::memory_order_seq_cst)) {
+        event->set();
+    }
 }
 
 }  // namespace sched

@@ -28,11 +28,17 @@ private:
 //
 // Life cycle, driven by the scheduler under its list lock: the first time a
 // tick meets the operation it is activated (timing restarts, the completion
-// event is reset); every tick it is executed until it reports done; then it is
-// deactivated, which signals the completion event, and deleted when it
-// deletes automatically. The completion event is a manual-reset event; a
-// waiter takes its own copy (a duplicated handle) before the operation can
-// complete, so the wait stays valid after the operation is gone.
+// state is cleared); every tick it is executed until it reports done; then it
+// is deactivated, which marks it completed, and deleted when it deletes
+// automatically.
+//
+// The completion event is made only when somebody asks for it, so that an
+// operation nobody waits for costs no descriptor and no system call. It is a
+// manual-reset event; a waiter takes its own copy (a duplicated handle), so
+// the wait stays valid after the operation is gone. Making the event and
+// completing the operation may happen at once on two threads without a lock:
+// each side first publishes its own part (the event, the completed flag) and
+// then looks at the other's, so at least one of them sets the event.
 class SchedulerOperation : public TimerObject {
 public:
     explicit SchedulerOperation(SchedulerThread* owner, bool autoDelete = true);
@@ -49,7 +55,12 @@ public:
     virtual bool timedExecute();
     virtual void onActivate() {}
     virtual void onDeactivate() {}
-    virtual const plat::Event& completionEvent() const { return completion_; }
+    // A copy of the completion event, made on first use and set when the
+    // operation has completed. Throws std::system_error when the process is
+    // out of descriptors. Client threads only.
+    plat::Event completionEvent() const;
+    // True from deactivation until the next activation.
+    bool isCompleted() const { return completed_.load(std::memory_order_seq_cst); }
     virtual int handle() const { return handle_.load(std::memory_order_acquire); }
 
     void activate();
@@ -67,7 +78,8 @@ private:
     SchedulerThread* owner_;
     std::uint64_t startCounter_;
     double elapsed_ = kNotStarted;
-    plat::Event completion_;
+    std::atomic<bool> completed_{false};
+    mutable std::atomic<plat::Event*> completion_{nullptr};
     std::atomic<int> handle_{-1};
     bool autoDelete_;
     bool active_ = false;

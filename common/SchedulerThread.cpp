@@ -50,18 +50,35 @@ OperationList::OperationList()
     for (int i = 0; i + 1 < kCapacity; ++i) {
         nodes_[i].next = &nodes_[i + 1];
     }
-    freeList_ = &nodes_[0];
+    freeHead_ = &nodes_[0];
+    freeTail_ = &nodes_[kCapacity - 1];
+}
+
+OperationList::Node* OperationList::nodeOf(int handle) const
+{
+    if (handle < 0) {
+        return nullptr;
+    }
+    Node* node = const_cast<Node*>(&nodes_[handle % kCapacity]);
+    const auto generation = static_cast<std::uint32_t>(handle / kCapacity);
+    if (node->operation == nullptr || node->generation != generation) {
+        return nullptr;
+    }
+    return node;
 }
 
 int OperationList::insert(SchedulerOperation* operation, std::int32_t priority)
 {
     LockGuard guard(*this);
-    if (count_ >= kCapacity || freeList_ == nullptr) {
+    if (count_ >= kCapacity || freeHead_ == nullptr) {
         return -1;
     }
-    Node* node = freeList_;
-    freeList_ = node->next;
-    const int handle = indexOf(node);
+    Node* node = freeHead_;
+    freeHead_ = node->next;
+    if (freeHead_ == nullptr) {
+        freeTail_ = nullptr;
+    }
+    const int handle = handleOf(node);
     operation->setHandle(handle);
     node->priority = priority;
     node->operation = operation;
@@ -98,14 +115,11 @@ int OperationList::insert(SchedulerOperation* operation, std::int32_t priority)
 SchedulerOperation* OperationList::removeHandle(int handle)
 {
     LockGuard guard(*this);
-    if (count_ == 0 || handle < 0 || handle >= kCapacity) {
+    Node* node = nodeOf(handle);
+    if (node == nullptr) {
         return nullptr;
     }
-    Node* node = &nodes_[handle];
     SchedulerOperation* operation = node->operation;
-    if (operation == nullptr) {
-        return nullptr;
-    }
     if (node->previous != nullptr) {
         node->previous->next = node->next;
     } else {
@@ -116,8 +130,14 @@ SchedulerOperation* OperationList::removeHandle(int handle)
     }
     node->operation = nullptr;
     node->previous = nullptr;
-    node->next = freeList_;
-    freeList_ = node;
+    node->next = nullptr;
+    node->generation = node->generation == kMaxGeneration ? 0 : node->generation + 1;
+    if (freeTail_ != nullptr) {
+        freeTail_->next = node;
+    } else {
+        freeHead_ = node;
+    }
+    freeTail_ = node;
     --count_;
     return operation;
 }
@@ -125,10 +145,8 @@ SchedulerOperation* OperationList::removeHandle(int handle)
 SchedulerOperation* OperationList::find(int handle) const
 {
     LockGuard guard(const_cast<OperationList&>(*this));
-    if (handle < 0 || handle >= kCapacity) {
-        return nullptr;
-    }
-    return nodes_[handle].operation;
+    const Node* node = nodeOf(handle);
+    return node != nullptr ? node->operation : nullptr;
 }
 
 int OperationList::count() const

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,19 +35,28 @@ public:
 
 // The operations of one scheduler thread, ordered by descending priority.
 //
-// A fixed pool of nodes, so that scheduling never allocates and a handle (the
-// node's index) finds its operation in constant time. Free nodes form a stack:
-// the most recently freed handle is handed out first. Scheduled nodes form a
-// doubly linked list; a new node goes before the first node of lower priority,
-// so equal priorities keep the order in which they were added. Every member
-// takes the list lock, which is recursive, so a caller may hold it across
-// several calls.
+// A fixed pool of nodes, so that scheduling never allocates and a handle finds
+// its operation in constant time. A handle names one scheduling of one
+// operation, not a node: it is the node's index plus kCapacity times the
+// node's generation, which advances every time the node is freed. A handle
+// kept after its operation has gone therefore never names the operation that
+// reuses the node. Free nodes are handed out least recently freed first, so a
+// node's generation advances only once per kCapacity schedulings and takes
+// billions of them to wrap. Scheduled nodes form a doubly linked list; a new
+// node goes before the first node of lower priority, so equal priorities keep
+// the order in which they were added. Every member takes the list lock, which
+// is recursive, so a caller may hold it across several calls.
 class OperationList : public CriticalSectionLock {
 public:
     static constexpr int kCapacity = 1000;
+    // Generations run 0..kMaxGeneration and wrap, so that every handle is a
+    // non-negative int.
+    static constexpr std::uint32_t kMaxGeneration =
+        static_cast<std::uint32_t>((std::numeric_limits<int>::max() - (kCapacity - 1)) / kCapacity);
 
     struct Node {
         std::int32_t priority = 0;
+        std::uint32_t generation = 0;
         Node* previous = nullptr;
         Node* next = nullptr;  // also links the free list
         SchedulerOperation* operation = nullptr;
@@ -57,8 +67,9 @@ public:
     // Adds the operation and writes its handle into it. Returns the handle, or
     // -1 when the pool is exhausted.
     int insert(SchedulerOperation* operation, std::int32_t priority);
-    // Unlinks the node of that handle and frees it. Returns its operation, or
-    // null when the handle is out of range or holds nothing.
+    // Unlinks the node that a handle names and frees it. Returns its
+    // operation, or null when the handle names nothing (out of range, a free
+    // node, or an earlier generation of the node).
     SchedulerOperation* removeHandle(int handle);
     // The operation scheduled under a handle, or null.
     SchedulerOperation* find(int handle) const;
@@ -66,12 +77,21 @@ public:
 
     // Traversal for the tick. The caller holds the lock.
     Node* head() const { return head_; }
-    int indexOf(const Node* node) const { return static_cast<int>(node - nodes_); }
+    // The handle under which a scheduled node's operation was added.
+    int handleOf(const Node* node) const
+    {
+        return static_cast<int>(node->generation) * kCapacity + static_cast<int>(node - nodes_);
+    }
+    // The same, under the name the rendering library's scheduler uses.
+    int indexOf(const Node* node) const { return handleOf(node); }
 
 private:
+    Node* nodeOf(int handle) const;
+
     Node nodes_[kCapacity];
     Node* head_ = nullptr;
-    Node* freeList_ = nullptr;
+    Node* freeHead_ = nullptr;  // least recently freed
+    Node* freeTail_ = nullptr;  // most recently freed
     int count_ = 0;
 };
 

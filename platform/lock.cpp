@@ -1,4 +1,4 @@
-// Recursive lock with an owner check.
+// Priority-inheriting mutex, and a recursive lock with an owner check.
 //
 // The owner and the recursion depth are kept beside a plain mutex, so that
 // unlock can tell a foreign thread from the owner and abort on it instead of
@@ -7,6 +7,8 @@
 // thread holds such locks only briefly).
 #include "platform/platform.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +16,39 @@
 
 namespace plat {
 
+struct PiMutex::Impl {
+    pthread_mutex_t mutex;
+};
+
+PiMutex::PiMutex() : impl_(std::make_unique<Impl>()) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    // Without priority inheritance (not supported by the system) the mutex
+    // still works as a plain one.
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    if (pthread_mutex_init(&impl_->mutex, &attributes) != 0) {
+        pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
+        pthread_mutex_init(&impl_->mutex, &attributes);
+    }
+    pthread_mutexattr_destroy(&attributes);
+}
+
+PiMutex::~PiMutex() { pthread_mutex_destroy(&impl_->mutex); }
+
+void PiMutex::lock() noexcept {
+    if (pthread_mutex_lock(&impl_->mutex) != 0) {
+        std::fputs("fatal: a mutex could not be locked\n", stderr);
+        std::abort();
+    }
+}
+
+bool PiMutex::try_lock() noexcept { return pthread_mutex_trylock(&impl_->mutex) == 0; }
+
+void PiMutex::unlock() noexcept { pthread_mutex_unlock(&impl_->mutex); }
+
 struct RecursiveLock::Impl {
     explicit Impl(unsigned spins) : spinCount(spins) {}
-    std::mutex mutex;
+    PiMutex mutex;
     std::atomic<ThreadId> owner{0};
     unsigned depth = 0;  // touched by the owner only
     unsigned spinCount;

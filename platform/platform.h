@@ -56,6 +56,18 @@ void setCurrentThreadName(const char* name) noexcept;
 // thread unchanged, when it is not.
 bool setCurrentThreadRealtime(int priority) noexcept;
 
+// Moves the calling thread into the idle scheduling class: it runs only when
+// no thread of a normal class wants its CPU. Returns false when not allowed.
+bool setCurrentThreadIdle() noexcept;
+
+// The CPU the calling thread is running on, or -1 when unknown.
+int currentCpu() noexcept;
+
+// Restricts the calling thread to one CPU (cpu >= 0), or lets it run on every
+// CPU again (cpu < 0). Returns false, leaving the thread unchanged, when the
+// CPU is not available to the process.
+bool pinCurrentThread(int cpu) noexcept;
+
 // Pins the calling thread's memory (current and future) so that page faults do
 // not stall a time-critical loop. Returns false when not permitted.
 bool lockProcessMemory() noexcept;
@@ -86,8 +98,28 @@ private:
 
 // ---------------------------------------------------------------- locks
 
-// A recursive lock that knows its owner. lock() spins up to spinCount times
-// before it blocks. unlock() by a thread that does not own the lock is a
+// A mutex with priority inheritance: while a thread waits for it, the holder
+// runs at the waiter's priority if that is higher, so a real-time thread never
+// waits behind a low-priority holder that cannot get the CPU. Not recursive.
+// Usable with std::lock_guard / std::unique_lock.
+class PiMutex {
+public:
+    PiMutex();
+    ~PiMutex();
+    PiMutex(const PiMutex&) = delete;
+    PiMutex& operator=(const PiMutex&) = delete;
+
+    void lock() noexcept;
+    bool try_lock() noexcept;
+    void unlock() noexcept;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A recursive lock that knows its owner, with priority inheritance (it is
+// built on a PiMutex). lock() spins up to spinCount times before it blocks. unlock() by a thread that does not own the lock is a
 // programming error and aborts the process.
 class RecursiveLock {
 public:

@@ -44,6 +44,26 @@ bool setCurrentThreadRealtime(int priority) noexcept {
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
+bool setCurrentThreadIdle() noexcept {
+    sched_param param{};
+    param.sched_priority = 0;
+    return pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) == 0;
+}
+
+int currentCpu() noexcept { return sched_getcpu(); }
+
+bool pinCurrentThread(int cpu) noexcept {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (cpu >= CPU_SETSIZE) return false;
+    if (cpu >= 0) {
+        CPU_SET(cpu, &set);
+    } else {
+        for (int i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+    }
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
 bool lockProcessMemory() noexcept { return mlockall(MCL_CURRENT | MCL_FUTURE) == 0; }
 
 struct Thread::State {

@@ -60,13 +60,23 @@ HZV initDevice(const char* name)
 template <class T>
 void typedGet(ZVenum code, ValueType type, T* values)
 {
-    guarded([&] { functionState().get(code, type, values); });
+    guarded([&] { return functionState().get(code, type, values); });
 }
 
 template <class T>
 void typedSet(ZVenum code, ValueType type, const T* values)
 {
-    guarded([&] { functionState().set(code, type, values); });
+    guarded([&] { return functionState().set(code, type, values); });
+}
+
+// A frame call: the device becomes current, then the frame operation runs on
+// its state.
+template <class Operation>
+ZVerror onDevice(HZV device, Operation operation)
+{
+    setCurrentDevice(device);
+    const std::shared_ptr<IDeviceState> state = findCurrentState();
+    return state ? operation(*state) : ZV_BAD_HANDLE;
 }
 
 }  // namespace
@@ -95,7 +105,7 @@ ZV_API void zvDisableDevice(HZV hDevice)
             // entry would refuse every later open of the same device.
             const int update = state->updateOperationHandle();
             if (update >= 0) {
-                guarded([&] { servoControl().unschedule(static_cast<ZVSchedulerHandle>(update)); });
+                guarded([&] { servoControl().unscheduleInternal(static_cast<ZVSchedulerHandle>(update)); });
             }
             deviceRegistry().erase(hDevice);
         }
@@ -131,7 +141,7 @@ ZV_API ZVErrorInfo zvGetDeviceError(HZV hDevice)
 ZV_API const char* zvGetErrorString(ZVerror errorCode)
 {
     const char* text = "";
-    guarded([&] { text = errorStack().message(errorCode); });
+    guarded([&] { text = errorMessage(errorCode); });
     return text;
 }
 
@@ -168,26 +178,26 @@ ZV_API double zvGetSchedulerTimeStamp(void)
 
 ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData, unsigned int nPriority)
 {
-    guarded([&] { servoControl().scheduleSynchronous(pCallback, pUserData, nPriority); });
+    guarded([&] { return servoControl().scheduleSynchronous(pCallback, pUserData, nPriority); });
 }
 
 ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData,
                                                 unsigned int nPriority)
 {
     ZVSchedulerHandle handle = ZV_INVALID_HANDLE;
-    guarded([&] { handle = servoControl().scheduleAsynchronous(pCallback, pUserData, nPriority); });
+    guarded([&] { return servoControl().scheduleAsynchronous(pCallback, pUserData, nPriority, handle); });
     return handle;
 }
 
 ZV_API void zvUnschedule(ZVSchedulerHandle hHandle)
 {
-    guarded([&] { servoControl().unschedule(hHandle); });
+    guarded([&] { return servoControl().unschedule(hHandle); });
 }
 
 ZV_API ZVboolean zvWaitForCompletion(ZVSchedulerHandle hHandle, unsigned int param)
 {
     bool result = false;
-    guarded([&] { result = servoControl().waitForCompletion(hHandle, param); });
+    guarded([&] { return servoControl().waitForCompletion(hHandle, param, result); });
     return result ? ZV_TRUE : ZV_FALSE;
 }
 
@@ -195,18 +205,12 @@ ZV_API ZVboolean zvWaitForCompletion(ZVSchedulerHandle hHandle, unsigned int par
 
 ZV_API void zvBeginFrame(HZV hDevice)
 {
-    guarded([&] {
-        setCurrentDevice(hDevice);
-        currentState()->beginFrame();
-    });
+    guarded([&] { return onDevice(hDevice, [](IDeviceState& state) { return state.beginFrame(); }); });
 }
 
 ZV_API void zvEndFrame(HZV hDevice)
 {
-    guarded([&] {
-        setCurrentDevice(hDevice);
-        currentState()->endFrame();
-    });
+    guarded([&] { return onDevice(hDevice, [](IDeviceState& state) { return state.endFrame(); }); });
 }
 
 // ---------------------------------------------------------------- parameters
@@ -226,24 +230,24 @@ ZV_API void zvSetLongv(ZVenum pname, const ZVlong* params) { typedSet(pname, kLo
 ZV_API ZVstring zvGetString(ZVenum pname)
 {
     ZVstring text = nullptr;
-    guarded([&] { text = functionState().getString(pname); });
+    guarded([&] { return functionState().getString(pname, text); });
     return text;
 }
 
 ZV_API void zvEnable(ZVenum cap)
 {
-    guarded([&] { functionState().enable(cap); });
+    guarded([&] { return functionState().enable(cap); });
 }
 
 ZV_API void zvDisable(ZVenum cap)
 {
-    guarded([&] { functionState().disable(cap); });
+    guarded([&] { return functionState().disable(cap); });
 }
 
 ZV_API ZVboolean zvIsEnabled(ZVenum cap)
 {
     ZVboolean state = ZV_FALSE;
-    guarded([&] { state = functionState().isEnabled(cap); });
+    guarded([&] { return functionState().isEnabled(cap, state); });
     return state;
 }
 

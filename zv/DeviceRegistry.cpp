@@ -7,21 +7,21 @@ namespace zv {
 
 std::shared_ptr<IDeviceState> DeviceRegistry::find(HZV device) const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::PiMutex> lock(mutex_);
     const auto at = devices_.find(device);
     return at == devices_.end() ? nullptr : at->second;
 }
 
 bool DeviceRegistry::insert(std::shared_ptr<IDeviceState> state)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::PiMutex> lock(mutex_);
     return devices_.emplace(state->handle(), std::move(state)).second;
 }
 
 std::shared_ptr<IDeviceState> DeviceRegistry::erase(HZV device)
 {
     std::shared_ptr<IDeviceState> state;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::PiMutex> lock(mutex_);
     const auto at = devices_.find(device);
     if (at != devices_.end()) {
         state = std::move(at->second);
@@ -29,6 +29,8 @@ std::shared_ptr<IDeviceState> DeviceRegistry::erase(HZV device)
     }
     return state;
 }
+
+std::shared_ptr<IDeviceState> findCurrentState() { return deviceRegistry().find(currentDevice()); }
 
 std::shared_ptr<IDeviceState> currentState()
 {

@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/platform.h"
+
 #include "zv/DeviceState.h"
 
 namespace zv {
@@ -28,7 +30,7 @@ public:
     std::shared_ptr<IDeviceState> erase(HZV device) override;
 
 private:
-    mutable std::mutex mutex_;
+    mutable plat::PiMutex mutex_;
     std::map<HZV, std::shared_ptr<IDeviceState>> devices_;
 };
 
@@ -37,5 +39,7 @@ IDeviceRegistry& deviceRegistry();
 // The calling thread's current device state; throws ZV_BAD_HANDLE when the
 // current device is not registered.
 std::shared_ptr<IDeviceState> currentState();
+// The same without throwing: null when the current device is not registered.
+std::shared_ptr<IDeviceState> findCurrentState();
 
 }  // namespace zv

@@ -184,7 +184,7 @@ FrameRecord& ZVDeviceState::record(int selector)
 
 bool ZVDeviceState::inFrame() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<plat::RecursiveLock> lock(mutex_);
     return frameNesting_ > 0;
 }
 
@@ -217,7 +217,7 @@ void ZVDeviceState::fillRecord(FrameRecord& r)
 
 void ZVDeviceState::refreshSnapshot()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<plat::RecursiveLock> lock(mutex_);
     currentIndex_ = 1 - currentIndex_;
     fillRecord(frames_[currentIndex_]);
     if (firstFrame_) {
@@ -227,14 +227,14 @@ void ZVDeviceState::refreshSnapshot()
     }
 }
 
-void ZVDeviceState::beginFrame()
+ZVerror ZVDeviceState::beginFrame()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (oneFrameLimit() && frameDoneThisTick_) {
-        throw ZvError{ZV_ILLEGAL_BEGIN, 0};
+        return ZV_ILLEGAL_BEGIN;
     }
     if (++frameNesting_ > 1) {
-        return;
+        return ZV_SUCCESS;
     }
     // The amplifiers follow the wanted state here, so a cut-off made by the
     // safety checks of an earlier frame ends with this frame.
@@ -251,21 +251,22 @@ void ZVDeviceState::beginFrame()
     if (rc != 0) {
         raise(translateDeviceCode(rc), rc);
     }
+    return ZV_SUCCESS;
 }
 
-void ZVDeviceState::endFrame()
+ZVerror ZVDeviceState::endFrame()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (frameNesting_ <= 0) {
-        throw ZvError{ZV_ILLEGAL_END, 0};
+        return ZV_ILLEGAL_END;
     }
     if (--frameNesting_ > 0) {
-        return;
+        return ZV_SUCCESS;
     }
     const FrameRecord& current = record(0);
     if (is_korvo_forces_enabled(handle_) != 0) {
         if (current.dacCommanded && current.forceCommanded) {
-            throw ZvError{ZV_FORCE_ERROR, 0};
+            return ZV_FORCE_ERROR;
         }
         int rc = 0;
         if (current.dacCommanded) {
@@ -286,11 +287,12 @@ void ZVDeviceState::endFrame()
         }
     }
     frameDoneThisTick_ = true;
+    return ZV_SUCCESS;
 }
 
 void ZVDeviceState::serviceTick()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (!frameDoneThisTick_) {
         update_korvo(handle_);
     }

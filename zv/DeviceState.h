@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/platform.h"
+
 #include "zv/zv.h"
 
 namespace zv {
@@ -44,9 +46,10 @@ public:
 
     virtual HZV handle() const = 0;
 
-    // Frame operations; refusals throw ZvError, device failures are raised.
-    virtual void beginFrame() = 0;
-    virtual void endFrame() = 0;
+    // Frame operations; refusals are returned (ZV_ILLEGAL_BEGIN,
+    // ZV_ILLEGAL_END, ZV_FORCE_ERROR), device failures are raised.
+    virtual ZVerror beginFrame() = 0;
+    virtual ZVerror endFrame() = 0;
     // The per-tick update operation: keeps the device serviced in ticks
     // without a frame, and ends the tick's frame accounting.
     virtual void serviceTick() = 0;
@@ -54,7 +57,7 @@ public:
     virtual void refreshSnapshot() = 0;
 
     // Lock guarding the records and frame counters (recursive).
-    virtual std::recursive_mutex& mutex() = 0;
+    virtual plat::RecursiveLock& mutex() = 0;
     // 0: the current record, 1: the last record. Caller holds mutex().
     virtual FrameRecord& record(int selector) = 0;
     virtual bool inFrame() const = 0;
@@ -74,11 +77,11 @@ public:
     explicit ZVDeviceState(HZV handle);
 
     HZV handle() const override { return handle_; }
-    void beginFrame() override;
-    void endFrame() override;
+    ZVerror beginFrame() override;
+    ZVerror endFrame() override;
     void serviceTick() override;
     void refreshSnapshot() override;
-    std::recursive_mutex& mutex() override { return mutex_; }
+    plat::RecursiveLock& mutex() override { return mutex_; }
     FrameRecord& record(int selector) override;
     bool inFrame() const override;
 
@@ -95,7 +98,7 @@ private:
     void fillRecord(FrameRecord& record);
 
     const HZV handle_;
-    mutable std::recursive_mutex mutex_;
+    mutable plat::RecursiveLock mutex_;
     FrameRecord frames_[2]{};
     std::atomic<bool> forceOutput_{false};
     int currentIndex_ = 0;

@@ -15,12 +15,12 @@ namespace zv {
 
 namespace {
 
-constexpr std::int32_t DFIL = kDouble | kFloat | kInt | kLong;
-constexpr std::int32_t DFI = kDouble | kFloat | kInt;
-constexpr std::int32_t DF = kDouble | kFloat;
-constexpr std::int32_t kWrite = 2;
+// Type masks shared by many parameters.
+constexpr std::int32_t kAllNumbers = kDouble | kFloat | kInt | kLong;
+constexpr std::int32_t kNumbersButLong = kDouble | kFloat | kInt;
+constexpr std::int32_t kFloatingPoint = kDouble | kFloat;
 
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Lock = std::lock_guard<plat::RecursiveLock>;
 
 ZVerror translated(int rc) { return rc == 0 ? ZV_SUCCESS : translateDeviceCode(rc); }
 
@@ -390,16 +390,15 @@ bool deliverable(double value)
     return std::isfinite(value) && std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
 }
 
-int valueCount(const ParameterEntry& entry, IDeviceState* device)
+// The number of values a parameter reads or writes on a device.
+ZVerror valueCount(const ParameterEntry& entry, IDeviceState* device, int& count)
 {
+    count = entry.valueCount;
     if (entry.valueCount != kOutputDofCount) {
-        return entry.valueCount;
+        return ZV_SUCCESS;
     }
-    int dof = 3;
-    if (const ZVerror error = raw::outputDof(device->handle(), dof)) {
-        throw ZvError{error, 0};
-    }
-    return dof;
+    count = 3;
+    return raw::outputDof(device->handle(), count);
 }
 
 }  // namespace
@@ -423,69 +422,69 @@ ZVerror calibrationStyles(HZV device, std::int32_t& styles)
 ZVFunctionState::ZVFunctionState()
 {
     const auto add = [](Map& map, ZVenum code, std::int32_t count, std::int32_t mask, Accessor accessor,
-                        std::int32_t slot = 0, bool needsDevice = true) {
+                        std::int32_t slot = kCurrentRecord, bool needsDevice = true) {
         map.emplace(code, ParameterEntry{slot, count, mask, accessor, needsDevice});
     };
     // Snapshot values: a current and a last code per value.
     const auto snapshot = [&](ZVenum current, ZVenum last, std::int32_t count, std::int32_t mask, Accessor accessor) {
-        add(get_, current, count, mask, accessor, 0);
-        add(get_, last, count, mask, accessor, 1);
+        add(get_, current, count, mask, accessor, kCurrentRecord);
+        add(get_, last, count, mask, accessor, kLastRecord);
     };
-    snapshot(ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS, 1, DFIL, snapshotButtons);
+    snapshot(ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS, 1, kAllNumbers, snapshotButtons);
     snapshot(ZV_CURRENT_SAFETY_SWITCH, ZV_LAST_SAFETY_SWITCH, 1, kBoolean, snapshotSwitch<&FrameRecord::safetySwitch>);
     snapshot(ZV_CURRENT_INKWELL_SWITCH, ZV_LAST_INKWELL_SWITCH, 1, kBoolean,
              snapshotSwitch<&FrameRecord::inkwellSwitch>);
     snapshot(ZV_CURRENT_ENCODER_VALUES, ZV_LAST_ENCODER_VALUES, 6, kLong, snapshotEncoders);
-    snapshot(ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE, 1, DFIL, snapshotPinch);
-    snapshot(ZV_CURRENT_POSITION, ZV_LAST_POSITION, 3, DFIL, snapshotArray<3, &FrameRecord::position>);
-    snapshot(ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY, 3, DFIL, snapshotArray<3, &FrameRecord::velocity>);
-    snapshot(ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM, 16, DFIL, snapshotArray<16, &FrameRecord::transform>);
-    snapshot(ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY, 3, DFIL,
+    snapshot(ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE, 1, kAllNumbers, snapshotPinch);
+    snapshot(ZV_CURRENT_POSITION, ZV_LAST_POSITION, 3, kAllNumbers, snapshotArray<3, &FrameRecord::position>);
+    snapshot(ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY, 3, kAllNumbers, snapshotArray<3, &FrameRecord::velocity>);
+    snapshot(ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM, 16, kAllNumbers, snapshotArray<16, &FrameRecord::transform>);
+    snapshot(ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY, 3, kAllNumbers,
              snapshotArray<3, &FrameRecord::angularVelocity>);
-    snapshot(ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN, 36, DFIL, snapshotArray<36, &FrameRecord::jacobian>);
-    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, DFIL, snapshotArray<3, &FrameRecord::jointAngles>);
-    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, DFIL, snapshotArray<3, &FrameRecord::gimbalAngles>);
-    snapshot(ZV_CURRENT_FORCE, ZV_LAST_FORCE, 3, DFI, snapshotArray<3, &FrameRecord::force>);
-    snapshot(ZV_CURRENT_TORQUE, ZV_LAST_TORQUE, 3, DFI, snapshotArray<3, &FrameRecord::torque>);
+    snapshot(ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN, 36, kAllNumbers, snapshotArray<36, &FrameRecord::jacobian>);
+    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::jointAngles>);
+    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::gimbalAngles>);
+    snapshot(ZV_CURRENT_FORCE, ZV_LAST_FORCE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::force>);
+    snapshot(ZV_CURRENT_TORQUE, ZV_LAST_TORQUE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::torque>);
     snapshot(ZV_CURRENT_MOTOR_DAC_VALUES, ZV_LAST_MOTOR_DAC_VALUES, kOutputDofCount, kLong, snapshotMotorDac);
-    add(set_, ZV_CURRENT_FORCE, 3, DFI, commandVector<&FrameRecord::force>, kWrite);
-    add(set_, ZV_CURRENT_TORQUE, 3, DFI, commandVector<&FrameRecord::torque>, kWrite);
-    add(set_, ZV_CURRENT_MOTOR_DAC_VALUES, kOutputDofCount, kLong, commandMotorDac, kWrite);
+    add(set_, ZV_CURRENT_FORCE, 3, kNumbersButLong, commandVector<&FrameRecord::force>, kNoRecord);
+    add(set_, ZV_CURRENT_TORQUE, 3, kNumbersButLong, commandVector<&FrameRecord::torque>, kNoRecord);
+    add(set_, ZV_CURRENT_MOTOR_DAC_VALUES, kOutputDofCount, kLong, commandMotorDac, kNoRecord);
 
     // Device information and settings.
-    add(get_, ZV_VERSION, 1, kString, version, 0, false);
+    add(get_, ZV_VERSION, 1, kString, version, kCurrentRecord, false);
     add(get_, ZV_DEVICE_MODEL_TYPE, 1, kString, deviceString<get_korvo_model_type>);
     add(get_, ZV_DEVICE_DRIVER_VERSION, 1, kString, deviceString<get_library_version>);
     add(get_, ZV_DEVICE_VENDOR, 1, kString, deviceString<get_vendor_string>);
     add(get_, ZV_DEVICE_SERIAL_NUMBER, 1, kString, deviceString<get_hardware_serial_number>);
-    add(get_, ZV_DEVICE_HARDWARE_REVISION, 1, DFIL, hardwareRevision);
-    add(get_, ZV_USABLE_WORKSPACE_DIMENSIONS, 6, DFIL, infoValues<4, 6, 8, 5, 7, 9>);
-    add(get_, ZV_MAX_WORKSPACE_DIMENSIONS, 6, DFIL, infoValues<10, 12, 14, 11, 13, 15>);
-    add(get_, ZV_TABLETOP_OFFSET, 1, DFIL, infoValues<KORVO_INFO_TABLETOP_OFFSET>);
-    add(get_, ZV_INPUT_DOF, 1, DFIL, inputDofValue);
-    add(get_, ZV_OUTPUT_DOF, 1, DFIL, outputDofValue);
+    add(get_, ZV_DEVICE_HARDWARE_REVISION, 1, kAllNumbers, hardwareRevision);
+    add(get_, ZV_USABLE_WORKSPACE_DIMENSIONS, 6, kAllNumbers, infoValues<4, 6, 8, 5, 7, 9>);
+    add(get_, ZV_MAX_WORKSPACE_DIMENSIONS, 6, kAllNumbers, infoValues<10, 12, 14, 11, 13, 15>);
+    add(get_, ZV_TABLETOP_OFFSET, 1, kAllNumbers, infoValues<KORVO_INFO_TABLETOP_OFFSET>);
+    add(get_, ZV_INPUT_DOF, 1, kAllNumbers, inputDofValue);
+    add(get_, ZV_OUTPUT_DOF, 1, kAllNumbers, outputDofValue);
     add(get_, ZV_CALIBRATION_STYLE, 1, kInt, calibrationStyle);
-    add(get_, ZV_UPDATE_RATE, 1, DFIL, deviceFloat<get_korvo_rate>);
-    add(get_, ZV_INSTANTANEOUS_UPDATE_RATE, 1, DFIL, deviceFloat<get_korvo_inst_rate>);
-    add(get_, ZV_NOMINAL_MAX_STIFFNESS, 1, DFIL, deviceFloat<get_korvo_nominal_max_stiffness>);
-    add(get_, ZV_NOMINAL_MAX_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_force>);
-    add(get_, ZV_NOMINAL_MAX_CONTINUOUS_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_continuous_force>);
-    add(get_, ZV_MOTOR_TEMPERATURE, kOutputDofCount, DFIL, motorTemperature);
-    add(get_, ZV_MAX_VELOCITY_LIMIT, 1, DF, deviceFloat<get_korvo_max_velocity>);
-    add(set_, ZV_MAX_VELOCITY_LIMIT, 1, DFIL, deviceFloatSetting<set_korvo_max_velocity>, kWrite);
-    add(get_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, DF, deviceFloat<get_korvo_force_kick_safety>);
-    add(set_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, DFIL, deviceFloatSetting<set_korvo_force_kick_safety>, kWrite);
-    add(get_, ZV_FORCE_RAMPING_RATE, 1, DFIL, deviceFloat<get_korvo_ramp_forces_rate>);
-    add(set_, ZV_FORCE_RAMPING_RATE, 1, DFIL, deviceFloatSetting<set_korvo_ramp_forces_rate>, kWrite);
-    add(get_, ZV_NOMINAL_MAX_DAMPING, 1, DFIL, deviceFloat<get_korvo_nominal_max_damping>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_STIFFNESS, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_stiffness>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_DAMPING, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_damping>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_FORCE, 1, DFIL, deviceFloat<get_korvo_nominal_max_torque_force>);
-    add(get_, ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, 1, DFIL,
+    add(get_, ZV_UPDATE_RATE, 1, kAllNumbers, deviceFloat<get_korvo_rate>);
+    add(get_, ZV_INSTANTANEOUS_UPDATE_RATE, 1, kAllNumbers, deviceFloat<get_korvo_inst_rate>);
+    add(get_, ZV_NOMINAL_MAX_STIFFNESS, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_stiffness>);
+    add(get_, ZV_NOMINAL_MAX_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_force>);
+    add(get_, ZV_NOMINAL_MAX_CONTINUOUS_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_continuous_force>);
+    add(get_, ZV_MOTOR_TEMPERATURE, kOutputDofCount, kAllNumbers, motorTemperature);
+    add(get_, ZV_MAX_VELOCITY_LIMIT, 1, kFloatingPoint, deviceFloat<get_korvo_max_velocity>);
+    add(set_, ZV_MAX_VELOCITY_LIMIT, 1, kAllNumbers, deviceFloatSetting<set_korvo_max_velocity>, kNoRecord);
+    add(get_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, kFloatingPoint, deviceFloat<get_korvo_force_kick_safety>);
+    add(set_, ZV_MAX_FORCE_IMPULSE_LIMIT, 1, kAllNumbers, deviceFloatSetting<set_korvo_force_kick_safety>, kNoRecord);
+    add(get_, ZV_FORCE_RAMPING_RATE, 1, kAllNumbers, deviceFloat<get_korvo_ramp_forces_rate>);
+    add(set_, ZV_FORCE_RAMPING_RATE, 1, kAllNumbers, deviceFloatSetting<set_korvo_ramp_forces_rate>, kNoRecord);
+    add(get_, ZV_NOMINAL_MAX_DAMPING, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_damping>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_STIFFNESS, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_stiffness>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_DAMPING, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_damping>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_FORCE, 1, kAllNumbers, deviceFloat<get_korvo_nominal_max_torque_force>);
+    add(get_, ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, 1, kAllNumbers,
         deviceFloat<get_korvo_nominal_max_torque_continuous_force>);
-    add(set_, ZV_JOINT_ANGLE_REFERENCES, 3, DFI, jointAngleReferences, kWrite);
+    add(set_, ZV_JOINT_ANGLE_REFERENCES, 3, kNumbersButLong, jointAngleReferences, kNoRecord);
     add(get_, ZV_USER_STATUS_LIGHT, 1, kInt, statusLight);
-    add(set_, ZV_USER_STATUS_LIGHT, 1, kInt, setStatusLight, kWrite);
+    add(set_, ZV_USER_STATUS_LIGHT, 1, kInt, setStatusLight, kNoRecord);
 
     // Raw reads behind the snapshot.
     add(get_, ZV_RAW_FORCE_CLEAR, 3, kDouble, zeroDoubles<3>);
@@ -506,9 +505,9 @@ ZVFunctionState::ZVFunctionState()
 
     // Capabilities: the same codes in all three maps.
     const auto capability = [&](ZVenum code, Accessor on, Accessor off, Accessor state) {
-        add(enable_, code, 1, 0, on, kWrite);
-        add(disable_, code, 1, 0, off, kWrite);
-        add(isEnabled_, code, 1, 0, state, kWrite);
+        add(enable_, code, 1, 0, on, kNoRecord);
+        add(disable_, code, 1, 0, off, kNoRecord);
+        add(isEnabled_, code, 1, 0, state, kNoRecord);
     };
     capability(ZV_FORCE_OUTPUT, forceOutputOn, forceOutputOff, forceOutputState);
     capability(ZV_MAX_FORCE_CLAMPING, deviceCall<truncate_force_saturation>, deviceCall<zero_force_saturation>,
@@ -526,109 +525,129 @@ ZVFunctionState::ZVFunctionState()
                deviceQuery<is_status_light_enabled>);
 }
 
-const ParameterEntry& ZVFunctionState::lookup(const Map& map, ZVenum code)
+const ParameterEntry* ZVFunctionState::lookup(const Map& map, ZVenum code)
 {
     const auto at = map.find(code);
-    if (at == map.end()) {
-        throw ZvError{ZV_INVALID_ENUM, 0};
-    }
-    return at->second;
+    return at == map.end() ? nullptr : &at->second;
 }
 
-void ZVFunctionState::get(ZVenum code, ValueType type, void* out)
+ZVerror ZVFunctionState::get(ZVenum code, ValueType type, void* out)
 {
-    const ParameterEntry& entry = lookup(get_, code);
-    if ((entry.typeMask & type) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    const ParameterEntry* entry = lookup(get_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & type) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     if (out == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+        return ZV_INVALID_VALUE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
     ZVerror error = ZV_SUCCESS;
-    if ((entry.typeMask & kDouble) == 0 || type == kDouble) {
-        error = entry.accessor(device.get(), out, nullptr, entry.slotSelector);
+    if ((entry->typeMask & kDouble) == 0 || type == kDouble) {
+        error = entry->accessor(device.get(), out, nullptr, entry->slotSelector);
     } else {
-        const int count = valueCount(entry, device.get());
+        int count = 0;
+        if (const ZVerror countError = valueCount(*entry, device.get(), count)) {
+            return countError;
+        }
         double buffer[kMaxValueCount] = {};
-        error = entry.accessor(device.get(), buffer, nullptr, entry.slotSelector);
+        error = entry->accessor(device.get(), buffer, nullptr, entry->slotSelector);
         convertFromDoubles(buffer, count, type, out);
     }
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
+ZVerror ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
 {
-    const ParameterEntry& entry = lookup(set_, code);
-    if ((entry.typeMask & type) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    const ParameterEntry* entry = lookup(set_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & type) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     if (in == nullptr) {
-        throw ZvError{ZV_INVALID_VALUE, 0};
+        return ZV_INVALID_VALUE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
     ZVerror error = ZV_SUCCESS;
-    if ((entry.typeMask & kDouble) != 0) {
-        const int count = valueCount(entry, device.get());
+    if ((entry->typeMask & kDouble) != 0) {
+        int count = 0;
+        if (const ZVerror countError = valueCount(*entry, device.get(), count)) {
+            return countError;
+        }
         double buffer[kMaxValueCount] = {};
         convertToDoubles(in, count, type, buffer);
         if (!std::all_of(buffer, buffer + count, deliverable)) {
-            throw ZvError{ZV_INVALID_VALUE, 0};
+            return ZV_INVALID_VALUE;
         }
-        error = entry.accessor(device.get(), nullptr, buffer, entry.slotSelector);
+        error = entry->accessor(device.get(), nullptr, buffer, entry->slotSelector);
     } else {
-        error = entry.accessor(device.get(), nullptr, in, entry.slotSelector);
+        error = entry->accessor(device.get(), nullptr, in, entry->slotSelector);
     }
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-ZVstring ZVFunctionState::getString(ZVenum code)
+ZVerror ZVFunctionState::getString(ZVenum code, ZVstring& text)
 {
-    const ParameterEntry& entry = lookup(get_, code);
-    if ((entry.typeMask & kString) == 0) {
-        throw ZvError{ZV_INVALID_INPUT_TYPE, 0};
+    text = nullptr;
+    const ParameterEntry* entry = lookup(get_, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    if ((entry->typeMask & kString) == 0) {
+        return ZV_INVALID_INPUT_TYPE;
     }
     std::shared_ptr<IDeviceState> device;
-    if (entry.needsDevice) {
-        device = currentState();
+    if (entry->needsDevice && !(device = findCurrentState())) {
+        return ZV_BAD_HANDLE;
     }
-    ZVstring text = nullptr;
-    const ZVerror error = entry.accessor(device.get(), &text, nullptr, entry.slotSelector);
+    const ZVerror error = entry->accessor(device.get(), &text, nullptr, entry->slotSelector);
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
-    return text;
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::capability(const Map& map, ZVenum code, void* out)
+ZVerror ZVFunctionState::capability(const Map& map, ZVenum code, void* out)
 {
-    const ParameterEntry& entry = lookup(map, code);
-    const std::shared_ptr<IDeviceState> device = currentState();
-    const ZVerror error = entry.accessor(device.get(), out, nullptr, entry.slotSelector);
+    const ParameterEntry* entry = lookup(map, code);
+    if (entry == nullptr) {
+        return ZV_INVALID_ENUM;
+    }
+    const std::shared_ptr<IDeviceState> device = findCurrentState();
+    if (!device) {
+        return ZV_BAD_HANDLE;
+    }
+    const ZVerror error = entry->accessor(device.get(), out, nullptr, entry->slotSelector);
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
+    return ZV_SUCCESS;
 }
 
-void ZVFunctionState::enable(ZVenum code) { capability(enable_, code, nullptr); }
+ZVerror ZVFunctionState::enable(ZVenum code) { return capability(enable_, code, nullptr); }
 
-void ZVFunctionState::disable(ZVenum code) { capability(disable_, code, nullptr); }
+ZVerror ZVFunctionState::disable(ZVenum code) { return capability(disable_, code, nullptr); }
 
-ZVboolean ZVFunctionState::isEnabled(ZVenum code)
+ZVerror ZVFunctionState::isEnabled(ZVenum code, ZVboolean& state)
 {
-    ZVboolean state = 0;
-    capability(isEnabled_, code, &state);
-    return state;
+    state = 0;
+    return capability(isEnabled_, code, &state);
 }
 
 }  // namespace zv

@@ -18,9 +18,12 @@ enum ValueType : std::int32_t {
     kString = 0x20,
 };
 
+// Which frame record an accessor works on: reads of snapshot values take the
+// current or the last record; writes and capability calls take none.
+enum RecordSelector : std::int32_t { kCurrentRecord = 0, kLastRecord = 1, kNoRecord = 2 };
+
 // Reads or writes one parameter of a device (null for parameters that need
-// none). `selector` is 0 (current record) or 1 (last record) for reads, 2 for
-// writes and capability calls. Returns a ZVerror.
+// none). `selector` is a RecordSelector. Returns a ZVerror.
 using Accessor = ZVerror (*)(IDeviceState* device, void* out, const void* in, std::int32_t selector);
 
 struct ParameterEntry {
@@ -45,33 +48,39 @@ constexpr std::int32_t kMaxValueCount = 36;
 // other way before the accessor runs and refuses values that are not finite
 // (in single precision, which is what reaches the device) before anything is
 // stored.
+//
+// Every call returns its argument refusal (ZV_INVALID_ENUM,
+// ZV_INVALID_INPUT_TYPE, ZV_INVALID_VALUE, ZV_BAD_HANDLE, and the device's
+// failure to report its output DOF) rather than throwing it, since the calls
+// run in servo callbacks; failures of the device access itself are raised.
 class IFunctionState {
 public:
     virtual ~IFunctionState() = default;
-    virtual void get(ZVenum code, ValueType type, void* out) = 0;
-    virtual void set(ZVenum code, ValueType type, const void* in) = 0;
-    virtual ZVstring getString(ZVenum code) = 0;
-    virtual void enable(ZVenum code) = 0;
-    virtual void disable(ZVenum code) = 0;
-    virtual ZVboolean isEnabled(ZVenum code) = 0;
+    virtual ZVerror get(ZVenum code, ValueType type, void* out) = 0;
+    virtual ZVerror set(ZVenum code, ValueType type, const void* in) = 0;
+    virtual ZVerror getString(ZVenum code, ZVstring& text) = 0;
+    virtual ZVerror enable(ZVenum code) = 0;
+    virtual ZVerror disable(ZVenum code) = 0;
+    virtual ZVerror isEnabled(ZVenum code, ZVboolean& state) = 0;
 };
 
 class ZVFunctionState : public IFunctionState {
 public:
     ZVFunctionState();
 
-    void get(ZVenum code, ValueType type, void* out) override;
-    void set(ZVenum code, ValueType type, const void* in) override;
-    ZVstring getString(ZVenum code) override;
-    void enable(ZVenum code) override;
-    void disable(ZVenum code) override;
-    ZVboolean isEnabled(ZVenum code) override;
+    ZVerror get(ZVenum code, ValueType type, void* out) override;
+    ZVerror set(ZVenum code, ValueType type, const void* in) override;
+    ZVerror getString(ZVenum code, ZVstring& text) override;
+    ZVerror enable(ZVenum code) override;
+    ZVerror disable(ZVenum code) override;
+    ZVerror isEnabled(ZVenum code, ZVboolean& state) override;
 
 private:
     using Map = std::map<ZVenum, ParameterEntry>;
 
-    static const ParameterEntry& lookup(const Map& map, ZVenum code);
-    void capability(const Map& map, ZVenum code, void* out);
+    // The entry of a code, or null.
+    static const ParameterEntry* lookup(const Map& map, ZVenum code);
+    ZVerror capability(const Map& map, ZVenum code, void* out);
 
     Map get_;
     Map set_;

@@ -1,7 +1,8 @@
 // Lateness of servo ticks: how long after its deadline each tick starts.
 //
-// Two loops run for 10 s each at 1000 ticks per second:
+// Three loops run for 10 s each at 1000 ticks per second:
 //  - SimulatedLoop: the library's real-time servo loop with one device open.
+//  - SimulatedLoopWithTrace: the same while the per-tick trace is written.
 //    Its servo callback runs ten registered trivial callbacks in turn (each
 //    adds to a counter and mixes in the tick's time stamp), which is what a
 //    scheduler with ten client operations does in a tick. Lateness is the
@@ -19,6 +20,8 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "korvo/korvo.h"
@@ -79,9 +82,13 @@ int servo(void* context) {
     return 0;
 }
 
-void SimulatedLoop(benchmark::State& state) {
+// The simulated loop, with the per-tick trace written (to a temporary file)
+// when `trace` is set.
+void runSimulatedLoop(benchmark::State& state, bool trace) {
     for (auto _ : state) {
         const int device = init_korvo("");
+        const std::string path = (std::filesystem::temp_directory_path() / "servo_jitter_trace.csv").string();
+        if (trace) korvo_sim_open_trace(path.c_str());
         initOSExtender();
         setServoLoopRate(kRate);
         Recorder recorder;
@@ -89,10 +96,17 @@ void SimulatedLoop(benchmark::State& state) {
         startServoLoop(servo, &recorder);
         while (recorder.count.load(std::memory_order_acquire) < kTicks) plat::sleepFor(0.05);
         stopServoLoop();
+        if (trace) {
+            korvo_sim_open_trace(nullptr);
+            std::remove(path.c_str());
+        }
         disable_korvo(static_cast<unsigned>(device));
-        report(state, "simulated loop", percentiles(recorder.lateness));
+        report(state, trace ? "loop with trace" : "simulated loop", percentiles(recorder.lateness));
     }
 }
+
+void SimulatedLoop(benchmark::State& state) { runSimulatedLoop(state, false); }
+void SimulatedLoopWithTrace(benchmark::State& state) { runSimulatedLoop(state, true); }
 
 void NaiveSleepLoop(benchmark::State& state) {
     for (auto _ : state) {
@@ -116,5 +130,6 @@ void NaiveSleepLoop(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(SimulatedLoop)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(SimulatedLoopWithTrace)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(NaiveSleepLoop)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_MAIN();

@@ -9,9 +9,17 @@
  *  - Errors. No function returns an error code. Failures push a ZVErrorInfo
  *    record on one process-wide error stack, which the application drains
  *    with zvGetError (newest first); zvGetErrorString gives the message of a
- *    code. Errors of the scheduler/communication class and of the
- *    device-warning class are reported once and then suppressed until a servo
- *    tick has passed in which no error was raised and the stack was empty.
+ *    code. Errors of the scheduler/communication class (ZV_COMM_ERROR,
+ *    ZV_COMM_CONFIG_ERROR, ZV_TIMER_ERROR, ZV_INVALID_PRIORITY,
+ *    ZV_SCHEDULER_FULL) and of the device-warning class (ZV_WARM_MOTORS,
+ *    ZV_EXCEEDED_MAX_FORCE, ZV_EXCEEDED_MAX_VELOCITY, ZV_FORCE_ERROR) are
+ *    reported once and then suppressed until a servo tick has passed in which
+ *    no error was raised and the stack was empty. This holds for argument
+ *    errors of the scheduler class too: a second bad priority, a second call
+ *    on a full scheduler, a second refused rate or a second unknown device
+ *    name raises nothing until such a tick has passed (without a running
+ *    servo loop, until the loop runs). The functions below mark these
+ *    errors "suppressed class".
  *  - Servo scheduler. zvStartScheduler starts the servo loop of the device
  *    I/O library. Callbacks scheduled with zvScheduleAsynchronous run once
  *    per tick on the servo thread, in descending priority, until they return
@@ -57,7 +65,7 @@ extern "C" {
 typedef unsigned int HZV;               /* device handle */
 typedef unsigned int ZVenum;            /* parameter or capability code */
 typedef unsigned int ZVerror;           /* error code */
-typedef unsigned int ZVSchedulerHandle; /* scheduled operation: 0..999 */
+typedef unsigned int ZVSchedulerHandle; /* one scheduled operation (see zvScheduleAsynchronous) */
 typedef unsigned int ZVCallbackCode;    /* ZV_CALLBACK_DONE or ZV_CALLBACK_CONTINUE */
 
 typedef double ZVdouble;
@@ -120,7 +128,48 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
 #define ZV_WAIT_CHECK_STATUS 0
 #define ZV_WAIT_INFINITE 1
 
-/* Snapshot parameters: the current frame's values and the previous frame's */
+/* Parameter codes.
+ *
+ * Every code reads or writes a fixed number of values; the array passed must
+ * hold at least that many (an undersized array is overwritten past its end).
+ * Types: d = zvGetDoublev/zvSetDoublev, f = Floatv, i = Integerv, l = Longv,
+ * b = Booleanv; a call with another type answers ZV_INVALID_INPUT_TYPE.
+ * "DOF" counts are the device's output DOF, 3 or 6 (ZV_OUTPUT_DOF).
+ *
+ * Read only (snapshot, information and raw parameters): zvSet*v answers
+ * ZV_INVALID_ENUM. Written by zvSet*v: ZV_CURRENT_FORCE, ZV_CURRENT_TORQUE,
+ * ZV_CURRENT_MOTOR_DAC_VALUES (inside a frame), ZV_MAX_VELOCITY_LIMIT,
+ * ZV_MAX_FORCE_IMPULSE_LIMIT, ZV_FORCE_RAMPING_RATE, ZV_USER_STATUS_LIGHT and
+ * ZV_JOINT_ANGLE_REFERENCES (which is set only: zvGet*v answers
+ * ZV_INVALID_ENUM). No parameter is written as booleans: zvSetBooleanv
+ * answers ZV_INVALID_INPUT_TYPE for the writable codes above and
+ * ZV_INVALID_ENUM for every other code, the boolean switches included. The
+ * capability codes (ZV_FORCE_OUTPUT ... ZV_ONE_FRAME_LIMIT) are not
+ * parameters: zvGet*v and zvSet*v answer ZV_INVALID_ENUM for them.
+ *
+ * Snapshot parameters: ZV_CURRENT_* is the value of the current frame,
+ * ZV_LAST_* that of the previous frame, taken at the outermost zvBeginFrame.
+ *   BUTTONS             1 value, dfil: bit k set while button k is pressed
+ *   SAFETY_SWITCH       1 value, b: the stylus presence switch
+ *   INKWELL_SWITCH      1 value, b: the stylus is in its inkwell
+ *   ENCODER_VALUES      6 values, l, on every model: encoder counts of the
+ *                       three arm joints, then the three gimbal joints (0
+ *                       without gimbal encoders)
+ *   PINCH_VALUE         1 value, dfil: the pinch sensor, 0..1
+ *   POSITION            3 values, dfil: mm
+ *   VELOCITY            3 values, dfil: mm/s
+ *   TRANSFORM           16 values, dfil: the stylus transform, 4x4
+ *                       column-major, translation (mm) in elements 12..14
+ *   ANGULAR_VELOCITY    3 values, dfil: rad/s (zeros for 3-DOF input)
+ *   JACOBIAN            36 values, dfil: 6x6 row-major; rows x, y, z, rx, ry,
+ *                       rz; columns the arm joints, then the gimbal joints
+ *   JOINT_ANGLES        3 values, dfil: rad (base, shoulder, elbow)
+ *   GIMBAL_ANGLES       3 values, dfil: rad (zeros for 3-DOF input)
+ *   FORCE               3 values, dfi: N; ZV_CURRENT_FORCE is also set
+ *   TORQUE              3 values, dfi: N mm; ZV_CURRENT_TORQUE is also set
+ *   MOTOR_DAC_VALUES    DOF values (3 or 6), l: motor values, -32768..32767;
+ *                       ZV_CURRENT_MOTOR_DAC_VALUES is also set
+ */
 #define ZV_CURRENT_BUTTONS 0x2000
 #define ZV_CURRENT_SAFETY_SWITCH 0x2001
 #define ZV_CURRENT_INKWELL_SWITCH 0x2002
@@ -152,7 +201,41 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
 #define ZV_LAST_TORQUE 0x2801
 #define ZV_LAST_MOTOR_DAC_VALUES 0x2850
 
-/* Device information and settings */
+/* Device information and settings. Read only unless marked.
+ *   VERSION, DEVICE_MODEL_TYPE, DEVICE_DRIVER_VERSION, DEVICE_VENDOR,
+ *   DEVICE_SERIAL_NUMBER    strings (zvGetString only); ZV_VERSION needs no
+ *                           device
+ *   DEVICE_HARDWARE_REVISION        1 value, dfil
+ *   USABLE_WORKSPACE_DIMENSIONS,
+ *   MAX_WORKSPACE_DIMENSIONS        6 values, dfil: mm; low x, low y, low z,
+ *                                   high x, high y, high z
+ *   TABLETOP_OFFSET                 1 value, dfil: mm
+ *   INPUT_DOF, OUTPUT_DOF           1 value, dfil: 3 or 6
+ *   CALIBRATION_STYLE               1 value, i: ZV_CALIBRATION_* bits
+ *   UPDATE_RATE,
+ *   INSTANTANEOUS_UPDATE_RATE       1 value, dfil: ticks per second
+ *   NOMINAL_MAX_STIFFNESS           1 value, dfil: N/mm
+ *   NOMINAL_MAX_DAMPING             1 value, dfil: N s/mm
+ *   NOMINAL_MAX_FORCE,
+ *   NOMINAL_MAX_CONTINUOUS_FORCE    1 value, dfil: N
+ *   NOMINAL_MAX_TORQUE_STIFFNESS    1 value, dfil: N mm/rad
+ *   NOMINAL_MAX_TORQUE_DAMPING      1 value, dfil: N mm s/rad
+ *   NOMINAL_MAX_TORQUE_FORCE,
+ *   NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE  1 value, dfil: N mm (0 without
+ *                                   gimbal motors)
+ *   MOTOR_TEMPERATURE               DOF values (3 or 6), dfil: 0 at ambient,
+ *                                   1 at the warm-motor limit
+ *   MAX_VELOCITY_LIMIT              1 value: mm/s; read df, written dfil
+ *   MAX_FORCE_IMPULSE_LIMIT         1 value: N of change per tick; read df,
+ *                                   written dfil
+ *   FORCE_RAMPING_RATE              1 value, dfil, read and written: full
+ *                                   scale per second
+ *   JOINT_ANGLE_REFERENCES          3 values, dfi, written only: rad; the
+ *                                   current pose is re-based to these angles
+ *   USER_STATUS_LIGHT               1 value, i, read and written: 0 off, 1 on,
+ *                                   2 slow blink, 3 fast blink (writing takes
+ *                                   the light over; zvDisable gives it back)
+ */
 #define ZV_VERSION 0x2500
 #define ZV_DEVICE_MODEL_TYPE 0x2501
 #define ZV_DEVICE_DRIVER_VERSION 0x2502
@@ -190,7 +273,13 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
 #define ZV_FORCE_CHECK 0x4003
 #define ZV_ONE_FRAME_LIMIT 0x4004
 
-/* Raw device reads behind the frame snapshot (get only) */
+/* Raw device reads behind the frame snapshot, read only, taken from the
+ * device at the call: FORCE_CLEAR and TORQUE_CLEAR 3 doubles (zeros),
+ * POSITION, VELOCITY, ANGULAR_VELOCITY, JOINT_ANGLES, GIMBAL_ANGLES 3
+ * doubles, TRANSFORM 16 doubles, JACOBIAN 36 doubles, PINCH_VALUE 1 double
+ * (all d only, units as in the snapshot); BUTTONS, SAFETY_SWITCH,
+ * INKWELL_SWITCH 1 int (i only); ENCODER_VALUES and MOTOR_DAC_CLEAR (zeros)
+ * 6 longs (l only). */
 #define ZV_RAW_FORCE_CLEAR 0x9900
 #define ZV_RAW_TORQUE_CLEAR 0x9901
 #define ZV_RAW_POSITION 0x9902
@@ -221,20 +310,22 @@ typedef ZVCallbackCode (*ZVSchedulerCallback)(void* pUserData);
  * registers it, schedules its per-tick update operation and makes it the
  * calling thread's current device. Returns its handle, or ZV_INVALID_HANDLE.
  * Errors: the translated device I/O code when the device cannot be opened
- * (for example ZV_DEVICE_FAULT, ZV_COMM_CONFIG_ERROR); ZV_DEVICE_ALREADY_INITIATED
- * when it is open already; when its update operation cannot be scheduled,
- * ZV_SCHEDULER_FULL then ZV_DEVICE_ALREADY_INITIATED, and the device is closed
- * and not registered. On failure the current device is unchanged.
+ * (for example ZV_DEVICE_FAULT; ZV_COMM_CONFIG_ERROR for an unknown name,
+ * suppressed class); ZV_DEVICE_ALREADY_INITIATED when it is open already;
+ * when its update operation cannot be scheduled, ZV_SCHEDULER_FULL
+ * (suppressed class) then ZV_DEVICE_ALREADY_INITIATED, and the device is
+ * closed and not registered. On failure the current device is unchanged.
  * Threads: any client thread. */
 ZV_API HZV zvInitDevice(const char* pConfigName);
 
-/* Closes a device; if it is registered, unschedules its update operation and
- * forgets its state. The calling thread's current device is not changed.
+/* Closes a device; if it is registered, unschedules its update operation (the
+ * library only ever removes its own operation, never a client's; the removal
+ * needs no free scheduler slot and waits for no tick) and forgets its state.
+ * The calling thread's current device is not changed.
  * Errors: ZV_DEVICE_FAULT when the I/O library fails to close it;
- * ZV_SCHEDULER_FULL or ZV_INVALID_OPERATION when the update operation cannot
- * be unscheduled (see zvUnschedule; the operation then ends at the next
- * tick). The registration is removed in every case. Threads: any client
- * thread; with a servo loop running the call waits for the next tick. */
+ * ZV_INVALID_OPERATION when the update operation is gone already (it ends by
+ * itself once its device is no longer registered). The registration is
+ * removed in every case. Threads: any client thread. */
 ZV_API void zvDisableDevice(HZV hDevice);
 
 /* Makes a handle the calling thread's current device, unchecked.
@@ -248,7 +339,8 @@ ZV_API HZV zvGetCurrentDevice(void);
 /* ------------------------------------------------------------------ errors */
 
 /* Pops the newest error record; {ZV_SUCCESS, 0, 0} when the stack is empty.
- * Errors: none. Threads: any. */
+ * The stack keeps the newest 1024 records: when it is full, raising a new
+ * record drops the oldest one. Errors: none. Threads: any. */
 ZV_API ZVErrorInfo zvGetError(void);
 
 /* Pops the newest error record raised for one device, leaving the records of
@@ -269,10 +361,13 @@ ZV_API const char* zvGetErrorString(ZVerror errorCode);
 /* Starts the servo loop: initialises the I/O library's servo support once per
  * process, registers the tick handlers and the error bookkeeping operations,
  * and starts the loop. Calling it while the loop runs schedules nothing twice.
- * Errors: ZV_TIMER_ERROR (raw servo code kept) when the servo support cannot
+ * Errors (ZV_TIMER_ERROR and ZV_SCHEDULER_FULL are of the suppressed class):
+ * ZV_TIMER_ERROR (raw servo code kept) when the servo support cannot
  * be initialised or the loop cannot be started (then the bookkeeping
- * operations scheduled by this call are removed again); ZV_SCHEDULER_FULL.
- * Threads: a client thread (not a scheduler callback). */
+ * operations scheduled by this call are removed again), and with the raw
+ * code KORVO_SERVO_ALREADY_RUNNING when the loop runs already or the caller
+ * is a scheduler callback; ZV_SCHEDULER_FULL.
+ * Threads: any client thread, several at once (see zvStopScheduler). */
 ZV_API void zvStartScheduler(void);
 
 /* Stops the servo loop and removes the error bookkeeping operations. Client
@@ -280,7 +375,10 @@ ZV_API void zvStartScheduler(void);
  * the next zvStartScheduler. Synchronous calls and infinite waits that are
  * waiting for a tick return (see zvScheduleSynchronous).
  * Errors: ZV_TIMER_ERROR when the servo support cannot be initialised.
- * Threads: a client thread. From the servo thread the stop is only requested. */
+ * Threads: any client thread, several at once (starts and stops take effect
+ * one after another), and scheduler callbacks. From a callback the loop ends
+ * after the current tick and the call does not wait for that; waiters are
+ * released at once. */
 ZV_API void zvStopScheduler(void);
 
 /* Whether the servo loop is running: started by zvStartScheduler and not
@@ -290,7 +388,8 @@ ZV_API void zvStopScheduler(void);
 ZV_API ZVboolean zvIsSchedulerRunning(void);
 
 /* Sets the servo rate in ticks per second; the I/O library decides which rates
- * it accepts. Errors: ZV_TIMER_ERROR (raw code kept) when it refuses the rate.
+ * it accepts. Errors: ZV_TIMER_ERROR (raw code kept; suppressed class) when it
+ * refuses the rate.
  * Threads: any client thread. */
 ZV_API void zvSetSchedulerRate(unsigned int rate);
 
@@ -313,24 +412,31 @@ ZV_API double zvGetSchedulerTimeStamp(void);
  * device as its current device. A callback that runs on a client thread holds
  * off the next tick while it runs, so it must be short and must not call
  * zvStopScheduler (the stop would wait for the held-off tick).
- * Errors: ZV_INVALID_PRIORITY (priority above 65535), ZV_INVALID_VALUE (null
- * callback), ZV_SCHEDULER_FULL (1000 operations are scheduled),
- * ZV_INVALID_OPERATION (above). Threads: any. */
+ * Errors: ZV_INVALID_PRIORITY (priority above 65535; suppressed class),
+ * ZV_INVALID_VALUE (null callback), ZV_SCHEDULER_FULL (1000 operations are
+ * scheduled; suppressed class), ZV_INVALID_OPERATION (above). Threads: any. */
 ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData, unsigned int nPriority);
 
 /* Schedules a callback that runs once per tick on the servo thread, with the
  * caller's current device as its current device, until it returns
- * ZV_CALLBACK_DONE or is unscheduled. Returns its handle (0..999; the most
- * recently freed handle is reused first) or ZV_INVALID_HANDLE.
- * Errors: ZV_INVALID_PRIORITY, ZV_INVALID_VALUE (null callback),
- * ZV_SCHEDULER_FULL. Threads: any. */
+ * ZV_CALLBACK_DONE or is unscheduled. Returns its handle or ZV_INVALID_HANDLE.
+ * At most 1000 operations are scheduled at once. A handle names this one
+ * operation: the first 1000 handles are 0..999, and once an operation has
+ * finished or been removed its handle names nothing, also after its slot has
+ * been given to a later operation (handle modulo 1000 is the slot; a slot's
+ * handles repeat only after about two million reuses of that slot, and free
+ * slots are reused least recently freed first).
+ * Errors: ZV_INVALID_PRIORITY (suppressed class), ZV_INVALID_VALUE (null
+ * callback), ZV_SCHEDULER_FULL (suppressed class). Threads: any. */
 ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData,
                                                 unsigned int nPriority);
 
 /* Removes a scheduled operation. The removal itself runs as a synchronous
  * operation at priority 0, so with a servo loop running the call returns after
  * the next tick. Errors: ZV_INVALID_OPERATION when no operation has that
- * handle. Threads: any. */
+ * handle (it has finished or been removed, or was never given out), or when
+ * the handle names one of the library's own operations (tick bookkeeping, a
+ * device's update operation), which only the library removes. Threads: any. */
 ZV_API void zvUnschedule(ZVSchedulerHandle hHandle);
 
 /* ZV_WAIT_CHECK_STATUS (or any mode but ZV_WAIT_INFINITE): returns true while
@@ -368,9 +474,11 @@ ZV_API void zvEndFrame(HZV hDevice);
 /* ------------------------------------------------------------------ parameters */
 
 /* Typed reads of a parameter of the current device into an array of the named
- * type, sized for the parameter's value count. Arguments are checked in this
- * order: ZV_INVALID_ENUM (unknown code), ZV_INVALID_INPUT_TYPE (the parameter
- * does not support the type), ZV_INVALID_VALUE (null array), ZV_BAD_HANDLE
+ * type, sized for the parameter's value count (see "Parameter codes" for the
+ * count, the types and the unit of each code). Arguments are checked in this
+ * order: ZV_INVALID_ENUM (unknown code, a capability code or the set-only
+ * ZV_JOINT_ANGLE_REFERENCES), ZV_INVALID_INPUT_TYPE (the parameter does not
+ * support the type), ZV_INVALID_VALUE (null array), ZV_BAD_HANDLE
  * (the current device is not registered; every parameter but ZV_VERSION
  * needs one); in all these cases nothing is written. A failing device read
  * raises its translated code; the array is written anyway.
@@ -382,10 +490,12 @@ ZV_API void zvGetDoublev(ZVenum pname, ZVdouble* params);
 ZV_API void zvGetLongv(ZVenum pname, ZVlong* params);
 
 /* Typed writes of a parameter of the current device, with the argument checks
- * of the reads, and: ZV_INVALID_VALUE when a value is not finite or too large
- * for the device's single-precision values (nothing is stored or sent);
+ * of the reads (ZV_INVALID_ENUM for every code that is not written, see
+ * "Parameter codes"), and: ZV_INVALID_VALUE when a value is not finite or too
+ * large for the device's single-precision values (nothing is stored or sent);
  * ZV_FRAME_ERROR when force, torque or motor DAC values are set outside a
- * frame. No parameter accepts booleans. Threads: any (force, torque and DAC
+ * frame. No parameter accepts booleans: zvSetBooleanv answers
+ * ZV_INVALID_INPUT_TYPE for a writable code and ZV_INVALID_ENUM otherwise. Threads: any (force, torque and DAC
  * values inside a frame, normally in a scheduler callback). */
 ZV_API void zvSetBooleanv(ZVenum pname, const ZVboolean* params);
 ZV_API void zvSetIntegerv(ZVenum pname, const ZVint* params);
@@ -398,8 +508,11 @@ ZV_API void zvSetLongv(ZVenum pname, const ZVlong* params);
  * Threads: any. */
 ZV_API ZVstring zvGetString(ZVenum pname);
 
-/* Switch a capability of the current device on or off.
- * Errors: ZV_INVALID_ENUM, ZV_BAD_HANDLE, translated device codes.
+/* Switch a capability of the current device on or off. Capabilities:
+ * ZV_FORCE_OUTPUT, ZV_MAX_FORCE_CLAMPING, ZV_FORCE_RAMPING, ZV_FORCE_CHECK,
+ * ZV_ONE_FRAME_LIMIT, ZV_MAX_VELOCITY_LIMIT, ZV_MAX_FORCE_IMPULSE_LIMIT and
+ * ZV_USER_STATUS_LIGHT. Errors: ZV_INVALID_ENUM (any other code),
+ * ZV_BAD_HANDLE, translated device codes.
  * Threads: any. */
 ZV_API void zvEnable(ZVenum cap);
 ZV_API void zvDisable(ZVenum cap);

@@ -109,8 +109,12 @@ int ServoLoop::start(KorvoServoCallback callback, void* context) noexcept {
         thread_ = plat::Thread("KorvoServo", [this, manual] { body(manual); });
     } catch (...) {
         active_.store(false, std::memory_order_release);
-        std::lock_guard lock(tickMutex_);
-        threadAlive_ = false;
+        {
+            std::lock_guard lock(tickMutex_);
+            threadAlive_ = false;
+            settleWaiters(true);
+        }
+        tickCv_.notify_all();
         return KORVO_SERVO_THREAD_FAILED;
     }
     return KORVO_SERVO_OK;
@@ -163,10 +167,28 @@ int ServoLoop::runTicks(unsigned count) noexcept {
     std::unique_lock lock(tickMutex_);
     if (!threadAlive_ || stopRequested_.load(std::memory_order_acquire)) return KORVO_SIM_E_NOT_RUNNING;
     requested_ += count;
-    const std::uint64_t target = requested_;
+    TickWaiter waiter;
+    waiter.target = requested_;
+    if (completed_ >= waiter.target) return KORVO_OK;
+    waiter.next = waiters_;
+    waiters_ = &waiter;
     tickCv_.notify_all();
-    tickCv_.wait(lock, [&] { return completed_ >= target || !threadAlive_; });
-    return completed_ >= target ? static_cast<int>(KORVO_OK) : static_cast<int>(KORVO_SIM_E_NOT_RUNNING);
+    tickCv_.wait(lock, [&] { return waiter.settled; });
+    return waiter.ran ? static_cast<int>(KORVO_OK) : static_cast<int>(KORVO_SIM_E_NOT_RUNNING);
+}
+
+void ServoLoop::settleWaiters(bool loopEnded) noexcept {
+    for (TickWaiter** link = &waiters_; *link != nullptr;) {
+        TickWaiter* waiter = *link;
+        const bool ran = completed_ >= waiter->target;
+        if (ran || loopEnded) {
+            waiter->ran = ran;
+            waiter->settled = true;
+            *link = waiter->next;
+        } else {
+            link = &waiter->next;
+        }
+    }
 }
 
 int ServoLoop::reset() noexcept {
@@ -200,6 +222,7 @@ void ServoLoop::body(bool manual) noexcept {
     servoThread_.store(0, std::memory_order_release);
     std::lock_guard lock(tickMutex_);
     threadAlive_ = false;
+    settleWaiters(true);
     tickCv_.notify_all();
 }
 
@@ -252,6 +275,7 @@ void ServoLoop::runManual() noexcept {
         }
         lock.lock();
         completed_ += done;
+        settleWaiters(false);
         tickCv_.notify_all();
     }
 }

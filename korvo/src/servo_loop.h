@@ -116,7 +116,10 @@ private:
     std::atomic<bool> initialised_{false};
     std::atomic<unsigned> rate_{KORVO_DEFAULT_SERVO_RATE};
 
-    mutable std::mutex callbackMutex_;
+    // Taken by the servo thread every tick and by clients that change the
+    // callbacks: it inherits priority, so a tick never waits behind a client
+    // that cannot run.
+    mutable plat::PiMutex callbackMutex_;
     Callbacks callbacks_;
 
     // Start, stop and clock changes are serialised by lifeMutex_; the thread
@@ -128,12 +131,28 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<plat::ThreadId> servoThread_{0};
 
+    // A caller of runTicks, on its own stack, listed until the servo thread
+    // settles it: when the ticks it waits for have run, or when its loop ends
+    // without them. A waiter therefore learns of the stop of its own loop
+    // even when it wakes only after a new loop has started (and the counters
+    // have begun again).
+    struct TickWaiter {
+        std::uint64_t target = 0;
+        bool settled = false;
+        bool ran = false;
+        TickWaiter* next = nullptr;
+    };
+    // Settles the waiters whose ticks have run, and, when the loop has
+    // ended, all others. The caller holds tickMutex_.
+    void settleWaiters(bool loopEnded) noexcept;
+
     // Manual clock hand-off: ticks requested and completed in total.
     mutable std::mutex tickMutex_;
     std::condition_variable tickCv_;
     std::uint64_t requested_ = 0;
     std::uint64_t completed_ = 0;
     bool threadAlive_ = false;
+    TickWaiter* waiters_ = nullptr;
 
     std::atomic<int> injectedError_{0};
     std::atomic<unsigned> overrunTolerance_{kDefaultOverrunTolerance};

@@ -30,20 +30,38 @@ protected:
     OperationList list;
 };
 
-TEST_F(OperationListTest, HandlesStartAtZeroAndTheLastFreedIsReusedFirst)
+TEST_F(OperationListTest, HandlesStartAtZeroAndFreedSlotsAreReusedLeastRecentlyFreedFirst)
 {
     std::vector<SchedulerOperation*> ops;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < OperationList::kCapacity; ++i) {
         ops.push_back(make());
         ASSERT_EQ(list.insert(ops.back(), 1), i);
         EXPECT_EQ(ops.back()->handle(), i);
     }
     delete list.removeHandle(5);
     delete list.removeHandle(2);
-    EXPECT_EQ(list.insert(make(), 1), 2);
-    EXPECT_EQ(list.insert(make(), 1), 5);
-    EXPECT_EQ(list.insert(make(), 1), 8);
-    EXPECT_EQ(list.count(), 9);
+    // Slot 5 was freed first; each reuse is a new generation of the slot.
+    EXPECT_EQ(list.insert(make(), 1), 1005);
+    EXPECT_EQ(list.insert(make(), 1), 1002);
+    EXPECT_EQ(list.count(), OperationList::kCapacity);
+}
+
+TEST_F(OperationListTest, AHandleNamesOnlyTheGenerationItWasGivenFor)
+{
+    SchedulerOperation* first = make();
+    ASSERT_EQ(list.insert(first, 1), 0);
+    EXPECT_EQ(list.removeHandle(0), first);
+    delete first;
+    // Cycle slot 0 through further generations while the others stay busy.
+    for (int i = 1; i < OperationList::kCapacity; ++i) {
+        list.insert(make(), 1);
+    }
+    SchedulerOperation* second = make();
+    ASSERT_EQ(list.insert(second, 1), OperationList::kCapacity);
+    EXPECT_EQ(list.find(0), nullptr);
+    EXPECT_EQ(list.removeHandle(0), nullptr);
+    EXPECT_EQ(list.find(OperationList::kCapacity), second);
+    EXPECT_EQ(list.count(), OperationList::kCapacity);
 }
 
 TEST_F(OperationListTest, DescendingPriorityWithEqualPrioritiesInArrivalOrder)
@@ -58,9 +76,9 @@ TEST_F(OperationListTest, DescendingPriorityWithEqualPrioritiesInArrivalOrder)
     delete list.removeHandle(4);
     delete list.removeHandle(0);
     EXPECT_EQ(order(), (std::vector<int>{1, 6, 2, 7, 5}));
-    // A reused node takes its place by its new priority.
+    // A new node takes its place by its priority.
     list.insert(make(), 1000);
-    EXPECT_EQ(order(), (std::vector<int>{0, 1, 6, 2, 7, 5}));
+    EXPECT_EQ(order(), (std::vector<int>{8, 1, 6, 2, 7, 5}));
 }
 
 TEST_F(OperationListTest, HoldsExactlyOneThousandOperations)
@@ -74,7 +92,7 @@ TEST_F(OperationListTest, HoldsExactlyOneThousandOperations)
     delete extra;
     EXPECT_EQ(list.count(), OperationList::kCapacity);
     delete list.removeHandle(999);
-    EXPECT_EQ(list.insert(make(), 3), 999);
+    EXPECT_EQ(list.insert(make(), 3), 1999);
 }
 
 TEST_F(OperationListTest, RemovingUnknownHandlesChangesNothing)

@@ -2,9 +2,15 @@
 // about which thread may do what, and a real-time loop that starts and stops
 // cleanly many times.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "sim_fixture.h"
 
 namespace korvo_test {
@@ -162,6 +168,91 @@ TEST_F(ServoLoopTest, ConcurrentTickRequestsAddUp) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(ticks.load(), 2000);
+}
+
+// A thread waits for ticks that its loop never runs: the loop is stopped and
+// started again before the waiter gets the CPU back. The waiter still sees
+// the stop. It runs at idle priority on one CPU, which a normal thread keeps
+// busy across the stop and the restart, so that it cannot wake in between.
+TEST_F(ServoLoopTest, AWaiterSeesTheStopEvenWhenTheLoopRestartsBeforeItWakes) {
+    const int cpu = plat::currentCpu();
+    for (int round = 0; round < 10; ++round) {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool entered = false;
+        std::atomic<bool> release{false};
+        int ticks = 0;
+        start([&] {
+            if (++ticks == 1) {
+                {
+                    std::lock_guard lock(mutex);
+                    entered = true;
+                }
+                cv.notify_all();
+                while (!release.load()) std::this_thread::yield();
+            }
+        });
+        std::atomic<int> result{1};
+        std::thread waiter([&] {
+            if (cpu >= 0) plat::pinCurrentThread(cpu);
+            plat::setCurrentThreadIdle();
+            result = korvo_sim_run_ticks(1000);
+        });
+        {
+            std::unique_lock lock(mutex);
+            cv.wait(lock, [&] { return entered; });
+        }
+        std::atomic<bool> hogRunning{false}, hogStop{false};
+        std::thread hog([&] {
+            if (cpu >= 0) plat::pinCurrentThread(cpu);
+            hogRunning = true;
+            while (!hogStop.load()) plat::cpuRelax();
+        });
+        while (!hogRunning.load()) std::this_thread::yield();
+        release = true;
+        ASSERT_EQ(stopServoLoop(), KORVO_SERVO_OK);
+        start();
+        hogStop = true;
+        hog.join();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (result.load() == 1 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool returned = result.load() != 1;
+        if (!returned) stopServoLoop();  // releases the waiter of the new loop
+        waiter.join();
+        ASSERT_TRUE(returned) << "round " << round << ": the waiter missed the stop of its loop";
+        EXPECT_EQ(result.load(), KORVO_SIM_E_NOT_RUNNING) << "round " << round;
+        run(3);
+        EXPECT_EQ(ticks, 1) << "the new loop runs only its own ticks";
+        ASSERT_EQ(stopServoLoop(), KORVO_SERVO_OK);
+    }
+}
+
+// The trace is written by a thread of its own through a ring of rows; a run
+// much longer than the ring still yields every row, in order.
+TEST_F(ServoLoopTest, TraceKeepsEveryRowOfARunLongerThanItsRing) {
+    const std::string trace = tempPath(".trace.csv");
+    open("arm3g");
+    open("mini");
+    ASSERT_EQ(korvo_sim_open_trace(trace.c_str()), 0);
+    start();
+    run(10000);
+    ASSERT_EQ(korvo_sim_open_trace(nullptr), 0);
+    std::ifstream in(trace);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    std::size_t rows = 0;
+    double previous = -1.0;
+    bool ordered = true;
+    while (std::getline(in, line)) {
+        const double time = std::stod(line);
+        ordered = ordered && time >= previous;
+        previous = time;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 20000u);
+    EXPECT_TRUE(ordered);
+    EXPECT_NEAR(previous, 9.999, 1e-6);
 }
 
 TEST(ServoLoopStartup, StartNeedsTheOsExtender) {

@@ -1,6 +1,8 @@
 // Scheduling through the exported functions on the simulator's manual clock.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -35,19 +37,35 @@ ZVCallbackCode countDown(void* data)
     return ++c->runs >= c->doneAt ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
-TEST(SchedulerHandles, StartAtZeroAndTheMostRecentlyFreedIsReusedFirst)
+TEST(SchedulerHandles, StartAtZeroAndAFreedHandleIsNotHandedOutAgain)
 {
     for (ZVSchedulerHandle expected = 0; expected < 8; ++expected) {
         EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), expected);
     }
     zvUnschedule(5);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 5u);
     zvUnschedule(2);
-    zvUnschedule(6);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 6u);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 2u);
-    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 8u);
+    EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), 8u) << "unused slots come before freed ones";
     EXPECT_TRUE(drainErrors().empty());
+}
+
+// A handle names one scheduling: once its operation has gone, the handle
+// names nothing, even after its slot has been given to another operation.
+TEST(SchedulerHandles, AStaleHandleNeverNamesTheOperationThatReusesItsSlot)
+{
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_NE(zvScheduleAsynchronous(keepRunning, nullptr, 1), ZV_INVALID_HANDLE);
+    }
+    zvUnschedule(5);
+    const ZVSchedulerHandle reused = zvScheduleAsynchronous(keepRunning, nullptr, 1);
+    EXPECT_EQ(reused % 1000, 5u) << "the only free slot";
+    EXPECT_NE(reused, 5u);
+    EXPECT_FALSE(zvWaitForCompletion(5, ZV_WAIT_CHECK_STATUS));
+    zvUnschedule(5);
+    EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION}));
+    EXPECT_TRUE(zvWaitForCompletion(reused, ZV_WAIT_CHECK_STATUS));
+    zvUnschedule(reused);
+    EXPECT_TRUE(drainErrors().empty());
+    EXPECT_FALSE(zvWaitForCompletion(reused, ZV_WAIT_CHECK_STATUS));
 }
 
 TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
@@ -64,6 +82,33 @@ TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
     zvScheduleSynchronous(countDown, &once, 1);
     EXPECT_EQ(once.runs.load(), 1);
     EXPECT_TRUE(drainErrors().empty());
+}
+
+// An operation nobody waits for owns no descriptor, so the full 1000 fit in a
+// process with the common limit of 1024 open files; a waiter makes one.
+TEST_F(ManualClock, OnlyAWaitedForOperationOwnsADescriptor)
+{
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = openFiles();
+    Countdown waited;
+    waited.doneAt = 2;
+    const ZVSchedulerHandle handle = zvScheduleAsynchronous(countDown, &waited, 1);
+    for (int i = 0; i < 997; ++i) {
+        ASSERT_NE(zvScheduleAsynchronous(keepRunning, nullptr, 1), ZV_INVALID_HANDLE);
+    }
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_TRUE(drainErrors().empty());
+    std::atomic<bool> completed{false};
+    std::thread waiter([&] { completed = zvWaitForCompletion(handle, ZV_WAIT_INFINITE) == ZV_TRUE; });
+    while (openFiles() == before) {  // the waiter has made the event
+        std::this_thread::yield();
+    }
+    ticks(2);
+    waiter.join();
+    EXPECT_TRUE(completed.load());
 }
 
 TEST(SchedulerArguments, PriorityAboveTheMaximumAndNullCallbacksAreRefused)
@@ -178,7 +223,53 @@ TEST_F(SchedulerTicks, StartingARunningLoopSchedulesNothingTwice)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].errorCode, ZV_TIMER_ERROR);
     EXPECT_EQ(errors[0].internalErrorCode, KORVO_SERVO_ALREADY_RUNNING);
-    EXPECT_EQ(zvScheduleAsynchronous(finish, nullptr, 1), before);
+    EXPECT_EQ(zvScheduleAsynchronous(finish, nullptr, 1), before + 1) << "the next unused slot";
+}
+
+// ---------------------------------------------------------------- the library's own operations
+
+// A client cleans up its finished operation by a handle the library may have
+// reused: the library's operations and the client's later ones survive.
+TEST_F(ManualClock, StaleHandlesRemoveNeitherLibraryNorClientOperations)
+{
+    const ZVSchedulerHandle a = zvScheduleAsynchronous(finish, nullptr, 1);
+    ticks(1);
+    const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
+    ASSERT_NE(device, ZV_INVALID_HANDLE);
+    zvUnschedule(a);
+    EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION}));
+    Countdown b;
+    b.doneAt = 2;
+    const ZVSchedulerHandle bHandle = zvScheduleAsynchronous(countDown, &b, 1);
+    zvDisableDevice(device);
+    EXPECT_TRUE(drainErrors().empty()) << "the device's update operation was still there";
+    EXPECT_TRUE(zvWaitForCompletion(bHandle, ZV_WAIT_CHECK_STATUS));
+    ticks(2);
+    EXPECT_EQ(b.runs.load(), 2) << "B ran to its end";
+    EXPECT_FALSE(zvWaitForCompletion(bHandle, ZV_WAIT_CHECK_STATUS));
+}
+
+// Every scheduled handle that a client was not given belongs to the library
+// (tick bookkeeping, device updates) and refuses zvUnschedule.
+TEST_F(SchedulerTicks, ClientsCannotRemoveTheLibrarysOperations)
+{
+    const ZVSchedulerHandle mine = zvScheduleAsynchronous(keepRunning, nullptr, 1);
+    std::vector<ZVSchedulerHandle> library;
+    for (ZVSchedulerHandle handle = 0; handle < 20; ++handle) {
+        if (handle != mine && zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS)) {
+            library.push_back(handle);
+        }
+    }
+    ASSERT_EQ(library.size(), 3u) << "two bookkeeping operations and one device update";
+    for (ZVSchedulerHandle handle : library) {
+        zvUnschedule(handle);
+        EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_OPERATION})) << handle;
+        ticks(1);
+        EXPECT_TRUE(zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS)) << handle;
+    }
+    zvUnschedule(mine);
+    ticks(1);
+    EXPECT_TRUE(drainErrors().empty());
 }
 
 // ---------------------------------------------------------------- never waiting forever
