@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the SDK four ways (normal, ASan+UBSan,
-# TSan, and Release as packagers build it, at -O3) and runs the tests: every
-# test on the normal build, the unit tests on the other three.
+# TSan, and Release as packagers build it, at -O3, without tests) and runs
+# the tests: every test on the normal build, the unit tests on the two
+# sanitizer builds. The Release build checks that a packager's build
+# compiles warning-free; its code is the code the normal build tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +14,7 @@ run_preset() {
     echo "=== $preset: configure and build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
+    [ "$preset" = release ] && return 0
     echo "=== $preset: test"
     # ThreadSanitizer needs a memory layout it knows; kernels with more
     # address-space randomisation than it expects make it abort at start-up,

@@ -6,6 +6,7 @@
 #include "qm/api/CallFrame.h"
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
+#include "qm/servo/HapticDevice.h"
 #include "qm/state/AttributeMap.h"
 #include "zv_version.h"
 
@@ -29,19 +30,6 @@ bool onCollisionThread()
 }
 
 namespace {
-
-// Runs device-library calls with `device` current on the calling thread and
-// restores the caller's current device afterwards.
-class DeviceScope {
-public:
-    explicit DeviceScope(HZV device) : saved_(zvGetCurrentDevice()) { zvMakeCurrentDevice(device); }
-    ~DeviceScope() { zvMakeCurrentDevice(saved_); }
-    DeviceScope(const DeviceScope&) = delete;
-    DeviceScope& operator=(const DeviceScope&) = delete;
-
-private:
-    HZV saved_;
-};
 
 // Reads a six-double workspace box. A read that fails writes nothing, which
 // the NaN fill reveals.

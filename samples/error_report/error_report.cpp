@@ -38,16 +38,16 @@ constexpr CodeName kNames[] = {
 }  // namespace
 }  // namespace zv_samples
 
-extern "C" const char* zvuErrorCodeName(ZVerror errorCode) {
+extern "C" const char* sampleErrorCodeName(ZVerror errorCode) {
     for (const auto& entry : zv_samples::kNames) {
         if (entry.code == errorCode) return entry.name;
     }
     return "Unknown Error Code";
 }
 
-extern "C" void zvuPrintError(FILE* stream, const ZVErrorInfo* error, const char* message) {
+extern "C" void samplePrintError(FILE* stream, const ZVErrorInfo* error, const char* message) {
     if (stream == nullptr || error == nullptr) return;
-    std::fprintf(stream, "ZV Error: %s\n", zvuErrorCodeName(error->errorCode));
+    std::fprintf(stream, "ZV Error: %s\n", sampleErrorCodeName(error->errorCode));
     std::fprintf(stream, "%s\n", zvGetErrorString(error->errorCode));
     std::fprintf(stream, "HZV: %X\n", error->deviceHandle);
     std::fprintf(stream, "Error Code: %X\n", error->errorCode);
@@ -55,7 +55,7 @@ extern "C" void zvuPrintError(FILE* stream, const ZVErrorInfo* error, const char
     std::fprintf(stream, "Message: %s\n", message != nullptr ? message : "");
 }
 
-extern "C" ZVboolean zvuIsSchedulerError(const ZVErrorInfo* error) {
+extern "C" ZVboolean sampleIsSchedulerError(const ZVErrorInfo* error) {
     if (error == nullptr) return ZV_FALSE;
     switch (error->errorCode) {
     case ZV_COMM_ERROR:
@@ -69,8 +69,8 @@ extern "C" ZVboolean zvuIsSchedulerError(const ZVErrorInfo* error) {
     }
 }
 
-extern "C" void zvuReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message) {
-    zvuPrintError(stderr, error, message);
+extern "C" void sampleReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message) {
+    samplePrintError(stderr, error, message);
     if (prompt != nullptr) {
         std::fputs("\nPress any key to quit.\n", prompt);
         std::fflush(prompt);

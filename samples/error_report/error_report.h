@@ -9,8 +9,8 @@
  *
  *     ZVErrorInfo error = zvGetError();
  *     if (error.errorCode != ZV_SUCCESS) {
- *         zvuPrintError(stderr, &error, "Error during main scheduler callback");
- *         if (zvuIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
+ *         samplePrintError(stderr, &error, "Error during main scheduler callback");
+ *         if (sampleIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
  *     }
  *     return ZV_CALLBACK_CONTINUE;
  *
@@ -36,7 +36,7 @@ extern "C" {
 /* The symbolic name of an error code, e.g. "ZV_COMM_ERROR" for 0x302, as a
  * constant string; "Unknown Error Code" for a code without a name here (the
  * force-impulse warning 0x202 included). Never NULL. */
-const char* zvuErrorCodeName(ZVerror errorCode);
+const char* sampleErrorCodeName(ZVerror errorCode);
 
 /* Writes six lines to `stream`:
  *     ZV Error: <name of the code>
@@ -47,18 +47,18 @@ const char* zvuErrorCodeName(ZVerror errorCode);
  *     Message: <message>
  * A NULL message prints as the empty string; a NULL stream or record
  * prints nothing. */
-void zvuPrintError(FILE* stream, const ZVErrorInfo* error, const char* message);
+void samplePrintError(FILE* stream, const ZVErrorInfo* error, const char* message);
 
 /* True (1) for the errors after which a servo callback should stop:
  * ZV_COMM_ERROR, ZV_COMM_CONFIG_ERROR, ZV_TIMER_ERROR, ZV_INVALID_PRIORITY
  * and ZV_SCHEDULER_FULL; false (0) for every other code and for NULL. */
-ZVboolean zvuIsSchedulerError(const ZVErrorInfo* error);
+ZVboolean sampleIsSchedulerError(const ZVErrorInfo* error);
 
 /* The samples' way out of a failed start-up: prints the error report on
- * standard error (zvuPrintError with `message`), then
+ * standard error (samplePrintError with `message`), then
  * "\nPress any key to quit.\n" on `prompt` (standard output or standard
  * error, as the sample shows its other prompts), and waits for one key. */
-void zvuReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message);
+void sampleReportFailureAndWaitForKey(FILE* prompt, const ZVErrorInfo* error, const char* message);
 
 #ifdef __cplusplus
 }

@@ -17,7 +17,7 @@ int main() {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
+        sampleReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
         return -1;
     }
 
@@ -28,7 +28,7 @@ int main() {
     zvStartScheduler();
     error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to start scheduler");
+        sampleReportFailureAndWaitForKey(stdout, &error, "Failed to start scheduler");
         return -1;
     }
 

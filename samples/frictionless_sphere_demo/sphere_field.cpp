@@ -44,8 +44,8 @@ ZVCallbackCode sphereCallback(void*) {
     // rendering goes on.
     const ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Error during main scheduler callback\n");
-        if (zvuIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
+        samplePrintError(stderr, &error, "Error during main scheduler callback\n");
+        if (sampleIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
     }
     return ZV_CALLBACK_CONTINUE;
 }

@@ -17,9 +17,9 @@ ZVCallbackCode dacCallback(void* data) {
 
     const ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Error while commanding DAC values");
+        samplePrintError(stderr, &error, "Error while commanding DAC values");
         for (ZVlong& value : console.commanded) value = 0;
-        if (zvuIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
+        if (sampleIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
     }
     return ZV_CALLBACK_CONTINUE;
 }

@@ -121,7 +121,7 @@ void printContinuously(const DacConsole& console) {
 }
 
 int failAndQuit(HZV device, const ZVErrorInfo& error, const char* message) {
-    zvuReportFailureAndWaitForKey(stdout, &error, message);
+    sampleReportFailureAndWaitForKey(stdout, &error, message);
     zvDisableDevice(device);
     return -1;
 }
@@ -132,7 +132,7 @@ int main() {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
+        sampleReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
         return -1;
     }
 

@@ -17,7 +17,7 @@ int main() {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
+        sampleReportFailureAndWaitForKey(stdout, &error, "Failed to initialize haptic device");
         return -1;
     }
 
@@ -26,7 +26,7 @@ int main() {
     zvStartScheduler();
     error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stdout, &error, "Failed to start the scheduler");
+        sampleReportFailureAndWaitForKey(stdout, &error, "Failed to start the scheduler");
         return -1;
     }
 

@@ -51,8 +51,8 @@ ZVCallbackCode contactCallback(void* data) {
 
     const ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuPrintError(stderr, &error, "Error during scheduler callback");
-        if (zvuIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
+        samplePrintError(stderr, &error, "Error during scheduler callback");
+        if (sampleIsSchedulerError(&error)) return ZV_CALLBACK_DONE;
     }
     return ZV_CALLBACK_CONTINUE;
 }

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     gDevice = zvInitDevice(ZV_DEFAULT_DEVICE);
     ZVErrorInfo error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stderr, &error, "Failed to initialize haptic device");
+        sampleReportFailureAndWaitForKey(stderr, &error, "Failed to initialize haptic device");
         return -1;
     }
 
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     zvStartScheduler();
     error = zvGetError();
     if (error.errorCode != ZV_SUCCESS) {
-        zvuReportFailureAndWaitForKey(stderr, &error, "Failed to start scheduler");
+        sampleReportFailureAndWaitForKey(stderr, &error, "Failed to start scheduler");
         return -1;
     }
 

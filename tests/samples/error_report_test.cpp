@@ -9,12 +9,12 @@
 
 namespace {
 
-// What zvuPrintError writes, read back from a temporary file.
+// What samplePrintError writes, read back from a temporary file.
 std::string printed(const ZVErrorInfo* error, const char* message) {
     std::FILE* file = std::tmpfile();
     EXPECT_NE(file, nullptr);
     if (file == nullptr) return {};
-    zvuPrintError(file, error, message);
+    samplePrintError(file, error, message);
     std::string text;
     std::rewind(file);
     for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
@@ -60,11 +60,11 @@ const Code kCodes[] = {
 
 TEST(ErrorReport, NamesAndSchedulerClassOfEveryCode) {
     for (const Code& c : kCodes) {
-        EXPECT_STREQ(zvuErrorCodeName(c.code), c.name) << std::hex << c.code;
+        EXPECT_STREQ(sampleErrorCodeName(c.code), c.name) << std::hex << c.code;
         const ZVErrorInfo error{c.code, 0, 0};
-        EXPECT_EQ(zvuIsSchedulerError(&error), c.endsCallback ? ZV_TRUE : ZV_FALSE) << std::hex << c.code;
+        EXPECT_EQ(sampleIsSchedulerError(&error), c.endsCallback ? ZV_TRUE : ZV_FALSE) << std::hex << c.code;
     }
-    EXPECT_EQ(zvuIsSchedulerError(nullptr), ZV_FALSE);
+    EXPECT_EQ(sampleIsSchedulerError(nullptr), ZV_FALSE);
 }
 
 TEST(ErrorReport, PrintsSixLinesExactly) {
@@ -95,7 +95,7 @@ TEST(ErrorReport, NullArgumentsAreHarmless) {
     const ZVErrorInfo error{ZV_DEVICE_FAULT, 0, 0};
     EXPECT_EQ(printed(&error, nullptr).substr(printed(&error, nullptr).rfind("Message")), "Message: \n");
     EXPECT_EQ(printed(nullptr, "m"), "");
-    zvuPrintError(nullptr, &error, "m");
+    samplePrintError(nullptr, &error, "m");
 }
 
 }  // namespace
