@@ -81,8 +81,10 @@ void ShapeTest::onCollisionThread(const std::function<void()>& work)
 {
     QM::OperationScheduler* scheduler = QM::operationScheduler(QM_COLLISION_THREAD);
     ASSERT_TRUE(scheduler->isBound()) << "no collision thread";
+    // The operation holds its own handle on the event: the collision thread
+    // may still be inside set() when this thread wakes and returns.
     plat::Event done(plat::ResetMode::Manual, false);
-    ASSERT_TRUE(scheduler->schedule(new FunctionOperation(scheduler, [&] {
+    ASSERT_TRUE(scheduler->schedule(new FunctionOperation(scheduler, [&work, done] {
         work();
         done.set();
     })));
