@@ -538,6 +538,12 @@ QM_API void qmBeginFrame(void);
  * Errors: QM_INVALID_OPERATION outside a frame or while a shape is open. */
 QM_API void qmEndFrame(void);
 
+/* Asks for a calibration update: at the next collision step the device is
+ * calibrated in the best style it supports (automatic, then inkwell, then
+ * encoder reset) and the proxies restart at the device. Errors: none beyond
+ * the context check. Threads: the context's, or a collision-thread callback. */
+QM_API void qmUpdateCalibration(void);
+
 /* ------------------------------------------------------------------ shapes */
 
 /* Opens a shape of a type with an identifier from qmGenShapes, with the

@@ -135,6 +135,14 @@ QM_API void qmEndFrame(void)
     });
 }
 
+// The request is taken at the next collision step, inside its synchronous
+// copy from the servo side.
+QM_API void qmUpdateCalibration(void)
+{
+    callInContext(CallLocks::RendererAndState,
+                  [&](Context& context) { context.sceneRenderer->requestCalibrationUpdate(); });
+}
+
 QM_API void qmCacheGetBooleanv(QMcache cache, QMenum pname, QMboolean* params)
 {
     callWithoutContext(0, [&] {

@@ -287,6 +287,24 @@ TEST_F(HapticLoop, ContextsComeAndGoAThousandTimes)
     EXPECT_FALSE(QM::collisionScheduler().isRunning());
 }
 
+// A calibration update asked for between steps is done by the next step:
+// the collision proxy restarts at the device (here below the square, which
+// it then no longer touches) and nothing is reported.
+TEST_F(HapticLoop, ACalibrationUpdateRestartsTheProxyAtTheDevice)
+{
+    placeStylus({0.0, 0.0, 10.0});
+    drawFrame(qmGenShapes(1), 0.0);
+    run(5);
+    placeStylus({0.0, 0.0, -5.0});
+    run(1);
+    qmUpdateCalibration();
+    EXPECT_TRUE(renderer().calibrationUpdateRequested());
+    run(1);
+    EXPECT_FALSE(renderer().calibrationUpdateRequested());
+    EXPECT_NEAR(renderer().getCollisionProxy().motionTransform(2)->position().z, stylus().z, 0.1);
+    EXPECT_TRUE(errors().empty());
+}
+
 TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated)
 {
     EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(100), 0.010);

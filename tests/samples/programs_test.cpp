@@ -405,7 +405,7 @@ TEST(WarmMotors, HoldingTheFloorUntilTheMotorsWarmOnATerminal) {
         STEP(child.waitForOutput(" Ramping Down Forces\r\n", kGenerous));
         // The ramp takes 1.4 s of ticks; the wait leaves room for ticks the
         // host skips on a shared machine.
-        plat::sleepFor(4.0);  // the limit settles at the continuous force
+        plat::sleepFor(6.0);  // the limit settles at the continuous force
         child.readOutput(0);
         output = withoutCarriageReturns(child.output());
         output.erase(output.rfind('\n') + 1);
