@@ -11,8 +11,7 @@ CriticalSectionLock::~CriticalSectionLock() = default;
 
 void CriticalSectionLock::lock() { section_.lock(); }
 
-void CriticalSectionLock::unlock()
-{
+void CriticalSectionLock::unlock() {
     if (!section_.heldByCurrentThread()) {
         std::fputs("CriticalSectionLock: unlock by a thread that does not own the lock\n", stderr);
         std::abort();

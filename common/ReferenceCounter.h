@@ -24,8 +24,7 @@ class ReferenceCounter : public Base {
 public:
     void addReference() override { count_.fetch_add(1, std::memory_order_relaxed); }
 
-    void releaseReference() override
-    {
+    void releaseReference() override {
         // acq_rel: every write made under another reference happens before
         // the delete.
         if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) {

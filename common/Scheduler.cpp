@@ -33,26 +33,22 @@ void discard(SchedulerOperation* operation) { delete operation; }
 
 ServoScheduler::ServoScheduler(Scheduler& owner) : owner_(owner), loopIdle_(plat::ResetMode::Manual, true) {}
 
-int ServoScheduler::preServoHandler(void* context)
-{
+int ServoScheduler::preServoHandler(void* context) {
     static_cast<ServoScheduler*>(context)->preServo();
     return 0;
 }
 
-int ServoScheduler::servoHandler(void* context)
-{
+int ServoScheduler::servoHandler(void* context) {
     static_cast<ServoScheduler*>(context)->servo();
     return 0;
 }
 
-int ServoScheduler::postServoHandler(void* context)
-{
+int ServoScheduler::postServoHandler(void* context) {
     static_cast<ServoScheduler*>(context)->postServo();
     return 0;
 }
 
-void ServoScheduler::preServo()
-{
+void ServoScheduler::preServo() {
     if (activationPending_.exchange(false, std::memory_order_acq_rel)) {
         setLoopActive(true);
     }
@@ -64,8 +60,7 @@ void ServoScheduler::preServo()
 // current operation runs: an operation that completes is unlinked right away,
 // and operations unscheduled during the tick are only marked done, so the
 // saved next node stays valid.
-void ServoScheduler::servo()
-{
+void ServoScheduler::servo() {
     if (!inTick()) {
         return;
     }
@@ -89,8 +84,7 @@ void ServoScheduler::servo()
 
 // A finished operation leaves the list: its node is freed, its completion
 // event signalled, and it is deleted when the scheduler owns it.
-void ServoScheduler::retire(OperationList& list, OperationList::Node* node)
-{
+void ServoScheduler::retire(OperationList& list, OperationList::Node* node) {
     SchedulerOperation* operation = node->operation;
     list.removeHandle(list.handleOf(node));
     operation->deactivate();
@@ -99,8 +93,7 @@ void ServoScheduler::retire(OperationList& list, OperationList::Node* node)
     }
 }
 
-void ServoScheduler::postServo()
-{
+void ServoScheduler::postServo() {
     if (!inTick()) {
         return;
     }
@@ -122,8 +115,7 @@ void ServoScheduler::postServo()
     owner_.thread().detach();
 }
 
-void ServoScheduler::setLoopActive(bool active)
-{
+void ServoScheduler::setLoopActive(bool active) {
     std::lock_guard<std::mutex> lock(activityMutex_);
     loopActive_.store(active, std::memory_order_release);
     if (active) {
@@ -135,14 +127,12 @@ void ServoScheduler::setLoopActive(bool active)
 
 // ---------------------------------------------------------------- Scheduler
 
-Scheduler::Scheduler() : thread_(SchedulerThreadImp::servoLoopThread()), servo_(new ServoScheduler(*this))
-{
+Scheduler::Scheduler() : thread_(SchedulerThreadImp::servoLoopThread()), servo_(new ServoScheduler(*this)) {
     thread_.setStopped(false);
     thread_.setRate(kServoRate);
 }
 
-Scheduler::~Scheduler()
-{
+Scheduler::~Scheduler() {
     thread_.setStopped(true);
     {
         OperationList& list = thread_.operationList();
@@ -164,8 +154,7 @@ Scheduler::~Scheduler()
     delete servo_;
 }
 
-Scheduler* Scheduler::acquire()
-{
+Scheduler* Scheduler::acquire() {
     std::lock_guard<std::mutex> lock(instanceMutex());
     Scheduler* scheduler = g_instance.load();
     if (scheduler == nullptr) {
@@ -180,8 +169,7 @@ Scheduler* Scheduler::instance() { return g_instance.load(std::memory_order_acqu
 
 bool Scheduler::insideInlineCallback() { return t_inlineDepth > 0; }
 
-void Scheduler::releaseProcessObjects()
-{
+void Scheduler::releaseProcessObjects() {
     std::lock_guard<std::mutex> lock(instanceMutex());
     if (g_instance.load() == nullptr) {
         SchedulerThreadImp::destroyServoLoopThread();
@@ -189,8 +177,7 @@ void Scheduler::releaseProcessObjects()
     }
 }
 
-ScheduleResult Scheduler::scheduleSynchronous(SchedulerOperation* operation, std::int32_t priority)
-{
+ScheduleResult Scheduler::scheduleSynchronous(SchedulerOperation* operation, std::int32_t priority) {
     if (thread_.isCurrentThread()) {
         // On the servo thread, inside a tick: run now. A later tick would need
         // this very thread, so an operation that asks to continue cannot be
@@ -245,8 +232,7 @@ ScheduleResult Scheduler::scheduleSynchronous(SchedulerOperation* operation, std
     return ScheduleResult::NotCompleted;
 }
 
-ScheduleResult Scheduler::scheduleAsynchronous(SchedulerOperation* operation, std::int32_t priority, int* handle)
-{
+ScheduleResult Scheduler::scheduleAsynchronous(SchedulerOperation* operation, std::int32_t priority, int* handle) {
     int index = -1;
     if (!thread_.add(operation, priority, &index)) {
         discard(operation);
@@ -260,8 +246,7 @@ ScheduleResult Scheduler::scheduleAsynchronous(SchedulerOperation* operation, st
 
 bool Scheduler::isScheduled(int handle) { return thread_.operationList().find(handle) != nullptr; }
 
-WaitResult Scheduler::waitForCompletion(int handle)
-{
+WaitResult Scheduler::waitForCompletion(int handle) {
     // The servo thread and inline callbacks would wait for themselves; they
     // only look, and need no event for that.
     const bool mayBlock = !thread_.isCurrentThread() && !insideInlineCallback();
@@ -283,8 +268,7 @@ WaitResult Scheduler::waitForCompletion(int handle)
     return plat::waitAny(objects) == 0 ? WaitResult::Completed : WaitResult::NoServoLoop;
 }
 
-bool Scheduler::removeHandle(int handle)
-{
+bool Scheduler::removeHandle(int handle) {
     OperationList& list = thread_.operationList();
     LockGuard guard(list);
     SchedulerOperation* operation = list.find(handle);

@@ -4,8 +4,7 @@
 
 namespace sched {
 
-double counterPeriod()
-{
+double counterPeriod() {
     static const double period = 1.0 / static_cast<double>(plat::counterFrequency());
     return period;
 }
@@ -13,14 +12,11 @@ double counterPeriod()
 TimerObject::TimerObject() : creationCounter_(plat::counter()) {}
 
 SchedulerOperation::SchedulerOperation(SchedulerThread* owner, bool autoDelete)
-    : owner_(owner), startCounter_(creationCounter()), autoDelete_(autoDelete)
-{
-}
+    : owner_(owner), startCounter_(creationCounter()), autoDelete_(autoDelete) {}
 
 SchedulerOperation::~SchedulerOperation() { delete completion_.load(std::memory_order_acquire); }
 
-plat::Event SchedulerOperation::completionEvent() const
-{
+plat::Event SchedulerOperation::completionEvent() const {
     plat::Event* event = completion_.load(std::memory_order_seq_cst);
     if (event == nullptr) {
         auto made = std::make_unique<plat::Event>(plat::ResetMode::Manual, false);
@@ -36,15 +32,13 @@ plat::Event SchedulerOperation::completionEvent() const
     return *event;
 }
 
-bool SchedulerOperation::timedExecute()
-{
+bool SchedulerOperation::timedExecute() {
     elapsed_ = static_cast<double>(plat::counter() - startCounter_) * counterPeriod();
     execute();
     return true;
 }
 
-void SchedulerOperation::activate()
-{
+void SchedulerOperation::activate() {
     startCounter_ = plat::counter();
     elapsed_ = kNotStarted;
     active_ = true;
@@ -55,8 +49,7 @@ void SchedulerOperation::activate()
     }
 }
 
-void SchedulerOperation::deactivate()
-{
+void SchedulerOperation::deactivate() {
     active_ = false;
     onDeactivate();
     completed_.store(true, std::memory_order_seq_cst);

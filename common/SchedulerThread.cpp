@@ -14,8 +14,7 @@ template <class T>
 class ProcessObject {
 public:
     template <class Make>
-    T& get(Make make)
-    {
+    T& get(Make make) {
         T* object = pointer_.load(std::memory_order_acquire);
         if (object == nullptr) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -27,8 +26,7 @@ public:
         }
         return *object;
     }
-    void destroy()
-    {
+    void destroy() {
         std::lock_guard<std::mutex> lock(mutex_);
         delete pointer_.exchange(nullptr, std::memory_order_acq_rel);
     }
@@ -45,8 +43,7 @@ ProcessObject<SchedulerThreadManager> g_threadManager;
 
 // ---------------------------------------------------------------- OperationList
 
-OperationList::OperationList()
-{
+OperationList::OperationList() {
     for (int i = 0; i + 1 < kCapacity; ++i) {
         nodes_[i].next = &nodes_[i + 1];
     }
@@ -54,8 +51,7 @@ OperationList::OperationList()
     freeTail_ = &nodes_[kCapacity - 1];
 }
 
-OperationList::Node* OperationList::nodeOf(int handle) const
-{
+OperationList::Node* OperationList::nodeOf(int handle) const {
     if (handle < 0) {
         return nullptr;
     }
@@ -67,8 +63,7 @@ OperationList::Node* OperationList::nodeOf(int handle) const
     return node;
 }
 
-int OperationList::insert(SchedulerOperation* operation, std::int32_t priority)
-{
+int OperationList::insert(SchedulerOperation* operation, std::int32_t priority) {
     LockGuard guard(*this);
     if (count_ >= kCapacity || freeHead_ == nullptr) {
         return -1;
@@ -112,8 +107,7 @@ int OperationList::insert(SchedulerOperation* operation, std::int32_t priority)
     return handle;
 }
 
-SchedulerOperation* OperationList::removeHandle(int handle)
-{
+SchedulerOperation* OperationList::removeHandle(int handle) {
     LockGuard guard(*this);
     Node* node = nodeOf(handle);
     if (node == nullptr) {
@@ -142,15 +136,13 @@ SchedulerOperation* OperationList::removeHandle(int handle)
     return operation;
 }
 
-SchedulerOperation* OperationList::find(int handle) const
-{
+SchedulerOperation* OperationList::find(int handle) const {
     LockGuard guard(const_cast<OperationList&>(*this));
     const Node* node = nodeOf(handle);
     return node != nullptr ? node->operation : nullptr;
 }
 
-int OperationList::count() const
-{
+int OperationList::count() const {
     LockGuard guard(const_cast<OperationList&>(*this));
     return count_;
 }
@@ -158,14 +150,11 @@ int OperationList::count() const
 // ---------------------------------------------------------------- SchedulerThreadImp
 
 SchedulerThreadImp::SchedulerThreadImp(std::string name)
-    : wakeUp_(plat::ResetMode::Auto, false), name_(std::move(name))
-{
-}
+    : wakeUp_(plat::ResetMode::Auto, false), name_(std::move(name)) {}
 
 SchedulerThreadImp::~SchedulerThreadImp() = default;
 
-void SchedulerThreadImp::attach()
-{
+void SchedulerThreadImp::attach() {
     if (isRunning()) {
         detach();
     }
@@ -178,8 +167,7 @@ void SchedulerThreadImp::attach()
     SchedulerThreadManager::instance().attach(self, this);
 }
 
-void SchedulerThreadImp::detach()
-{
+void SchedulerThreadImp::detach() {
     {
         std::lock_guard<plat::RecursiveLock> gate(gate_);
         running_.store(false, std::memory_order_release);
@@ -188,13 +176,11 @@ void SchedulerThreadImp::detach()
     threadId_.store(0, std::memory_order_release);
 }
 
-bool SchedulerThreadImp::isCurrentThread() const
-{
+bool SchedulerThreadImp::isCurrentThread() const {
     return threadId_.load(std::memory_order_acquire) == plat::currentThreadId();
 }
 
-bool SchedulerThreadImp::add(SchedulerOperation* operation, std::int32_t priority, int* handle)
-{
+bool SchedulerThreadImp::add(SchedulerOperation* operation, std::int32_t priority, int* handle) {
     if (isStopped()) {
         operation->execute();
         return false;
@@ -210,8 +196,7 @@ bool SchedulerThreadImp::add(SchedulerOperation* operation, std::int32_t priorit
     return true;
 }
 
-bool SchedulerThreadImp::remove(SchedulerOperation* operation)
-{
+bool SchedulerThreadImp::remove(SchedulerOperation* operation) {
     LockGuard guard(list_);
     const int handle = operation->handle();
     if (list_.find(handle) != operation) {
@@ -229,8 +214,7 @@ bool SchedulerThreadImp::remove(SchedulerOperation* operation)
     return true;
 }
 
-SchedulerThreadImp& SchedulerThreadImp::servoLoopThread()
-{
+SchedulerThreadImp& SchedulerThreadImp::servoLoopThread() {
     return g_servoLoopThread.get([] { return new SchedulerThreadImp("ServoLoopThread"); });
 }
 
@@ -240,15 +224,13 @@ void SchedulerThreadImp::destroyServoLoopThread() { g_servoLoopThread.destroy();
 
 SchedulerThreadManager::SchedulerThreadManager() { threads_.reserve(16); }
 
-SchedulerThreadManager& SchedulerThreadManager::instance()
-{
+SchedulerThreadManager& SchedulerThreadManager::instance() {
     return g_threadManager.get([] { return new SchedulerThreadManager(); });
 }
 
 void SchedulerThreadManager::destroyInstance() { g_threadManager.destroy(); }
 
-void SchedulerThreadManager::attach(plat::ThreadId id, SchedulerThread* thread)
-{
+void SchedulerThreadManager::attach(plat::ThreadId id, SchedulerThread* thread) {
     LockGuard guard(lock_);
     auto at = std::lower_bound(threads_.begin(), threads_.end(), id,
                                [](const auto& entry, plat::ThreadId key) { return entry.first < key; });
@@ -259,8 +241,7 @@ void SchedulerThreadManager::attach(plat::ThreadId id, SchedulerThread* thread)
     }
 }
 
-void SchedulerThreadManager::detach(plat::ThreadId id)
-{
+void SchedulerThreadManager::detach(plat::ThreadId id) {
     LockGuard guard(lock_);
     auto at = std::lower_bound(threads_.begin(), threads_.end(), id,
                                [](const auto& entry, plat::ThreadId key) { return entry.first < key; });
@@ -269,8 +250,7 @@ void SchedulerThreadManager::detach(plat::ThreadId id)
     }
 }
 
-SchedulerThread* SchedulerThreadManager::lookup(plat::ThreadId id)
-{
+SchedulerThread* SchedulerThreadManager::lookup(plat::ThreadId id) {
     LockGuard guard(lock_);
     auto at = std::lower_bound(threads_.begin(), threads_.end(), id,
                                [](const auto& entry, plat::ThreadId key) { return entry.first < key; });

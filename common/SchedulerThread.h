@@ -78,8 +78,7 @@ public:
     // Traversal for the tick. The caller holds the lock.
     Node* head() const { return head_; }
     // The handle under which a scheduled node's operation was added.
-    int handleOf(const Node* node) const
-    {
+    int handleOf(const Node* node) const {
         return static_cast<int>(node->generation) * kCapacity + static_cast<int>(node - nodes_);
     }
     // The same, under the name the rendering library's scheduler uses.

@@ -30,8 +30,7 @@ public:
     T* peek() const { return static_cast<T*>(slot_.get()); }
 
     // The calling thread's value, created on first use.
-    T& local()
-    {
+    T& local() {
         T* value = peek();
         if (value == nullptr) {
             value = new T();
@@ -42,8 +41,7 @@ public:
 
     // Frees the calling thread's value now (the thread that unloads the
     // library gets no exit notification from the slot any more).
-    void releaseLocal()
-    {
+    void releaseLocal() {
         delete peek();
         slot_.set(nullptr);
     }

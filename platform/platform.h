@@ -119,8 +119,8 @@ private:
 };
 
 // A recursive lock that knows its owner, with priority inheritance (it is
-// built on a PiMutex). lock() spins up to spinCount times before it blocks. unlock() by a thread that does not own the lock is a
-// programming error and aborts the process.
+// built on a PiMutex). lock() spins up to spinCount times before it blocks. unlock() by a thread that does not own the
+// lock is a programming error and aborts the process.
 class RecursiveLock {
 public:
     explicit RecursiveLock(unsigned spinCount = 0);

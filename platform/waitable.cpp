@@ -33,8 +33,8 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -252,8 +252,8 @@ struct Waitable::Impl {
             for (const Registration& r : waiters) {
                 int state = kOpen;
                 if (r.waiter->release.compare_exchange_strong(state, r.index, std::memory_order_acq_rel) ||
-                    (state == kClosed && r.waiter->release.compare_exchange_strong(
-                                             state, pulsedWhileClosed(r.index), std::memory_order_acq_rel))) {
+                    (state == kClosed && r.waiter->release.compare_exchange_strong(state, pulsedWhileClosed(r.index),
+                                                                                   std::memory_order_acq_rel))) {
                     wakeWaiter(*r.waiter);
                     any = true;
                 }
@@ -408,9 +408,7 @@ int waitAny(std::span<const Waitable* const> objects, double timeoutSeconds) {
 
     const std::uint64_t start = counter();
     const double limit = std::fmin(timeoutSeconds, 1e9);
-    auto remaining = [&]() -> double {
-        return limit - counterSeconds(start, counter());
-    };
+    auto remaining = [&]() -> double { return limit - counterSeconds(start, counter()); };
 
     std::vector<pollfd> fds(impls.size() + 1);
     for (std::size_t k = 0; k < impls.size(); ++k) fds[k] = {impls[k]->fd, POLLIN, 0};
@@ -562,8 +560,8 @@ std::string encodeName(const std::string& name) {
     std::string out;
     out.reserve(name.size());
     for (unsigned char c : name) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-                           c == '-';
+        const bool plain =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
         if (plain) {
             out.push_back(static_cast<char>(c));
         } else {

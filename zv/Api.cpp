@@ -17,8 +17,7 @@ namespace {
 // The per-tick update operation of an open device. One whose device is no
 // longer registered (its removal was refused while the device was being
 // disabled) has nothing left to service and finishes.
-ZVCallbackCode serviceDevice(void* userData)
-{
+ZVCallbackCode serviceDevice(void* userData) {
     const auto device = static_cast<HZV>(reinterpret_cast<std::uintptr_t>(userData));
     const std::shared_ptr<IDeviceState> state = deviceRegistry().find(device);
     if (!state) {
@@ -31,8 +30,7 @@ ZVCallbackCode serviceDevice(void* userData)
 // Opens, registers and services a device. A device whose update operation
 // cannot be scheduled is unregistered and closed again, so a failed open
 // leaves nothing behind.
-HZV initDevice(const char* name)
-{
+HZV initDevice(const char* name) {
     const int rc = init_korvo(name != nullptr ? name : "");
     if (rc < 0) {
         raise(translateDeviceCode(rc), rc);
@@ -58,22 +56,19 @@ HZV initDevice(const char* name)
 }
 
 template <class T>
-void typedGet(ZVenum code, ValueType type, T* values)
-{
+void typedGet(ZVenum code, ValueType type, T* values) {
     guarded([&] { return functionState().get(code, type, values); });
 }
 
 template <class T>
-void typedSet(ZVenum code, ValueType type, const T* values)
-{
+void typedSet(ZVenum code, ValueType type, const T* values) {
     guarded([&] { return functionState().set(code, type, values); });
 }
 
 // A frame call: the device becomes current, then the frame operation runs on
 // its state.
 template <class Operation>
-ZVerror onDevice(HZV device, Operation operation)
-{
+ZVerror onDevice(HZV device, Operation operation) {
     setCurrentDevice(device);
     const std::shared_ptr<IDeviceState> state = findCurrentState();
     return state ? operation(*state) : ZV_BAD_HANDLE;
@@ -85,15 +80,13 @@ extern "C" {
 
 // ---------------------------------------------------------------- devices and errors
 
-ZV_API HZV zvInitDevice(const char* pConfigName)
-{
+ZV_API HZV zvInitDevice(const char* pConfigName) {
     HZV device = ZV_INVALID_HANDLE;
     guarded([&] { device = initDevice(pConfigName); });
     return device;
 }
 
-ZV_API void zvDisableDevice(HZV hDevice)
-{
+ZV_API void zvDisableDevice(HZV hDevice) {
     guarded([&] {
         if (disable_korvo(hDevice) != 0) {
             raise(ZV_DEVICE_FAULT, 0);
@@ -112,34 +105,29 @@ ZV_API void zvDisableDevice(HZV hDevice)
     });
 }
 
-ZV_API void zvMakeCurrentDevice(HZV hDevice)
-{
+ZV_API void zvMakeCurrentDevice(HZV hDevice) {
     guarded([&] { setCurrentDevice(hDevice); });
 }
 
-ZV_API HZV zvGetCurrentDevice(void)
-{
+ZV_API HZV zvGetCurrentDevice(void) {
     HZV device = ZV_INVALID_HANDLE;
     guarded([&] { device = currentDevice(); });
     return device;
 }
 
-ZV_API ZVErrorInfo zvGetError(void)
-{
+ZV_API ZVErrorInfo zvGetError(void) {
     ZVErrorInfo record{ZV_SUCCESS, 0, 0};
     guarded([&] { record = errorStack().pop(); });
     return record;
 }
 
-ZV_API ZVErrorInfo zvGetDeviceError(HZV hDevice)
-{
+ZV_API ZVErrorInfo zvGetDeviceError(HZV hDevice) {
     ZVErrorInfo record{ZV_SUCCESS, 0, 0};
     guarded([&] { record = errorStack().popDevice(hDevice); });
     return record;
 }
 
-ZV_API const char* zvGetErrorString(ZVerror errorCode)
-{
+ZV_API const char* zvGetErrorString(ZVerror errorCode) {
     const char* text = "";
     guarded([&] { text = errorMessage(errorCode); });
     return text;
@@ -147,55 +135,46 @@ ZV_API const char* zvGetErrorString(ZVerror errorCode)
 
 // ---------------------------------------------------------------- scheduler
 
-ZV_API void zvStartScheduler(void)
-{
+ZV_API void zvStartScheduler(void) {
     guarded([] { servoControl().start(); });
 }
 
-ZV_API void zvStopScheduler(void)
-{
+ZV_API void zvStopScheduler(void) {
     guarded([] { servoControl().stop(); });
 }
 
-ZV_API ZVboolean zvIsSchedulerRunning(void)
-{
+ZV_API ZVboolean zvIsSchedulerRunning(void) {
     bool running = false;
     guarded([&] { running = servoControl().isRunning(); });
     return running ? 1 : 0;
 }
 
-ZV_API void zvSetSchedulerRate(unsigned int rate)
-{
+ZV_API void zvSetSchedulerRate(unsigned int rate) {
     guarded([&] { servoControl().setRate(rate); });
 }
 
-ZV_API double zvGetSchedulerTimeStamp(void)
-{
+ZV_API double zvGetSchedulerTimeStamp(void) {
     double stamp = 0.0;
     guarded([&] { stamp = servoControl().timeStamp(); });
     return stamp;
 }
 
-ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData, unsigned int nPriority)
-{
+ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData, unsigned int nPriority) {
     guarded([&] { return servoControl().scheduleSynchronous(pCallback, pUserData, nPriority); });
 }
 
 ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData,
-                                                unsigned int nPriority)
-{
+                                                unsigned int nPriority) {
     ZVSchedulerHandle handle = ZV_INVALID_HANDLE;
     guarded([&] { return servoControl().scheduleAsynchronous(pCallback, pUserData, nPriority, handle); });
     return handle;
 }
 
-ZV_API void zvUnschedule(ZVSchedulerHandle hHandle)
-{
+ZV_API void zvUnschedule(ZVSchedulerHandle hHandle) {
     guarded([&] { return servoControl().unschedule(hHandle); });
 }
 
-ZV_API ZVboolean zvWaitForCompletion(ZVSchedulerHandle hHandle, unsigned int param)
-{
+ZV_API ZVboolean zvWaitForCompletion(ZVSchedulerHandle hHandle, unsigned int param) {
     bool result = false;
     guarded([&] { return servoControl().waitForCompletion(hHandle, param, result); });
     return result ? ZV_TRUE : ZV_FALSE;
@@ -203,13 +182,11 @@ ZV_API ZVboolean zvWaitForCompletion(ZVSchedulerHandle hHandle, unsigned int par
 
 // ---------------------------------------------------------------- frames
 
-ZV_API void zvBeginFrame(HZV hDevice)
-{
+ZV_API void zvBeginFrame(HZV hDevice) {
     guarded([&] { return onDevice(hDevice, [](IDeviceState& state) { return state.beginFrame(); }); });
 }
 
-ZV_API void zvEndFrame(HZV hDevice)
-{
+ZV_API void zvEndFrame(HZV hDevice) {
     guarded([&] { return onDevice(hDevice, [](IDeviceState& state) { return state.endFrame(); }); });
 }
 
@@ -227,25 +204,21 @@ ZV_API void zvSetFloatv(ZVenum pname, const ZVfloat* params) { typedSet(pname, k
 ZV_API void zvSetDoublev(ZVenum pname, const ZVdouble* params) { typedSet(pname, kDouble, params); }
 ZV_API void zvSetLongv(ZVenum pname, const ZVlong* params) { typedSet(pname, kLong, params); }
 
-ZV_API ZVstring zvGetString(ZVenum pname)
-{
+ZV_API ZVstring zvGetString(ZVenum pname) {
     ZVstring text = nullptr;
     guarded([&] { return functionState().getString(pname, text); });
     return text;
 }
 
-ZV_API void zvEnable(ZVenum cap)
-{
+ZV_API void zvEnable(ZVenum cap) {
     guarded([&] { return functionState().enable(cap); });
 }
 
-ZV_API void zvDisable(ZVenum cap)
-{
+ZV_API void zvDisable(ZVenum cap) {
     guarded([&] { return functionState().disable(cap); });
 }
 
-ZV_API ZVboolean zvIsEnabled(ZVenum cap)
-{
+ZV_API ZVboolean zvIsEnabled(ZVenum cap) {
     ZVboolean state = ZV_FALSE;
     guarded([&] { return functionState().isEnabled(cap, state); });
     return state;
@@ -253,15 +226,13 @@ ZV_API ZVboolean zvIsEnabled(ZVenum cap)
 
 // ---------------------------------------------------------------- calibration
 
-ZV_API unsigned int zvCheckCalibration(void)
-{
+ZV_API unsigned int zvCheckCalibration(void) {
     unsigned int result = ZV_CALIBRATION_NEEDS_MANUAL_INPUT;
     guarded([&] { result = calibration().check(*currentState()); });
     return result;
 }
 
-ZV_API void zvUpdateCalibration(int style)
-{
+ZV_API void zvUpdateCalibration(int style) {
     guarded([&] { calibration().update(*currentState(), style); });
 }
 

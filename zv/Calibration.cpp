@@ -5,8 +5,7 @@
 
 namespace zv {
 
-unsigned int Calibration::check(IDeviceState& device)
-{
+unsigned int Calibration::check(IDeviceState& device) {
     const HZV handle = device.handle();
     std::int32_t info[KORVO_INFO_COUNT] = {};
     const int rc = get_korvo_info(handle, info, KORVO_INFO_SIZE);
@@ -43,8 +42,7 @@ unsigned int Calibration::check(IDeviceState& device)
     return ZV_CALIBRATION_OK;
 }
 
-void Calibration::update(IDeviceState& device, int style)
-{
+void Calibration::update(IDeviceState& device, int style) {
     const HZV handle = device.handle();
     int rc = 0;
     switch (style) {
@@ -53,11 +51,8 @@ void Calibration::update(IDeviceState& device, int style)
         device.setNeedsEncoderReset(false);
         break;
     case ZV_CALIBRATION_AUTO:
-    case ZV_CALIBRATION_INKWELL:
-        rc = update_calibration(handle);
-        break;
-    default:
-        return;
+    case ZV_CALIBRATION_INKWELL: rc = update_calibration(handle); break;
+    default: return;
     }
     if (rc != 0) {
         raise(translateDeviceCode(rc), rc);

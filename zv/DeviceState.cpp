@@ -14,8 +14,7 @@ namespace {
 ZVerror translated(int rc) { return rc == 0 ? ZV_SUCCESS : translateDeviceCode(rc); }
 
 template <std::size_t N>
-ZVerror floats(int (*read)(KorvoHandle, float*), HZV device, double* out)
-{
+ZVerror floats(int (*read)(KorvoHandle, float*), HZV device, double* out) {
     float values[N] = {};
     const int rc = read(device, values);
     std::copy_n(values, N, out);
@@ -24,8 +23,7 @@ ZVerror floats(int (*read)(KorvoHandle, float*), HZV device, double* out)
 
 // A switch read: nonzero is on, a negative result is a failure (and reads
 // as off rather than as a pressed switch).
-ZVerror switchState(int result, std::int32_t& out)
-{
+ZVerror switchState(int result, std::int32_t& out) {
     if (result < 0) {
         out = 0;
         return translated(result);
@@ -36,22 +34,19 @@ ZVerror switchState(int result, std::int32_t& out)
 
 }  // namespace
 
-ZVerror readInfo(HZV device, std::int32_t info[24])
-{
+ZVerror readInfo(HZV device, std::int32_t info[24]) {
     std::fill_n(info, KORVO_INFO_COUNT, 0);
     return translated(get_korvo_info(device, info, KORVO_INFO_SIZE));
 }
 
-ZVerror inputDof(HZV device, int& dof)
-{
+ZVerror inputDof(HZV device, int& dof) {
     std::int32_t info[KORVO_INFO_COUNT];
     const ZVerror error = readInfo(device, info);
     dof = info[KORVO_INFO_6DOF_INPUT] != 0 ? 6 : 3;
     return error;
 }
 
-ZVerror outputDof(HZV device, int& dof)
-{
+ZVerror outputDof(HZV device, int& dof) {
     std::int32_t info[KORVO_INFO_COUNT];
     const ZVerror error = readInfo(device, info);
     dof = info[KORVO_INFO_6DOF_OUTPUT] != 0 ? 6 : 3;
@@ -62,8 +57,7 @@ ZVerror position(HZV device, double out[3]) { return floats<3>(get_korvo_pos, de
 
 ZVerror velocity(HZV device, double out[3]) { return floats<3>(get_korvo_vel, device, out); }
 
-ZVerror angularVelocity(HZV device, double out[3])
-{
+ZVerror angularVelocity(HZV device, double out[3]) {
     int dof = 3;
     if (const ZVerror error = inputDof(device, dof)) {
         std::fill_n(out, 3, 0.0);
@@ -72,8 +66,7 @@ ZVerror angularVelocity(HZV device, double out[3])
     return angularVelocity(device, dof, out);
 }
 
-ZVerror angularVelocity(HZV device, int dof, double out[3])
-{
+ZVerror angularVelocity(HZV device, int dof, double out[3]) {
     std::fill_n(out, 3, 0.0);
     if (dof != 6) {
         return ZV_SUCCESS;
@@ -84,8 +77,7 @@ ZVerror angularVelocity(HZV device, int dof, double out[3])
     return error;
 }
 
-ZVerror buttons(HZV device, std::int32_t& out)
-{
+ZVerror buttons(HZV device, std::int32_t& out) {
     out = 0;
     for (int index = 0; index < 3; ++index) {
         const int state = get_stylus_switch(device, index);
@@ -101,8 +93,7 @@ ZVerror buttons(HZV device, std::int32_t& out)
 
 ZVerror jointAngles(HZV device, double out[3]) { return floats<3>(get_korvo_encoders, device, out); }
 
-ZVerror gimbalAngles(HZV device, double out[3])
-{
+ZVerror gimbalAngles(HZV device, double out[3]) {
     int dof = 3;
     if (const ZVerror error = inputDof(device, dof)) {
         std::fill_n(out, 3, 0.0);
@@ -111,30 +102,26 @@ ZVerror gimbalAngles(HZV device, double out[3])
     return gimbalAngles(device, dof, out);
 }
 
-ZVerror gimbalAngles(HZV device, int dof, double out[3])
-{
+ZVerror gimbalAngles(HZV device, int dof, double out[3]) {
     std::fill_n(out, 3, 0.0);
     return dof == 6 ? floats<3>(get_gimbal_encoders, device, out) : ZV_SUCCESS;
 }
 
-ZVerror encoderValues(HZV device, std::int32_t out[6])
-{
+ZVerror encoderValues(HZV device, std::int32_t out[6]) {
     std::int32_t values[6] = {};
     const int rc = get_encoder_values(device, values);
     std::copy_n(values, 6, out);
     return translated(rc);
 }
 
-ZVerror transform(HZV device, double out[16])
-{
+ZVerror transform(HZV device, double out[16]) {
     int dof = 3;
     const ZVerror infoError = inputDof(device, dof);
     const ZVerror error = transform(device, infoError == ZV_SUCCESS ? dof : 3, out);
     return infoError != ZV_SUCCESS ? infoError : error;
 }
 
-ZVerror transform(HZV device, int dof, double out[16])
-{
+ZVerror transform(HZV device, int dof, double out[16]) {
     if (dof == 6) {
         return floats<16>(get_stylus_matrix, device, out);
     }
@@ -148,16 +135,14 @@ ZVerror safetySwitch(HZV device, std::int32_t& out) { return switchState(get_sty
 
 ZVerror inkwellSwitch(HZV device, std::int32_t& out) { return switchState(get_inkwell_switch(device), out); }
 
-ZVerror jacobian(HZV device, double out[36])
-{
+ZVerror jacobian(HZV device, double out[36]) {
     double values[36] = {};
     const int rc = get_korvo_jacobian(device, values);
     std::copy_n(values, 36, out);
     return translated(rc);
 }
 
-ZVerror pinchValue(HZV device, double& out)
-{
+ZVerror pinchValue(HZV device, double& out) {
     out = get_pinch_value(device);
     return ZV_SUCCESS;
 }
@@ -166,8 +151,7 @@ ZVerror pinchValue(HZV device, double& out)
 
 namespace {
 
-void raiseIf(ZVerror error)
-{
+void raiseIf(ZVerror error) {
     if (error != ZV_SUCCESS) {
         raise(error, 0);
     }
@@ -177,13 +161,9 @@ void raiseIf(ZVerror error)
 
 ZVDeviceState::ZVDeviceState(HZV handle) : handle_(handle) {}
 
-FrameRecord& ZVDeviceState::record(int selector)
-{
-    return frames_[selector == 0 ? currentIndex_ : 1 - currentIndex_];
-}
+FrameRecord& ZVDeviceState::record(int selector) { return frames_[selector == 0 ? currentIndex_ : 1 - currentIndex_]; }
 
-bool ZVDeviceState::inFrame() const
-{
+bool ZVDeviceState::inFrame() const {
     std::lock_guard<plat::RecursiveLock> lock(mutex_);
     return frameNesting_ > 0;
 }
@@ -192,8 +172,7 @@ bool ZVDeviceState::inFrame() const
 // its own and the rest still run. The input DOF decides three of the reads;
 // it is asked for once (a failure is raised once; the zeroed record then
 // reads as 3-DOF input).
-void ZVDeviceState::fillRecord(FrameRecord& r)
-{
+void ZVDeviceState::fillRecord(FrameRecord& r) {
     int dof = 3;
     raiseIf(raw::inputDof(handle_, dof));
     r.dacCommanded = 0;
@@ -215,8 +194,7 @@ void ZVDeviceState::fillRecord(FrameRecord& r)
     raiseIf(raw::pinchValue(handle_, r.pinchValue));
 }
 
-void ZVDeviceState::refreshSnapshot()
-{
+void ZVDeviceState::refreshSnapshot() {
     std::lock_guard<plat::RecursiveLock> lock(mutex_);
     currentIndex_ = 1 - currentIndex_;
     fillRecord(frames_[currentIndex_]);
@@ -227,8 +205,7 @@ void ZVDeviceState::refreshSnapshot()
     }
 }
 
-ZVerror ZVDeviceState::beginFrame()
-{
+ZVerror ZVDeviceState::beginFrame() {
     std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (oneFrameLimit() && frameDoneThisTick_) {
         return ZV_ILLEGAL_BEGIN;
@@ -254,8 +231,7 @@ ZVerror ZVDeviceState::beginFrame()
     return ZV_SUCCESS;
 }
 
-ZVerror ZVDeviceState::endFrame()
-{
+ZVerror ZVDeviceState::endFrame() {
     std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (frameNesting_ <= 0) {
         return ZV_ILLEGAL_END;
@@ -290,8 +266,7 @@ ZVerror ZVDeviceState::endFrame()
     return ZV_SUCCESS;
 }
 
-void ZVDeviceState::serviceTick()
-{
+void ZVDeviceState::serviceTick() {
     std::lock_guard<plat::RecursiveLock> lock(mutex_);
     if (!frameDoneThisTick_) {
         update_korvo(handle_);

@@ -11,69 +11,54 @@ namespace {
 
 constexpr ZVErrorInfo kEmptyRecord{ZV_SUCCESS, 0, 0};
 
-bool sameRecord(const ZVErrorInfo& a, const ZVErrorInfo& b)
-{
-    return a.errorCode == b.errorCode && a.internalErrorCode == b.internalErrorCode &&
-           a.deviceHandle == b.deviceHandle;
+bool sameRecord(const ZVErrorInfo& a, const ZVErrorInfo& b) {
+    return a.errorCode == b.errorCode && a.internalErrorCode == b.internalErrorCode && a.deviceHandle == b.deviceHandle;
 }
 
 }  // namespace
 
-ErrorClass errorClass(ZVerror code) noexcept
-{
+ErrorClass errorClass(ZVerror code) noexcept {
     switch (code) {
 #define ZV_ERROR_CLASS(name, kind, text) \
-    case name:                           \
-        return ErrorClass::kind;
+    case name: return ErrorClass::kind;
         ZV_ERROR_MAP(ZV_ERROR_CLASS)
 #undef ZV_ERROR_CLASS
-    default:
-        return ErrorClass::None;
+    default: return ErrorClass::None;
     }
 }
 
-const char* errorMessage(ZVerror code) noexcept
-{
+const char* errorMessage(ZVerror code) noexcept {
     switch (code) {
 #define ZV_ERROR_MESSAGE(name, kind, text) \
-    case name:                             \
-        return text;
+    case name: return text;
         ZV_ERROR_MAP(ZV_ERROR_MESSAGE)
 #undef ZV_ERROR_MESSAGE
-    default:
-        return "";
+    default: return "";
     }
 }
 
-ZVerror translateDeviceCode(int code) noexcept
-{
+ZVerror translateDeviceCode(int code) noexcept {
     switch (code) {
 #define ZV_TRANSLATE(from, to) \
-    case from:                 \
-        return to;
+    case from: return to;
         ZV_DEVICE_CODE_MAP(ZV_TRANSLATE)
-    default:
-        return ZV_INVALID_OPERATION;
+    default: return ZV_INVALID_OPERATION;
     }
 }
 
-ZVerror translateServoCode(int code) noexcept
-{
+ZVerror translateServoCode(int code) noexcept {
     switch (code) {
         ZV_SERVO_CODE_MAP(ZV_TRANSLATE)
 #undef ZV_TRANSLATE
-    default:
-        return ZV_INVALID_OPERATION;
+    default: return ZV_INVALID_OPERATION;
     }
 }
 
-const ZVErrorInfo* ErrorStack::top() const noexcept
-{
+const ZVErrorInfo* ErrorStack::top() const noexcept {
     return count_ == 0 ? nullptr : &records_[(oldest_ + count_ - 1) % kCapacity];
 }
 
-void ErrorStack::raise(const ZVErrorInfo& record) noexcept
-{
+void ErrorStack::raise(const ZVErrorInfo& record) noexcept {
     const ErrorClass kind = errorClass(record.errorCode);
     std::lock_guard<plat::PiMutex> lock(mutex_);
     ++tickErrors_;
@@ -98,8 +83,7 @@ void ErrorStack::raise(const ZVErrorInfo& record) noexcept
     }
 }
 
-ZVErrorInfo ErrorStack::pop() noexcept
-{
+ZVErrorInfo ErrorStack::pop() noexcept {
     std::lock_guard<plat::PiMutex> lock(mutex_);
     const ZVErrorInfo* newest = top();
     if (newest == nullptr) {
@@ -110,8 +94,7 @@ ZVErrorInfo ErrorStack::pop() noexcept
     return record;
 }
 
-ZVErrorInfo ErrorStack::popDevice(HZV device) noexcept
-{
+ZVErrorInfo ErrorStack::popDevice(HZV device) noexcept {
     std::lock_guard<plat::PiMutex> lock(mutex_);
     for (std::size_t i = count_; i-- > 0;) {
         const std::size_t at = (oldest_ + i) % kCapacity;
@@ -129,20 +112,17 @@ ZVErrorInfo ErrorStack::popDevice(HZV device) noexcept
     return kEmptyRecord;
 }
 
-std::size_t ErrorStack::size() const noexcept
-{
+std::size_t ErrorStack::size() const noexcept {
     std::lock_guard<plat::PiMutex> lock(mutex_);
     return count_;
 }
 
-void ErrorStack::tickStart() noexcept
-{
+void ErrorStack::tickStart() noexcept {
     std::lock_guard<plat::PiMutex> lock(mutex_);
     tickErrors_ = 0;
 }
 
-void ErrorStack::tickEnd() noexcept
-{
+void ErrorStack::tickEnd() noexcept {
     std::lock_guard<plat::PiMutex> lock(mutex_);
     const ZVErrorInfo* newest = top();
     const bool empty = newest == nullptr || newest->errorCode == ZV_SUCCESS;
@@ -154,8 +134,7 @@ void ErrorStack::tickEnd() noexcept
 
 // Only a thread's first use can fail (its current-device holder, the stack
 // itself cannot be allocated); the record is then lost.
-void raise(ZVerror code, int internalCode) noexcept
-{
+void raise(ZVerror code, int internalCode) noexcept {
     try {
         errorStack().raise(ZVErrorInfo{code, internalCode, currentDevice()});
     } catch (...) {

@@ -91,8 +91,7 @@ inline void raiseNoThrow(ZVerror code, int internalCode) noexcept { raise(code, 
 // that can happen on the servo thread are not thrown but returned: a body
 // that returns a ZVerror has it raised when it is not ZV_SUCCESS.
 template <class Body>
-void guarded(Body&& body) noexcept
-{
+void guarded(Body&& body) noexcept {
     try {
         if constexpr (std::is_same_v<decltype(body()), ZVerror>) {
             if (const ZVerror error = body()) {

@@ -29,44 +29,38 @@ double* doubles(void* out) { return static_cast<double*>(out); }
 // ---------------------------------------------------------------- snapshot values
 
 template <std::size_t N, double (FrameRecord::*Field)[N]>
-ZVerror snapshotArray(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotArray(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     Lock lock(device->mutex());
     std::copy_n(device->record(selector).*Field, N, doubles(out));
     return ZV_SUCCESS;
 }
 
-ZVerror snapshotButtons(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotButtons(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     Lock lock(device->mutex());
     *doubles(out) = static_cast<double>(device->record(selector).buttons);
     return ZV_SUCCESS;
 }
 
-ZVerror snapshotPinch(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotPinch(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     Lock lock(device->mutex());
     *doubles(out) = device->record(selector).pinchValue;
     return ZV_SUCCESS;
 }
 
 template <std::int32_t FrameRecord::*Field>
-ZVerror snapshotSwitch(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotSwitch(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     Lock lock(device->mutex());
     *static_cast<ZVboolean*>(out) = device->record(selector).*Field != 0 ? 1 : 0;
     return ZV_SUCCESS;
 }
 
-ZVerror snapshotEncoders(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotEncoders(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     Lock lock(device->mutex());
     std::copy_n(device->record(selector).encoderValues, 6, static_cast<ZVlong*>(out));
     return ZV_SUCCESS;
 }
 
-ZVerror snapshotMotorDac(IDeviceState* device, void* out, const void*, std::int32_t selector)
-{
+ZVerror snapshotMotorDac(IDeviceState* device, void* out, const void*, std::int32_t selector) {
     int dof = 3;
     const ZVerror error = raw::outputDof(device->handle(), dof);
     Lock lock(device->mutex());
@@ -76,8 +70,7 @@ ZVerror snapshotMotorDac(IDeviceState* device, void* out, const void*, std::int3
 
 // Force and torque are commanded into the current record, inside a frame.
 template <double (FrameRecord::*Field)[3]>
-ZVerror commandVector(IDeviceState* device, void*, const void* in, std::int32_t)
-{
+ZVerror commandVector(IDeviceState* device, void*, const void* in, std::int32_t) {
     Lock lock(device->mutex());
     if (!device->inFrame()) {
         return ZV_FRAME_ERROR;
@@ -88,8 +81,7 @@ ZVerror commandVector(IDeviceState* device, void*, const void* in, std::int32_t)
     return ZV_SUCCESS;
 }
 
-ZVerror commandMotorDac(IDeviceState* device, void*, const void* in, std::int32_t)
-{
+ZVerror commandMotorDac(IDeviceState* device, void*, const void* in, std::int32_t) {
     int dof = 3;
     if (const ZVerror error = raw::outputDof(device->handle(), dof)) {
         return error;
@@ -107,47 +99,40 @@ ZVerror commandMotorDac(IDeviceState* device, void*, const void* in, std::int32_
 // ---------------------------------------------------------------- raw reads
 
 template <ZVerror (*Read)(HZV, double*)>
-ZVerror rawDoubles(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror rawDoubles(IDeviceState* device, void* out, const void*, std::int32_t) {
     return Read(device->handle(), doubles(out));
 }
 
 template <std::size_t N>
-ZVerror zeroDoubles(IDeviceState*, void* out, const void*, std::int32_t)
-{
+ZVerror zeroDoubles(IDeviceState*, void* out, const void*, std::int32_t) {
     std::fill_n(doubles(out), N, 0.0);
     return ZV_SUCCESS;
 }
 
-ZVerror zeroLongs(IDeviceState*, void* out, const void*, std::int32_t)
-{
+ZVerror zeroLongs(IDeviceState*, void* out, const void*, std::int32_t) {
     std::fill_n(static_cast<ZVlong*>(out), 6, 0);
     return ZV_SUCCESS;
 }
 
 template <ZVerror (*Read)(HZV, std::int32_t&)>
-ZVerror rawInt(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror rawInt(IDeviceState* device, void* out, const void*, std::int32_t) {
     std::int32_t value = 0;
     const ZVerror error = Read(device->handle(), value);
     *static_cast<ZVint*>(out) = value;
     return error;
 }
 
-ZVerror rawEncoders(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror rawEncoders(IDeviceState* device, void* out, const void*, std::int32_t) {
     return raw::encoderValues(device->handle(), static_cast<std::int32_t*>(out));
 }
 
-ZVerror rawPinch(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror rawPinch(IDeviceState* device, void* out, const void*, std::int32_t) {
     return raw::pinchValue(device->handle(), *doubles(out));
 }
 
 // ---------------------------------------------------------------- device information
 
-const char* versionText()
-{
+const char* versionText() {
     static const char* const text = [] {
         static char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%d.%02d.%d", ZV_SDK_VERSION_MAJOR, ZV_SDK_VERSION_MINOR,
@@ -157,36 +142,31 @@ const char* versionText()
     return text;
 }
 
-ZVerror version(IDeviceState*, void* out, const void*, std::int32_t)
-{
+ZVerror version(IDeviceState*, void* out, const void*, std::int32_t) {
     *static_cast<ZVstring*>(out) = versionText();
     return ZV_SUCCESS;
 }
 
 template <const char* (*Read)(KorvoHandle)>
-ZVerror deviceString(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror deviceString(IDeviceState* device, void* out, const void*, std::int32_t) {
     *static_cast<ZVstring*>(out) = Read(device->handle());
     return ZV_SUCCESS;
 }
 
 template <float (*Read)(KorvoHandle)>
-ZVerror deviceFloat(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror deviceFloat(IDeviceState* device, void* out, const void*, std::int32_t) {
     *doubles(out) = static_cast<double>(Read(device->handle()));
     return ZV_SUCCESS;
 }
 
-ZVerror hardwareRevision(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror hardwareRevision(IDeviceState* device, void* out, const void*, std::int32_t) {
     *doubles(out) = static_cast<double>(get_hardware_rev(device->handle()));
     return ZV_SUCCESS;
 }
 
 // Values of the information record, in the order of the index list.
 template <int... Index>
-ZVerror infoValues(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror infoValues(IDeviceState* device, void* out, const void*, std::int32_t) {
     std::int32_t info[KORVO_INFO_COUNT];
     const ZVerror error = raw::readInfo(device->handle(), info);
     double* values = doubles(out);
@@ -194,32 +174,28 @@ ZVerror infoValues(IDeviceState* device, void* out, const void*, std::int32_t)
     return error;
 }
 
-ZVerror inputDofValue(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror inputDofValue(IDeviceState* device, void* out, const void*, std::int32_t) {
     int dof = 3;
     const ZVerror error = raw::inputDof(device->handle(), dof);
     *doubles(out) = dof;
     return error;
 }
 
-ZVerror outputDofValue(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror outputDofValue(IDeviceState* device, void* out, const void*, std::int32_t) {
     int dof = 3;
     const ZVerror error = raw::outputDof(device->handle(), dof);
     *doubles(out) = dof;
     return error;
 }
 
-ZVerror calibrationStyle(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror calibrationStyle(IDeviceState* device, void* out, const void*, std::int32_t) {
     std::int32_t styles = 0;
     const ZVerror error = calibrationStyles(device->handle(), styles);
     *static_cast<ZVint*>(out) = styles;
     return error;
 }
 
-ZVerror motorTemperature(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror motorTemperature(IDeviceState* device, void* out, const void*, std::int32_t) {
     int dof = 3;
     if (const ZVerror error = raw::outputDof(device->handle(), dof)) {
         return error;
@@ -238,15 +214,13 @@ ZVerror motorTemperature(IDeviceState* device, void* out, const void*, std::int3
 }
 
 template <int (*Write)(KorvoHandle, float)>
-ZVerror deviceFloatSetting(IDeviceState* device, void*, const void* in, std::int32_t)
-{
+ZVerror deviceFloatSetting(IDeviceState* device, void*, const void* in, std::int32_t) {
     return translated(Write(device->handle(), static_cast<float>(*static_cast<const double*>(in))));
 }
 
 // New joint angle references change every derived value, so the snapshot is
 // taken again at once.
-ZVerror jointAngleReferences(IDeviceState* device, void*, const void* in, std::int32_t)
-{
+ZVerror jointAngleReferences(IDeviceState* device, void*, const void* in, std::int32_t) {
     const double* values = static_cast<const double*>(in);
     const float angles[3] = {static_cast<float>(values[0]), static_cast<float>(values[1]),
                              static_cast<float>(values[2])};
@@ -256,14 +230,12 @@ ZVerror jointAngleReferences(IDeviceState* device, void*, const void* in, std::i
     return translated(rc != 0 ? rc : updated);
 }
 
-ZVerror statusLight(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror statusLight(IDeviceState* device, void* out, const void*, std::int32_t) {
     *static_cast<ZVint*>(out) = get_status_light(device->handle());
     return ZV_SUCCESS;
 }
 
-ZVerror setStatusLight(IDeviceState* device, void*, const void* in, std::int32_t)
-{
+ZVerror setStatusLight(IDeviceState* device, void*, const void* in, std::int32_t) {
     return translated(override_status_light(device->handle(), *static_cast<const ZVint*>(in)));
 }
 
@@ -271,60 +243,50 @@ ZVerror setStatusLight(IDeviceState* device, void*, const void* in, std::int32_t
 
 ZVboolean* flag(void* out) { return static_cast<ZVboolean*>(out); }
 
-ZVerror forceOutputOn(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror forceOutputOn(IDeviceState* device, void*, const void*, std::int32_t) {
     device->setForceOutput(true);
     return ZV_SUCCESS;
 }
-ZVerror forceOutputOff(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror forceOutputOff(IDeviceState* device, void*, const void*, std::int32_t) {
     device->setForceOutput(false);
     return ZV_SUCCESS;
 }
-ZVerror forceOutputState(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror forceOutputState(IDeviceState* device, void* out, const void*, std::int32_t) {
     *flag(out) = device->forceOutput() ? 1 : 0;
     return ZV_SUCCESS;
 }
-ZVerror oneFrameLimitOn(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror oneFrameLimitOn(IDeviceState* device, void*, const void*, std::int32_t) {
     device->setOneFrameLimit(true);
     return ZV_SUCCESS;
 }
-ZVerror oneFrameLimitOff(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror oneFrameLimitOff(IDeviceState* device, void*, const void*, std::int32_t) {
     device->setOneFrameLimit(false);
     return ZV_SUCCESS;
 }
-ZVerror oneFrameLimitState(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror oneFrameLimitState(IDeviceState* device, void* out, const void*, std::int32_t) {
     *flag(out) = device->oneFrameLimit() ? 1 : 0;
     return ZV_SUCCESS;
 }
 
 template <int (*Call)(KorvoHandle)>
-ZVerror deviceCall(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror deviceCall(IDeviceState* device, void*, const void*, std::int32_t) {
     return translated(Call(device->handle()));
 }
 
 template <int (*Call)(KorvoHandle, int), int Argument>
-ZVerror deviceCallWith(IDeviceState* device, void*, const void*, std::int32_t)
-{
+ZVerror deviceCallWith(IDeviceState* device, void*, const void*, std::int32_t) {
     return translated(Call(device->handle(), Argument));
 }
 
 template <korvo_bool (*Query)(KorvoHandle)>
-ZVerror deviceQuery(IDeviceState* device, void* out, const void*, std::int32_t)
-{
+ZVerror deviceQuery(IDeviceState* device, void* out, const void*, std::int32_t) {
     *flag(out) = Query(device->handle()) != 0 ? 1 : 0;
     return ZV_SUCCESS;
 }
 
 // ---------------------------------------------------------------- conversions
 
-std::int32_t truncated(double value)
-{
+std::int32_t truncated(double value) {
     if (std::isnan(value)) {
         return 0;
     }
@@ -337,62 +299,38 @@ std::int32_t truncated(double value)
     return static_cast<std::int32_t>(value);
 }
 
-void convertFromDoubles(const double* from, int count, ValueType type, void* out)
-{
+void convertFromDoubles(const double* from, int count, ValueType type, void* out) {
     for (int i = 0; i < count; ++i) {
         switch (type) {
-        case kFloat:
-            static_cast<ZVfloat*>(out)[i] = static_cast<float>(from[i]);
-            break;
-        case kInt:
-            static_cast<ZVint*>(out)[i] = truncated(from[i]);
-            break;
-        case kLong:
-            static_cast<ZVlong*>(out)[i] = truncated(from[i]);
-            break;
-        case kBoolean:
-            static_cast<ZVboolean*>(out)[i] = static_cast<ZVboolean>(truncated(from[i]) & 0xFF);
-            break;
-        default:
-            static_cast<ZVdouble*>(out)[i] = from[i];
-            break;
+        case kFloat: static_cast<ZVfloat*>(out)[i] = static_cast<float>(from[i]); break;
+        case kInt: static_cast<ZVint*>(out)[i] = truncated(from[i]); break;
+        case kLong: static_cast<ZVlong*>(out)[i] = truncated(from[i]); break;
+        case kBoolean: static_cast<ZVboolean*>(out)[i] = static_cast<ZVboolean>(truncated(from[i]) & 0xFF); break;
+        default: static_cast<ZVdouble*>(out)[i] = from[i]; break;
         }
     }
 }
 
-void convertToDoubles(const void* in, int count, ValueType type, double* to)
-{
+void convertToDoubles(const void* in, int count, ValueType type, double* to) {
     for (int i = 0; i < count; ++i) {
         switch (type) {
-        case kFloat:
-            to[i] = static_cast<const ZVfloat*>(in)[i];
-            break;
-        case kInt:
-            to[i] = static_cast<const ZVint*>(in)[i];
-            break;
-        case kLong:
-            to[i] = static_cast<const ZVlong*>(in)[i];
-            break;
-        case kBoolean:
-            to[i] = static_cast<const ZVboolean*>(in)[i];
-            break;
-        default:
-            to[i] = static_cast<const ZVdouble*>(in)[i];
-            break;
+        case kFloat: to[i] = static_cast<const ZVfloat*>(in)[i]; break;
+        case kInt: to[i] = static_cast<const ZVint*>(in)[i]; break;
+        case kLong: to[i] = static_cast<const ZVlong*>(in)[i]; break;
+        case kBoolean: to[i] = static_cast<const ZVboolean*>(in)[i]; break;
+        default: to[i] = static_cast<const ZVdouble*>(in)[i]; break;
         }
     }
 }
 
 // Every double-native value that is written ends up in single precision at
 // the device.
-bool deliverable(double value)
-{
+bool deliverable(double value) {
     return std::isfinite(value) && std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max());
 }
 
 // The number of values a parameter reads or writes on a device.
-ZVerror valueCount(const ParameterEntry& entry, IDeviceState* device, int& count)
-{
+ZVerror valueCount(const ParameterEntry& entry, IDeviceState* device, int& count) {
     count = entry.valueCount;
     if (entry.valueCount != kOutputDofCount) {
         return ZV_SUCCESS;
@@ -403,8 +341,7 @@ ZVerror valueCount(const ParameterEntry& entry, IDeviceState* device, int& count
 
 }  // namespace
 
-ZVerror calibrationStyles(HZV device, std::int32_t& styles)
-{
+ZVerror calibrationStyles(HZV device, std::int32_t& styles) {
     styles = 0;
     std::int32_t info[KORVO_INFO_COUNT];
     if (const ZVerror error = raw::readInfo(device, info)) {
@@ -419,8 +356,7 @@ ZVerror calibrationStyles(HZV device, std::int32_t& styles)
     return ZV_SUCCESS;
 }
 
-ZVFunctionState::ZVFunctionState()
-{
+ZVFunctionState::ZVFunctionState() {
     const auto add = [](Map& map, ZVenum code, std::int32_t count, std::int32_t mask, Accessor accessor,
                         std::int32_t slot = kCurrentRecord, bool needsDevice = true) {
         map.emplace(code, ParameterEntry{slot, count, mask, accessor, needsDevice});
@@ -442,8 +378,10 @@ ZVFunctionState::ZVFunctionState()
     snapshot(ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY, 3, kAllNumbers,
              snapshotArray<3, &FrameRecord::angularVelocity>);
     snapshot(ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN, 36, kAllNumbers, snapshotArray<36, &FrameRecord::jacobian>);
-    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::jointAngles>);
-    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, kAllNumbers, snapshotArray<3, &FrameRecord::gimbalAngles>);
+    snapshot(ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES, 3, kAllNumbers,
+             snapshotArray<3, &FrameRecord::jointAngles>);
+    snapshot(ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES, 3, kAllNumbers,
+             snapshotArray<3, &FrameRecord::gimbalAngles>);
     snapshot(ZV_CURRENT_FORCE, ZV_LAST_FORCE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::force>);
     snapshot(ZV_CURRENT_TORQUE, ZV_LAST_TORQUE, 3, kNumbersButLong, snapshotArray<3, &FrameRecord::torque>);
     snapshot(ZV_CURRENT_MOTOR_DAC_VALUES, ZV_LAST_MOTOR_DAC_VALUES, kOutputDofCount, kLong, snapshotMotorDac);
@@ -514,8 +452,8 @@ ZVFunctionState::ZVFunctionState()
                deviceQuery<is_force_saturation_enabled>);
     capability(ZV_FORCE_RAMPING, deviceCallWith<enable_korvo_ramp_forces, 1>,
                deviceCallWith<enable_korvo_ramp_forces, 0>, deviceQuery<is_korvo_ramp_forces_enabled>);
-    capability(ZV_FORCE_CHECK, deviceCallWith<enable_korvo_force_check, 1>,
-               deviceCallWith<enable_korvo_force_check, 0>, deviceQuery<is_korvo_force_check_enabled>);
+    capability(ZV_FORCE_CHECK, deviceCallWith<enable_korvo_force_check, 1>, deviceCallWith<enable_korvo_force_check, 0>,
+               deviceQuery<is_korvo_force_check_enabled>);
     capability(ZV_ONE_FRAME_LIMIT, oneFrameLimitOn, oneFrameLimitOff, oneFrameLimitState);
     capability(ZV_MAX_VELOCITY_LIMIT, deviceCallWith<enable_korvo_velocity_check, 1>,
                deviceCallWith<enable_korvo_velocity_check, 0>, deviceQuery<is_korvo_velocity_check_enabled>);
@@ -525,14 +463,12 @@ ZVFunctionState::ZVFunctionState()
                deviceQuery<is_status_light_enabled>);
 }
 
-const ParameterEntry* ZVFunctionState::lookup(const Map& map, ZVenum code)
-{
+const ParameterEntry* ZVFunctionState::lookup(const Map& map, ZVenum code) {
     const auto at = map.find(code);
     return at == map.end() ? nullptr : &at->second;
 }
 
-ZVerror ZVFunctionState::get(ZVenum code, ValueType type, void* out)
-{
+ZVerror ZVFunctionState::get(ZVenum code, ValueType type, void* out) {
     const ParameterEntry* entry = lookup(get_, code);
     if (entry == nullptr) {
         return ZV_INVALID_ENUM;
@@ -565,8 +501,7 @@ ZVerror ZVFunctionState::get(ZVenum code, ValueType type, void* out)
     return ZV_SUCCESS;
 }
 
-ZVerror ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
-{
+ZVerror ZVFunctionState::set(ZVenum code, ValueType type, const void* in) {
     const ParameterEntry* entry = lookup(set_, code);
     if (entry == nullptr) {
         return ZV_INVALID_ENUM;
@@ -602,8 +537,7 @@ ZVerror ZVFunctionState::set(ZVenum code, ValueType type, const void* in)
     return ZV_SUCCESS;
 }
 
-ZVerror ZVFunctionState::getString(ZVenum code, ZVstring& text)
-{
+ZVerror ZVFunctionState::getString(ZVenum code, ZVstring& text) {
     text = nullptr;
     const ParameterEntry* entry = lookup(get_, code);
     if (entry == nullptr) {
@@ -623,8 +557,7 @@ ZVerror ZVFunctionState::getString(ZVenum code, ZVstring& text)
     return ZV_SUCCESS;
 }
 
-ZVerror ZVFunctionState::capability(const Map& map, ZVenum code, void* out)
-{
+ZVerror ZVFunctionState::capability(const Map& map, ZVenum code, void* out) {
     const ParameterEntry* entry = lookup(map, code);
     if (entry == nullptr) {
         return ZV_INVALID_ENUM;
@@ -644,8 +577,7 @@ ZVerror ZVFunctionState::enable(ZVenum code) { return capability(enable_, code, 
 
 ZVerror ZVFunctionState::disable(ZVenum code) { return capability(disable_, code, nullptr); }
 
-ZVerror ZVFunctionState::isEnabled(ZVenum code, ZVboolean& state)
-{
+ZVerror ZVFunctionState::isEnabled(ZVenum code, ZVboolean& state) {
     state = 0;
     return capability(isEnabled_, code, &state);
 }

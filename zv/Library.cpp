@@ -34,8 +34,7 @@ struct Library {
 std::atomic<Library*> g_library{nullptr};
 std::once_flag g_created;
 
-Library& library()
-{
+Library& library() {
     Library* current = g_library.load(std::memory_order_acquire);
     if (current == nullptr) {
         std::call_once(g_created, [] { g_library.store(new Library(), std::memory_order_release); });
@@ -48,8 +47,7 @@ Library& library()
 // thread-local-storage keys gives the slot none; a load cannot be refused on
 // this platform, so the holders then live in each thread's own storage
 // rather than being allocated anew (and lost) on every call.
-HZVWrapper& currentHolder()
-{
+HZVWrapper& currentHolder() {
     Library& lib = library();
     if (!lib.currentDevice.isValid()) {
         thread_local HZVWrapper fallback;
@@ -62,8 +60,7 @@ HZVWrapper& currentHolder()
 
 void loadLibrary() { currentHolder(); }
 
-void unloadLibrary()
-{
+void unloadLibrary() {
     Library* lib = g_library.load(std::memory_order_acquire);
     if (lib == nullptr) {
         return;
@@ -75,8 +72,7 @@ void unloadLibrary()
     sched::Scheduler::releaseProcessObjects();
 }
 
-IErrorStack& errorStack()
-{
+IErrorStack& errorStack() {
     Library& lib = library();
     std::call_once(lib.errorsCreated, [&lib] { lib.errors = std::make_unique<ErrorStack>(); });
     return *lib.errors;

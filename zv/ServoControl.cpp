@@ -14,31 +14,24 @@ namespace {
 constexpr unsigned int kMaxClientPriority = 0xFFFF;
 
 // The list priority of a client priority; false when it is out of range.
-bool listPriority(unsigned int clientPriority, std::int32_t& value)
-{
+bool listPriority(unsigned int clientPriority, std::int32_t& value) {
     value = static_cast<std::int32_t>(clientPriority & kMaxClientPriority) + 1;
     return clientPriority <= kMaxClientPriority;
 }
 
-ZVCallbackCode tickStart(void*)
-{
+ZVCallbackCode tickStart(void*) {
     errorStack().tickStart();
     return ZV_CALLBACK_CONTINUE;
 }
 
-ZVCallbackCode tickEnd(void*)
-{
+ZVCallbackCode tickEnd(void*) {
     errorStack().tickEnd();
     return ZV_CALLBACK_CONTINUE;
 }
 
-void servoError(int code, void*)
-{
-    raiseNoThrow(translateServoCode(code), code);
-}
+void servoError(int code, void*) { raiseNoThrow(translateServoCode(code), code); }
 
-ZVSchedulerHandle scheduled(sched::Scheduler& scheduler, ZvSchedulerOperation* operation, std::int32_t priority)
-{
+ZVSchedulerHandle scheduled(sched::Scheduler& scheduler, ZvSchedulerOperation* operation, std::int32_t priority) {
     int handle = -1;
     if (scheduler.scheduleAsynchronous(operation, priority, &handle) != sched::ScheduleResult::Ok) {
         throw ZvError{ZV_SCHEDULER_FULL, 0};
@@ -55,16 +48,14 @@ struct Removal {
 };
 
 // Handles that cannot be ints name nothing; they all map to -1.
-int handleValue(ZVSchedulerHandle handle)
-{
+int handleValue(ZVSchedulerHandle handle) {
     return handle <= static_cast<ZVSchedulerHandle>(std::numeric_limits<int>::max()) ? static_cast<int>(handle) : -1;
 }
 
 // The body of zvUnschedule, run as a synchronous operation (so never at the
 // same time as a tick's pass over the list). An operation is removed only
 // for whoever scheduled it.
-ZVCallbackCode removeOperation(void* userData)
-{
+ZVCallbackCode removeOperation(void* userData) {
     const Removal& removal = *static_cast<const Removal*>(userData);
     bool removed = false;
     if (sched::Scheduler* scheduler = sched::Scheduler::instance()) {
@@ -91,12 +82,9 @@ ZvSchedulerOperation::ZvSchedulerOperation(ZVSchedulerCallback callback, void* u
       device_(device),
       userData_(userData),
       callback_(callback),
-      owner_(owner)
-{
-}
+      owner_(owner) {}
 
-void ZvSchedulerOperation::execute()
-{
+void ZvSchedulerOperation::execute() {
     setCurrentDevice(device_);
     if (callback_(userData_) == ZV_CALLBACK_DONE) {
         markDone();
@@ -109,8 +97,7 @@ ServoControl::ServoControl() : scheduler_(sched::Scheduler::acquire()) {}
 
 ServoControl::~ServoControl() = default;
 
-bool ServoControl::ensureOsExtender()
-{
+bool ServoControl::ensureOsExtender() {
     if (osExtenderTried_.exchange(true)) {
         return true;
     }
@@ -125,14 +112,12 @@ bool ServoControl::ensureOsExtender()
 // One client transition (start, stop, shutdown) at a time; see startStop_.
 class ServoControl::Transition {
 public:
-    explicit Transition(ServoControl& control) : control_(control)
-    {
+    explicit Transition(ServoControl& control) : control_(control) {
         std::unique_lock<std::mutex> lock(control_.startStop_);
         control_.transitionEnded_.wait(lock, [this] { return !control_.inTransition_; });
         control_.inTransition_ = true;
     }
-    ~Transition()
-    {
+    ~Transition() {
         {
             std::lock_guard<std::mutex> lock(control_.startStop_);
             control_.inTransition_ = false;
@@ -146,8 +131,7 @@ private:
     ServoControl& control_;
 };
 
-void ServoControl::scheduleBookkeeping(bool& scheduledStart, bool& scheduledEnd)
-{
+void ServoControl::scheduleBookkeeping(bool& scheduledStart, bool& scheduledEnd) {
     if (tickStartHandle_.load() == ZV_INVALID_HANDLE) {
         tickStartHandle_.store(scheduleInternal(tickStart, nullptr, kTickStartPriority, ZV_INVALID_HANDLE));
         scheduledStart = true;
@@ -158,8 +142,7 @@ void ServoControl::scheduleBookkeeping(bool& scheduledStart, bool& scheduledEnd)
     }
 }
 
-void ServoControl::removeBookkeeping()
-{
+void ServoControl::removeBookkeeping() {
     const ZVSchedulerHandle startHandle = tickStartHandle_.exchange(ZV_INVALID_HANDLE);
     const ZVSchedulerHandle endHandle = tickEndHandle_.exchange(ZV_INVALID_HANDLE);
     if (startHandle != ZV_INVALID_HANDLE) {
@@ -170,8 +153,7 @@ void ServoControl::removeBookkeeping()
     }
 }
 
-void ServoControl::stopFromServoThread()
-{
+void ServoControl::stopFromServoThread() {
     setServoErrorCallback(nullptr, nullptr);
     stopServoLoop();
     scheduler_->servo().setActivationPending(false);
@@ -179,8 +161,7 @@ void ServoControl::stopFromServoThread()
     removeBookkeeping();
 }
 
-void ServoControl::start()
-{
+void ServoControl::start() {
     if (!ensureOsExtender()) {
         return;
     }
@@ -238,8 +219,7 @@ void ServoControl::start()
 
 bool ServoControl::isRunning() const { return scheduler_ != nullptr && scheduler_->servo().loopActive(); }
 
-void ServoControl::stop()
-{
+void ServoControl::stop() {
     if (!ensureOsExtender()) {
         return;
     }
@@ -257,8 +237,7 @@ void ServoControl::stop()
     removeBookkeeping();
 }
 
-void ServoControl::setRate(unsigned int rate)
-{
+void ServoControl::setRate(unsigned int rate) {
     if (!ensureOsExtender()) {
         return;
     }
@@ -270,8 +249,7 @@ void ServoControl::setRate(unsigned int rate)
 
 double ServoControl::timeStamp() { return getServoLoopTimeStamp(); }
 
-ZVerror ServoControl::synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority)
-{
+ZVerror ServoControl::synchronous(ZVSchedulerCallback callback, void* userData, std::int32_t priority) {
     if (scheduler_->thread().isCurrentThread()) {
         // Inside a tick the callback runs now, with the current device it
         // would be given anyway; no later tick could complete it, so one that
@@ -280,18 +258,14 @@ ZVerror ServoControl::synchronous(ZVSchedulerCallback callback, void* userData, 
     }
     auto* operation = new ZvSchedulerOperation(callback, userData, currentDevice());
     switch (scheduler_->scheduleSynchronous(operation, priority)) {
-    case sched::ScheduleResult::Ok:
-        return ZV_SUCCESS;
-    case sched::ScheduleResult::Full:
-        return ZV_SCHEDULER_FULL;
-    case sched::ScheduleResult::NotCompleted:
-        return ZV_INVALID_OPERATION;
+    case sched::ScheduleResult::Ok: return ZV_SUCCESS;
+    case sched::ScheduleResult::Full: return ZV_SCHEDULER_FULL;
+    case sched::ScheduleResult::NotCompleted: return ZV_INVALID_OPERATION;
     }
     return ZV_INVALID_OPERATION;
 }
 
-ZVerror ServoControl::scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority)
-{
+ZVerror ServoControl::scheduleSynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority) {
     std::int32_t listValue = 0;
     if (!listPriority(priority, listValue)) {
         return ZV_INVALID_PRIORITY;
@@ -303,8 +277,7 @@ ZVerror ServoControl::scheduleSynchronous(ZVSchedulerCallback callback, void* us
 }
 
 ZVerror ServoControl::scheduleAsynchronous(ZVSchedulerCallback callback, void* userData, unsigned int priority,
-                                           ZVSchedulerHandle& handle)
-{
+                                           ZVSchedulerHandle& handle) {
     handle = ZV_INVALID_HANDLE;
     std::int32_t listValue = 0;
     if (!listPriority(priority, listValue)) {
@@ -323,13 +296,11 @@ ZVerror ServoControl::scheduleAsynchronous(ZVSchedulerCallback callback, void* u
 }
 
 ZVSchedulerHandle ServoControl::scheduleInternal(ZVSchedulerCallback callback, void* userData, std::int32_t priority,
-                                                 HZV device)
-{
+                                                 HZV device) {
     return scheduled(*scheduler_, new ZvSchedulerOperation(callback, userData, device, Owner::Library), priority);
 }
 
-ZVerror ServoControl::remove(ZVSchedulerHandle handle, Owner owner)
-{
+ZVerror ServoControl::remove(ZVSchedulerHandle handle, Owner owner) {
     Removal removal{handleValue(handle), owner};
     std::int32_t priority = 0;
     listPriority(0, priority);
@@ -344,8 +315,7 @@ ZVerror ServoControl::unschedule(ZVSchedulerHandle handle) { return remove(handl
 // done during a tick (the tick retires it) and deleted otherwise. The removal
 // thus needs no free slot and waits for no tick, and a loop that stops
 // meanwhile cannot leave the operation behind.
-void ServoControl::unscheduleInternal(ZVSchedulerHandle handle)
-{
+void ServoControl::unscheduleInternal(ZVSchedulerHandle handle) {
     bool removed = false;
     {
         sched::OperationList& list = scheduler_->thread().operationList();
@@ -361,8 +331,7 @@ void ServoControl::unscheduleInternal(ZVSchedulerHandle handle)
     }
 }
 
-ZVerror ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed)
-{
+ZVerror ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int mode, bool& completed) {
     completed = false;
     const int index = handleValue(handle);
     if (index < 0) {
@@ -373,13 +342,9 @@ ZVerror ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int m
         return ZV_SUCCESS;
     }
     switch (scheduler_->waitForCompletion(index)) {
-    case sched::WaitResult::Completed:
-        completed = true;
-        return ZV_SUCCESS;
-    case sched::WaitResult::NotScheduled:
-        return ZV_SUCCESS;
-    case sched::WaitResult::NoServoLoop:
-        break;
+    case sched::WaitResult::Completed: completed = true; return ZV_SUCCESS;
+    case sched::WaitResult::NotScheduled: return ZV_SUCCESS;
+    case sched::WaitResult::NoServoLoop: break;
     }
     if (scheduler_->thread().isCurrentThread() || sched::Scheduler::insideInlineCallback()) {
         return ZV_INVALID_OPERATION;
@@ -387,8 +352,7 @@ ZVerror ServoControl::waitForCompletion(ZVSchedulerHandle handle, unsigned int m
     return ZV_SUCCESS;
 }
 
-void ServoControl::shutdown()
-{
+void ServoControl::shutdown() {
     // The I/O library is left alone unless the handlers were registered. An
     // unload on the servo thread (a callback that exits the process) only
     // asks the loop to end.

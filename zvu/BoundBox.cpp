@@ -35,9 +35,7 @@ BoundBox3& BoundBox3::operator=(const BoundBox3& other) noexcept {
     return *this;
 }
 
-void BoundBox3::updateEmpty() noexcept {
-    empty_ = !(min_.x <= max_.x && min_.y <= max_.y && min_.z <= max_.z);
-}
+void BoundBox3::updateEmpty() noexcept { empty_ = !(min_.x <= max_.x && min_.y <= max_.y && min_.z <= max_.z); }
 
 BoundBox3& BoundBox3::intersect(const BoundBox3& other) noexcept {
     if (empty_ || other.empty_) {
@@ -83,19 +81,16 @@ zvuVector3Dd BoundBox3::range() const {
 // both faces despite rounding.
 //
 // All face crossings are collected and the interval spans the smallest and
-// largest. Stopping at the second crossing found would fail when the line passes through an edge or corner of the box: the two
-// faces meeting there are crossed at the same parameter and would be taken
-// for the entry and the exit, collapsing the interval to that one point while
-// the line goes on through the inside. Every counted crossing lies on the part
-// of the line inside the grown box, so for lines that cross two faces cleanly
-// the result is the same.
+// largest. Stopping at the second crossing found would fail when the line passes through an edge or corner of the box:
+// the two faces meeting there are crossed at the same parameter and would be taken for the entry and the exit,
+// collapsing the interval to that one point while the line goes on through the inside. Every counted crossing lies on
+// the part of the line inside the grown box, so for lines that cross two faces cleanly the result is the same.
 template <zvuScalar T>
 bool BoundBox3::clipLine(const zvuLine<T>& line, double& t0, double& t1, double eps) const noexcept {
     if (empty_) return false;
     const zvuVector3Dd grownMin = min_ - zvuVector3Dd{eps, eps, eps};
     const zvuVector3Dd grownMax = max_ + zvuVector3Dd{eps, eps, eps};
-    const bool grownEmpty =
-        !(grownMin.x <= grownMax.x && grownMin.y <= grownMax.y && grownMin.z <= grownMax.z);
+    const bool grownEmpty = !(grownMin.x <= grownMax.x && grownMin.y <= grownMax.y && grownMin.z <= grownMax.z);
     if (grownEmpty) return false;
 
     const zvuVector3Dd d = toDouble(line.direction());

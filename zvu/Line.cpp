@@ -83,8 +83,7 @@ enum class LineSolution { Parallel, Singular, Solved };
 // clamped parameter, on the other line's two points taken as a segment, of
 // the point nearest to this line's start.
 template <zvuScalar T>
-LineSolution solveClosestPoints(const zvuLine<T>& l1, const zvuLine<T>& l2, double& s, double& t,
-                                double eps) noexcept {
+LineSolution solveClosestPoints(const zvuLine<T>& l1, const zvuLine<T>& l2, double& s, double& t, double eps) noexcept {
     if (l1.isParallel(l2, eps)) {
         const zvuLineSegment<T> otherSegment(l2.start(), l2.end());
         s = 0.0;

@@ -112,8 +112,7 @@ public:
     // other end, each against the other segment's clamped nearest point. A
     // candidate replaces the best one when it is no farther, so among equally
     // close candidates the later one wins.
-    virtual double closestSegmentPoints(const zvuLineSegment& other, double& s, double& t,
-                                        double eps) const noexcept;
+    virtual double closestSegmentPoints(const zvuLineSegment& other, double& s, double& t, double eps) const noexcept;
 
 private:
     void updateCache() noexcept;

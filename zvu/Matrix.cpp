@@ -168,8 +168,7 @@ zvuVector3Dd zvuMatrix::transformPoint(const zvuVector3Dd& p) const noexcept {
 }
 
 zvuVector3Dd zvuMatrix::transformDirection(const zvuVector3Dd& v) const noexcept {
-    return {m_[0] * v.x + m_[4] * v.y + m_[8] * v.z,
-            m_[1] * v.x + m_[5] * v.y + m_[9] * v.z,
+    return {m_[0] * v.x + m_[4] * v.y + m_[8] * v.z, m_[1] * v.x + m_[5] * v.y + m_[9] * v.z,
             m_[2] * v.x + m_[6] * v.y + m_[10] * v.z};
 }
 

@@ -36,10 +36,8 @@ public:
     // Hamilton product: w = w1 w2 - v1.v2, v = w1 v2 + w2 v1 + v1 x v2; the
     // rotation `q` applies first, then this one.
     constexpr zvuQuaternion operator*(const zvuQuaternion& q) const noexcept {
-        return {w * q.w - (x * q.x + y * q.y + z * q.z),
-                w * q.x + q.w * x + (y * q.z - z * q.y),
-                w * q.y + q.w * y + (z * q.x - x * q.z),
-                w * q.z + q.w * z + (x * q.y - y * q.x)};
+        return {w * q.w - (x * q.x + y * q.y + z * q.z), w * q.x + q.w * x + (y * q.z - z * q.y),
+                w * q.y + q.w * y + (z * q.x - x * q.z), w * q.z + q.w * z + (x * q.y - y * q.x)};
     }
     constexpr bool operator==(const zvuQuaternion&) const noexcept = default;
 

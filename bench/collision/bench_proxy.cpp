@@ -13,13 +13,11 @@ namespace {
 
 using zvu::zvuVector3Dd;
 
-void addPlane(QM::LocalFeatureSet& set, const zvuVector3Dd& n)
-{
+void addPlane(QM::LocalFeatureSet& set, const zvuVector3Dd& n) {
     set.insert(std::make_unique<QM::LocalFeaturePlane>(zvu::zvuPlaned(n, {0, 0, 0})));
 }
 
-void proxyUpdate(benchmark::State& state)
-{
+void proxyUpdate(benchmark::State& state) {
     const int planes = static_cast<int>(state.range(0));
     const bool constraints = state.range(1) != 0;
     QM::PointProxy proxy;

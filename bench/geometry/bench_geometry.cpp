@@ -126,15 +126,13 @@ void BM_SegmentSegmentClosest(benchmark::State& state) {
     for (std::size_t i = 0; i < kInputs; ++i) {
         const double a = 0.5 * jitter(i, 0), b = jitter(i, 1), z = 1.0 + 0.5 * jitter(i, 2);
         switch (kind) {
-            case Pair::Interior:  // skew, closest points inside both
-                others[i] = zvuLineSegmentd({a, -1, z}, {a + 0.2 * b, 1, z});
-                break;
-            case Pair::Endpoints:  // skew, line solution beyond the other's end
-                others[i] = zvuLineSegmentd({a, 1, z}, {a + 0.2 * b, 2, z});
-                break;
-            case Pair::Parallel:
-                others[i] = zvuLineSegmentd({a, b, z}, {a + 1.5, b, z});
-                break;
+        case Pair::Interior:  // skew, closest points inside both
+            others[i] = zvuLineSegmentd({a, -1, z}, {a + 0.2 * b, 1, z});
+            break;
+        case Pair::Endpoints:  // skew, line solution beyond the other's end
+            others[i] = zvuLineSegmentd({a, 1, z}, {a + 0.2 * b, 2, z});
+            break;
+        case Pair::Parallel: others[i] = zvuLineSegmentd({a, b, z}, {a + 1.5, b, z}); break;
         }
     }
     std::size_t i = 0;
@@ -152,8 +150,8 @@ BENCHMARK(BM_SegmentSegmentClosest)->ArgName("interior0_endpoints1_parallel2")->
 void BM_QuaternionFromMatrix(benchmark::State& state) {
     std::array<zvuMatrix, kInputs> poses;
     for (std::size_t i = 0; i < kInputs; ++i)
-        poses[i] = zvuMatrix::rotationTranslation({jitter(i, 0), jitter(i, 1), 1.0}, 3.0 * jitter(i, 2),
-                                                  {jitter(i, 3), 0, 0});
+        poses[i] =
+            zvuMatrix::rotationTranslation({jitter(i, 0), jitter(i, 1), 1.0}, 3.0 * jitter(i, 2), {jitter(i, 3), 0, 0});
     std::size_t i = 0;
     for (auto _ : state) {
         const zvuQuaternion q = zvuQuaternion::fromMatrix(poses[i++ & (kInputs - 1)]);

@@ -40,7 +40,9 @@ struct Percentiles {
 
 Percentiles percentiles(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))]; };
+    auto at = [&](double q) {
+        return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+    };
     return {at(0.5), at(0.99), at(0.999), v.back()};
 }
 

@@ -26,9 +26,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -101,9 +101,18 @@ bool makeHeadlessContext() {
     EGLint major = 0, minor = 0;
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor) || !eglBindAPI(EGL_OPENGL_API))
         return false;
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
-                                       EGL_BLUE_SIZE,    8,               EGL_DEPTH_SIZE,      24,
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                       EGL_PBUFFER_BIT,
+                                       EGL_RENDERABLE_TYPE,
+                                       EGL_OPENGL_BIT,
+                                       EGL_RED_SIZE,
+                                       8,
+                                       EGL_GREEN_SIZE,
+                                       8,
+                                       EGL_BLUE_SIZE,
+                                       8,
+                                       EGL_DEPTH_SIZE,
+                                       24,
                                        EGL_NONE};
     EGLConfig config = nullptr;
     EGLint count = 0;
@@ -131,8 +140,11 @@ struct Timings {
 class SphereCapture {
 public:
     SphereCapture(int slices, int stacks, int grid)
-        : slices_(slices), stacks_(stacks), grid_(grid),
-          buffer_(static_cast<std::size_t>(slices) * stacks * grid * grid * 2 * 16 + 4096), quadric_(gluNewQuadric()) {}
+        : slices_(slices),
+          stacks_(stacks),
+          grid_(grid),
+          buffer_(static_cast<std::size_t>(slices) * stacks * grid * grid * 2 * 16 + 4096),
+          quadric_(gluNewQuadric()) {}
     ~SphereCapture() { gluDeleteQuadric(quadric_); }
     SphereCapture(const SphereCapture&) = delete;
     SphereCapture& operator=(const SphereCapture&) = delete;
@@ -503,10 +515,11 @@ int main() {
         std::fflush(stdout);
     }
 
-    std::printf("\nCapture of GLU spheres into a touch geometry (median; ms of processor time, wall clock in"
-                " brackets)\n");
-    std::printf("%-6s %10s %17s %8s %8s %17s %9s %7s\n", "shape", "triangles", "capture", "parse", "build",
-                "total", "memory MB", "apart");
+    std::printf(
+        "\nCapture of GLU spheres into a touch geometry (median; ms of processor time, wall clock in"
+        " brackets)\n");
+    std::printf("%-6s %10s %17s %8s %8s %17s %9s %7s\n", "shape", "triangles", "capture", "parse", "build", "total",
+                "memory MB", "apart");
     for (std::size_t i = 0; i < all.size(); ++i) {
         const Figures& f = all[i];
         std::printf("%-6s %10zu %7.2f (%7.2f) %8.2f %8.2f %7.2f (%7.2f) %9.1f %7zu\n", sizes[i].label, f.triangles,
@@ -523,16 +536,17 @@ int main() {
                     f.intersectLinear, f.intersectLinear / f.intersectTree, f.closestTree, f.closestLinear,
                     f.closestLinear / f.closestTree);
     }
-    std::printf("\nFirst hit along a segment, same segments and triangles (ns of processor time per query; build ms"
-                " of wall clock, Embree builds on all processors)\n");
-    std::printf("%-6s %9s %9s %9s %10s %10s %10s %10s %8s %8s %8s\n", "shape", "ours", "Embree", "Bullet",
-                "ours/Embr", "ours/Bull", "Embr build", "Bull build", "=Embree", "=Bullet", "=all");
+    std::printf(
+        "\nFirst hit along a segment, same segments and triangles (ns of processor time per query; build ms"
+        " of wall clock, Embree builds on all processors)\n");
+    std::printf("%-6s %9s %9s %9s %10s %10s %10s %10s %8s %8s %8s\n", "shape", "ours", "Embree", "Bullet", "ours/Embr",
+                "ours/Bull", "Embr build", "Bull build", "=Embree", "=Bullet", "=all");
     for (std::size_t i = 0; i < all.size(); ++i) {
         const Figures& f = all[i];
         std::printf("%-6s %9.0f %9.0f %9.0f %10.2f %10.2f %10.2f %10.2f %7.1f%% %7.1f%% %7.1f%%\n", sizes[i].label,
                     f.intersectTree, f.embree, f.bullet, f.intersectTree / f.embree, f.intersectTree / f.bullet,
-                    f.embreeBuild, f.bulletBuild, 100.0 * f.agreeEmbree / f.queries,
-                    100.0 * f.agreeBullet / f.queries, 100.0 * f.agreeAll / f.queries);
+                    f.embreeBuild, f.bulletBuild, 100.0 * f.agreeEmbree / f.queries, 100.0 * f.agreeBullet / f.queries,
+                    100.0 * f.agreeAll / f.queries);
     }
 #ifndef ZV_BENCH_EMBREE
     std::printf("(Embree comparison not built: package not found)\n");

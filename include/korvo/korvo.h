@@ -56,26 +56,26 @@ typedef unsigned char korvo_bool;
 /* Device codes: results of the calls that concern a device. */
 enum {
     KORVO_OK = 0,
-    KORVO_WARM_MOTORS = -1,              /* a motor is too hot; output refused, zero force applied */
-    KORVO_EXCEEDED_MAX_FORCE = -2,       /* force over the nominal maximum with the force check on */
-    KORVO_CONFIG_ERROR = -3,             /* device configuration is invalid */
-    KORVO_DEVICE_FAULT = -4,             /* the device reports a fault */
-    KORVO_INVALID_ARGUMENT = -5,         /* null pointer or wrong size */
-    KORVO_NON_FINITE_VALUE = -6,         /* a NaN or infinite force, torque or value; zero force applied */
+    KORVO_WARM_MOTORS = -1,                /* a motor is too hot; output refused, zero force applied */
+    KORVO_EXCEEDED_MAX_FORCE = -2,         /* force over the nominal maximum with the force check on */
+    KORVO_CONFIG_ERROR = -3,               /* device configuration is invalid */
+    KORVO_DEVICE_FAULT = -4,               /* the device reports a fault */
+    KORVO_INVALID_ARGUMENT = -5,           /* null pointer or wrong size */
+    KORVO_NON_FINITE_VALUE = -6,           /* a NaN or infinite force, torque or value; zero force applied */
     KORVO_EXCEEDED_MAX_FORCE_IMPULSE = -7, /* force changed faster than the impulse limit */
     KORVO_AMPLIFIER_FAULT = -8,
-    KORVO_OUT_OF_RANGE = -9,             /* an argument outside its accepted range */
+    KORVO_OUT_OF_RANGE = -9, /* an argument outside its accepted range */
     KORVO_ENCODER_FAULT = -10,
-    KORVO_INVALID_HANDLE = -11,          /* not a handle of an open device */
+    KORVO_INVALID_HANDLE = -11, /* not a handle of an open device */
     KORVO_POWER_FAULT = -12,
-    KORVO_EXCEEDED_MAX_VELOCITY = -13,   /* stylus faster than the velocity limit with the check on */
-    KORVO_NOT_SUPPORTED = -14,           /* the device model lacks the feature */
-    KORVO_INVALID_INDEX = -15,           /* button or motor index out of range */
-    KORVO_DEVICE_NOT_PRESENT = -16,      /* no device is connected */
+    KORVO_EXCEEDED_MAX_VELOCITY = -13, /* stylus faster than the velocity limit with the check on */
+    KORVO_NOT_SUPPORTED = -14,         /* the device model lacks the feature */
+    KORVO_INVALID_INDEX = -15,         /* button or motor index out of range */
+    KORVO_DEVICE_NOT_PRESENT = -16,    /* no device is connected */
     KORVO_COMM_ERROR = -17,
     KORVO_COMM_TIMEOUT = -18,
-    KORVO_COMM_LOST = -19,               /* the device was disconnected */
-    KORVO_DEVICE_NOT_FOUND = -20,        /* no device of that name */
+    KORVO_COMM_LOST = -19,        /* the device was disconnected */
+    KORVO_DEVICE_NOT_FOUND = -20, /* no device of that name */
     KORVO_PORT_ERROR = -21,
     KORVO_DRIVER_ERROR = -22,
     KORVO_CALIBRATION_FAILED = -24,
@@ -92,11 +92,11 @@ enum {
  * the codes passed to the servo error callback. */
 enum {
     KORVO_SERVO_OK = 0,
-    KORVO_SERVO_TIMER_FAILED = -1,       /* the timer could not be started or kept */
+    KORVO_SERVO_TIMER_FAILED = -1, /* the timer could not be started or kept */
     KORVO_SERVO_ALREADY_RUNNING = -2,
-    KORVO_SERVO_BAD_RATE = -3,           /* rate outside KORVO_MIN_SERVO_RATE..KORVO_MAX_SERVO_RATE */
-    KORVO_SERVO_NOT_INITIALISED = -4,    /* initOSExtender was not called */
-    KORVO_SERVO_OVERRUN = -5,            /* a tick finished after the next one was due */
+    KORVO_SERVO_BAD_RATE = -3,        /* rate outside KORVO_MIN_SERVO_RATE..KORVO_MAX_SERVO_RATE */
+    KORVO_SERVO_NOT_INITIALISED = -4, /* initOSExtender was not called */
+    KORVO_SERVO_OVERRUN = -5,         /* a tick finished after the next one was due */
     KORVO_SERVO_THREAD_FAILED = -6,
     KORVO_SERVO_NO_CALLBACK = -7,
     KORVO_SERVO_NOT_RUNNING = -8

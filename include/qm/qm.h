@@ -464,15 +464,13 @@ QM_API void qmScalef(QMfloat x, QMfloat y, QMfloat z);
  * box's centre and each axis is scaled by the box's extent over the volume's
  * (right - left, top - bottom, zFar - zNear). Equal bounds give infinite
  * elements; nothing is checked. */
-QM_API void qmOrtho(QMdouble left, QMdouble right, QMdouble bottom, QMdouble top, QMdouble zNear,
-                    QMdouble zFar);
+QM_API void qmOrtho(QMdouble left, QMdouble right, QMdouble bottom, QMdouble top, QMdouble zNear, QMdouble zFar);
 
 /* Sets the workspace box QM_WORKSPACE, clamped into the device's box
  * QM_MAX_WORKSPACE_DIMS. Errors: QM_INVALID_VALUE when a bound is not a
  * number, when a minimum exceeds its maximum, or when the box lies outside
  * the device's box on some axis (nothing changes). */
-QM_API void qmWorkspace(QMdouble minX, QMdouble minY, QMdouble minZ, QMdouble maxX, QMdouble maxY,
-                        QMdouble maxZ);
+QM_API void qmWorkspace(QMdouble minX, QMdouble minY, QMdouble minZ, QMdouble maxX, QMdouble maxY, QMdouble maxZ);
 
 /* ------------------------------------------------------------------ identifiers */
 
@@ -509,7 +507,6 @@ QM_API void qmDeleteEffects(QMuint effectId, QMint range);
 
 /* Whether the identifier is a reserved effect identifier. */
 QM_API QMboolean qmIsEffect(QMuint effectId);
-
 
 /* ------------------------------------------------------------------ frames */
 

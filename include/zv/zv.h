@@ -428,8 +428,7 @@ ZV_API void zvScheduleSynchronous(ZVSchedulerCallback pCallback, void* pUserData
  * slots are reused least recently freed first).
  * Errors: ZV_INVALID_PRIORITY (suppressed class), ZV_INVALID_VALUE (null
  * callback), ZV_SCHEDULER_FULL (suppressed class). Threads: any. */
-ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData,
-                                                unsigned int nPriority);
+ZV_API ZVSchedulerHandle zvScheduleAsynchronous(ZVSchedulerCallback pCallback, void* pUserData, unsigned int nPriority);
 
 /* Removes a scheduled operation. The removal itself runs as a synchronous
  * operation at priority 0, so with a servo loop running the call returns after

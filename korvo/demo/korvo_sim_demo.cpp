@@ -109,8 +109,9 @@ int main(int argc, char** argv) {
     }
     stopServoLoop();
     disable_korvo(floor.device);
-    std::printf("\nThe floor holds the stylus where the hand's pull and the floor's push balance;\n"
-                "a harder push saturates the motors at their limit, and holding it warms them\n"
-                "until the device cuts the output and the stylus sinks to the hand.\n");
+    std::printf(
+        "\nThe floor holds the stylus where the hand's pull and the floor's push balance;\n"
+        "a harder push saturates the motors at their limit, and holding it warms them\n"
+        "until the device cuts the output and the stylus sinks to the hand.\n");
     return 0;
 }

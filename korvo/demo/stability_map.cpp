@@ -25,18 +25,18 @@
 
 namespace {
 
-constexpr double kPeriod = 0.001;         // s, the default servo rate
-constexpr double kStart = 0.1;            // mm off the rest point
+constexpr double kPeriod = 0.001;  // s, the default servo rate
+constexpr double kStart = 0.1;     // mm off the rest point
 constexpr unsigned kTicks = 2000;
 constexpr unsigned kLateTicks = 200;
-constexpr double kGripDamping = 0.005;    // N s/mm, the default grip
+constexpr double kGripDamping = 0.005;  // N s/mm, the default grip
 
 struct Wall {
     unsigned device;
     double k;
     double b;
     double previous;
-    double late;       // largest |y| over the last ticks
+    double late;  // largest |y| over the last ticks
     unsigned tick;
 };
 

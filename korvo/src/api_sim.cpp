@@ -13,12 +13,12 @@ using namespace korvo::sim::api;
 namespace {
 
 // Bounds that keep out values no hand or test can mean.
-constexpr double kMaxHandCoordinate = 10000.0;   // mm
-constexpr double kMaxHandStiffness = 100.0;      // N/mm
-constexpr double kMaxHandDamping = 10.0;         // N s/mm
-constexpr double kMaxHandForce = 100.0;          // N, each component
-constexpr double kMaxViscousFriction = 1.0;      // N s/mm
-constexpr double kMaxCoulombFriction = 10.0;     // N
+constexpr double kMaxHandCoordinate = 10000.0;  // mm
+constexpr double kMaxHandStiffness = 100.0;     // N/mm
+constexpr double kMaxHandDamping = 10.0;        // N s/mm
+constexpr double kMaxHandForce = 100.0;         // N, each component
+constexpr double kMaxViscousFriction = 1.0;     // N s/mm
+constexpr double kMaxCoulombFriction = 10.0;    // N
 constexpr double kMaxTemperature = 100.0;
 
 Vec3 finiteVector(const double* v) {

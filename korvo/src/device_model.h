@@ -18,35 +18,35 @@ enum class CalibrationStyle {
 };
 
 struct ModelData {
-    const char* name;       // model type string, also the device name
-    const char* alias;      // short device name accepted by init_korvo
+    const char* name;   // model type string, also the device name
+    const char* alias;  // short device name accepted by init_korvo
     const char* serial;
     int hardwareRevision;
 
-    bool sixDofInput;       // gimbal encoders present
-    bool sixDofOutput;      // gimbal motors present
+    bool sixDofInput;   // gimbal encoders present
+    bool sixDofOutput;  // gimbal motors present
     CalibrationStyle calibration;
     bool encoderResetSupported;
-    int buttons;            // number of stylus buttons (1..3)
+    int buttons;  // number of stylus buttons (1..3)
     bool hasInkwell;
 
     // Workspace boxes in mm: low x, high x, low y, high y, low z, high z.
     std::array<int, 6> usable;
     std::array<int, 6> maximum;
-    int tabletopOffset;     // height of the workspace origin above the tabletop, mm
+    int tabletopOffset;  // height of the workspace origin above the tabletop, mm
 
-    double maxStiffness;            // N/mm
-    double maxDamping;              // N s/mm
-    double maxForce;                // N
-    double maxContinuousForce;      // N
-    double maxTorqueStiffness;      // N mm/rad
-    double maxTorqueDamping;        // N mm s/rad
-    double maxTorque;               // N mm
-    double maxContinuousTorque;     // N mm
+    double maxStiffness;         // N/mm
+    double maxDamping;           // N s/mm
+    double maxForce;             // N
+    double maxContinuousForce;   // N
+    double maxTorqueStiffness;   // N mm/rad
+    double maxTorqueDamping;     // N mm s/rad
+    double maxTorque;            // N mm
+    double maxContinuousTorque;  // N mm
 
-    double defaultMaxVelocity;      // mm/s
-    double defaultKickLimit;        // N per tick
-    double defaultRampRate;         // full scale per second
+    double defaultMaxVelocity;  // mm/s
+    double defaultKickLimit;    // N per tick
+    double defaultRampRate;     // full scale per second
 
     // Arm geometry: shoulder pivot (base) and link lengths, mm.
     Vec3 base;

@@ -10,12 +10,9 @@ bool FaultInjector::meets(int code, FaultSite site) noexcept {
     case KORVO_EXCEEDED_MAX_FORCE:
     case KORVO_NON_FINITE_VALUE:
     case KORVO_EXCEEDED_MAX_FORCE_IMPULSE:
-    case KORVO_EXCEEDED_MAX_VELOCITY:
-        return site == FaultSite::Output;
-    case KORVO_CALIBRATION_FAILED:
-        return site == FaultSite::Calibration;
-    default:
-        return site == FaultSite::Update || site == FaultSite::Output;
+    case KORVO_EXCEEDED_MAX_VELOCITY: return site == FaultSite::Output;
+    case KORVO_CALIBRATION_FAILED: return site == FaultSite::Calibration;
+    default: return site == FaultSite::Update || site == FaultSite::Output;
     }
 }
 

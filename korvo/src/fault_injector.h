@@ -6,9 +6,9 @@ namespace korvo::sim {
 
 // The kinds of call that meet injected codes.
 enum class FaultSite {
-    Update,       // update_korvo
-    Output,       // send_korvo_force_6dof, command_motor_dac_values
-    Calibration   // update_calibration, korvo_reset
+    Update,      // update_korvo
+    Output,      // send_korvo_force_6dof, command_motor_dac_values
+    Calibration  // update_calibration, korvo_reset
 };
 
 class IFaultInjector {

@@ -77,12 +77,8 @@ Jacobian6 ArmKinematics::jacobian(const Joints& q, const Joints& g) const noexce
     const Mat3 arm = ry * Mat3::rotX(-(q[1] + q[2]));
     const Mat3 afterYaw = arm * Mat3::rotY(g[0]);
     const Vec3 axes[6] = {
-        {0.0, 1.0, 0.0},
-        ry * Vec3{-1.0, 0.0, 0.0},
-        ry * Vec3{-1.0, 0.0, 0.0},
-        arm * Vec3{0.0, 1.0, 0.0},
-        afterYaw * Vec3{1.0, 0.0, 0.0},
-        afterYaw * Mat3::rotX(g[1]) * Vec3{0.0, 0.0, 1.0},
+        {0.0, 1.0, 0.0},           ry * Vec3{-1.0, 0.0, 0.0},      ry * Vec3{-1.0, 0.0, 0.0},
+        arm * Vec3{0.0, 1.0, 0.0}, afterYaw * Vec3{1.0, 0.0, 0.0}, afterYaw * Mat3::rotX(g[1]) * Vec3{0.0, 0.0, 1.0},
     };
     for (int c = 0; c < 6; ++c)
         for (int r = 0; r < 3; ++r)

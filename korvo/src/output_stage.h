@@ -35,9 +35,9 @@ protected:
 
 // What the device knows at the moment of a command.
 struct CommandContext {
-    double speed;      // stylus speed as the device estimates it, mm/s
+    double speed;  // stylus speed as the device estimates it, mm/s
     bool warmMotors;
-    bool fromMotors;   // raw motor values: the Cartesian force check and saturation do not apply
+    bool fromMotors;                      // raw motor values: the Cartesian force check and saturation do not apply
     const IMotorLimit* motors = nullptr;  // applied after saturation, before the kick check
 };
 

@@ -69,10 +69,22 @@ void ZohDiscretisation::update(double mass, double stiffness, double damping, do
     damping_ = damping;
     period_ = period;
     const double c = kAccelerationPerNewton / mass;
-    const Mat4 m{0.0, 1.0, 0.0, 0.0,                                                 //
-                 -c * stiffness * period * period, -c * damping * period, 1.0, 0.0,  //
-                 0.0, 0.0, 0.0, 1.0,                                                 //
-                 0.0, 0.0, 0.0, 0.0};
+    const Mat4 m{0.0,
+                 1.0,
+                 0.0,
+                 0.0,  //
+                 -c * stiffness * period * period,
+                 -c * damping * period,
+                 1.0,
+                 0.0,  //
+                 0.0,
+                 0.0,
+                 0.0,
+                 1.0,  //
+                 0.0,
+                 0.0,
+                 0.0,
+                 0.0};
     const Mat4 e = exponential(m);
     p00_ = e[0];
     p01_ = e[1];

@@ -11,9 +11,9 @@
 namespace korvo::sim {
 
 struct StylusMechanics {
-    double mass;             // kg
-    double viscousFriction;  // N s/mm
-    double coulombFriction;  // N
+    double mass;                     // kg
+    double viscousFriction;          // N s/mm
+    double coulombFriction;          // N
     std::array<double, 6> endStops;  // low x, high x, low y, high y, low z, high z (mm)
 };
 

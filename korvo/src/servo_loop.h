@@ -28,11 +28,11 @@ public:
 };
 
 struct ServoTiming {
-    double timeStamp;     // start of the current or last tick, seconds since the loop started
-    double instantRate;   // ticks per second measured over the last tick (0 before two ticks)
-    double lateness;      // how late the last tick started after its deadline, seconds
-    double simulatedTime; // periods run since the loop started, seconds
-    std::uint64_t ticks;  // ticks run since the loop started
+    double timeStamp;      // start of the current or last tick, seconds since the loop started
+    double instantRate;    // ticks per second measured over the last tick (0 before two ticks)
+    double lateness;       // how late the last tick started after its deadline, seconds
+    double simulatedTime;  // periods run since the loop started, seconds
+    std::uint64_t ticks;   // ticks run since the loop started
 };
 
 // Deadlines a stall may miss before it counts as a failure to keep the
@@ -127,7 +127,7 @@ private:
     std::mutex lifeMutex_;
     plat::Thread thread_;
     std::atomic<bool> manual_{false};
-    std::atomic<bool> active_{false};        // a loop was started and not asked to stop
+    std::atomic<bool> active_{false};  // a loop was started and not asked to stop
     std::atomic<bool> stopRequested_{false};
     std::atomic<plat::ThreadId> servoThread_{0};
 

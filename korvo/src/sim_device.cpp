@@ -63,8 +63,8 @@ SimDevice::SimDevice(const IDeviceModel& model)
     defaults.rampRate = data_.defaultRampRate;
     output_ = std::make_unique<OutputStage>(OutputLimits{data_.maxForce, data_.maxTorque}, defaults);
 
-    calibrationStatus_ = data_.calibration == CalibrationStyle::Automatic ? (kNeedsCalibration | kAllAxes)
-                                                                          : kNeedsCalibration;
+    calibrationStatus_ =
+        data_.calibration == CalibrationStyle::Automatic ? (kNeedsCalibration | kAllAxes) : kNeedsCalibration;
     poseChanged();
     restartVelocityEstimate(true);
     latch();

@@ -29,7 +29,7 @@ struct SensorSnapshot {
     std::array<double, 3> angularVelocity{};
     Joints jointAngles{};
     Joints gimbalAngles{};
-    std::array<double, 16> matrix{};   // column-major
+    std::array<double, 16> matrix{};  // column-major
     Jacobian6 jacobian{};
     std::array<std::int32_t, 6> encoders{};
     int buttons = 0;

@@ -72,8 +72,7 @@ void Simulator::applyEnvironment(unsigned handle, bool isDefault) {
         try {
             auto trajectory = std::make_unique<Trajectory>(Trajectory::load(path));
             std::unique_ptr<ITrajectory> previous;
-            if (DeviceAccess device = registry_.access(handle))
-                previous = device->setTrajectory(std::move(trajectory));
+            if (DeviceAccess device = registry_.access(handle)) previous = device->setTrajectory(std::move(trajectory));
         } catch (const Error& e) {
             std::fprintf(stderr, "korvo: %s=%s: %s\n", Environment::kTrajectory, path,
                          e.code() == KORVO_SIM_E_FILE ? "cannot read the file" : "malformed trajectory");

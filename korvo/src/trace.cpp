@@ -93,15 +93,14 @@ void TraceWriter::drain() noexcept {
     for (std::uint64_t tail = tail_.load(std::memory_order_relaxed); tail != head; ++tail) {
         const TraceRow& r = ring_[tail % kRingRows];
         char line[512];
-        const int n = std::snprintf(line, sizeof line,
-                                    "%.6f,%u,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.3f,%.3f,%.3f,%.4f,%.4f,%.4f\n", r.time,
-                                    r.device, r.handTarget.x, r.handTarget.y, r.handTarget.z, r.position.x,
-                                    r.position.y, r.position.z, r.velocity.x, r.velocity.y, r.velocity.z, r.force.x,
-                                    r.force.y, r.force.z);
+        const int n =
+            std::snprintf(line, sizeof line, "%.6f,%u,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.3f,%.3f,%.3f,%.4f,%.4f,%.4f\n",
+                          r.time, r.device, r.handTarget.x, r.handTarget.y, r.handTarget.z, r.position.x, r.position.y,
+                          r.position.z, r.velocity.x, r.velocity.y, r.velocity.z, r.force.x, r.force.y, r.force.z);
         tail_.store(tail + 1, std::memory_order_release);
         if (n > 0 && file_.handle != nullptr) {
-            const auto length = static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n)
-                                                                           : sizeof line - 1;
+            const auto length =
+                static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1;
             std::fwrite(line, 1, length, file_.handle);
         }
     }

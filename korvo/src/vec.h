@@ -20,9 +20,24 @@ struct Vec3 {
     Vec3 operator-() const { return {-x, -y, -z}; }
     Vec3 operator*(double s) const { return {x * s, y * s, z * s}; }
     Vec3 operator/(double s) const { return {x / s, y / s, z / s}; }
-    Vec3& operator+=(const Vec3& o) { x += o.x; y += o.y; z += o.z; return *this; }
-    Vec3& operator-=(const Vec3& o) { x -= o.x; y -= o.y; z -= o.z; return *this; }
-    Vec3& operator*=(double s) { x *= s; y *= s; z *= s; return *this; }
+    Vec3& operator+=(const Vec3& o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    Vec3& operator-=(const Vec3& o) {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
+    Vec3& operator*=(double s) {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
 
     static Vec3 from(const double* v) { return {v[0], v[1], v[2]}; }
     static Vec3 from(const float* v) { return {v[0], v[1], v[2]}; }

@@ -12,36 +12,30 @@ namespace {
 
 IStackedAttributeMap& attributes(Context& context) { return context.state->getAttributes(); }
 
-bool isFace(QMenum face)
-{
+bool isFace(QMenum face) {
     return isSymbol(face, QM_FRONT) || isSymbol(face, QM_BACK) || isSymbol(face, QM_FRONT_AND_BACK);
 }
 
-bool isMaterialProperty(QMenum property)
-{
+bool isMaterialProperty(QMenum property) {
     return isSymbol(property, QM_STIFFNESS) || isSymbol(property, QM_DAMPING) ||
            isSymbol(property, QM_STATIC_FRICTION) || isSymbol(property, QM_DYNAMIC_FRICTION) ||
            isSymbol(property, QM_POPTHROUGH);
 }
 
-bool isCapability(QMenum cap)
-{
+bool isCapability(QMenum cap) {
     return isSymbol(cap, QM_PROXY_RESOLUTION) || isSymbol(cap, QM_HAPTIC_CAMERA_VIEW) ||
            isSymbol(cap, QM_ADAPTIVE_VIEWPORT) || isSymbol(cap, QM_USE_GL_MODELVIEW);
 }
 
-bool isSwitchState(QMenum name)
-{
-    return isSymbol(name, QM_BUTTON1_STATE) || isSymbol(name, QM_BUTTON2_STATE) ||
-           isSymbol(name, QM_BUTTON3_STATE) || isSymbol(name, QM_SAFETY_STATE) ||
-           isSymbol(name, QM_INKWELL_STATE) || isSymbol(name, QM_PROXY_IS_TOUCHING);
+bool isSwitchState(QMenum name) {
+    return isSymbol(name, QM_BUTTON1_STATE) || isSymbol(name, QM_BUTTON2_STATE) || isSymbol(name, QM_BUTTON3_STATE) ||
+           isSymbol(name, QM_SAFETY_STATE) || isSymbol(name, QM_INKWELL_STATE) || isSymbol(name, QM_PROXY_IS_TOUCHING);
 }
 
 // qmEnable and qmDisable. A proxy-resolution change made on the collision
 // thread reaches the renderer at once; made elsewhere, the renderer takes it
 // over at the next frame end.
-void setCapability(Context& context, QMenum cap, bool enabled)
-{
+void setCapability(Context& context, QMenum cap, bool enabled) {
     if (isSymbol(cap, QM_HAPTIC_CAMERA_VIEW) || isSymbol(cap, QM_ADAPTIVE_VIEWPORT)) {
         require(context.openShape == nullptr, QM_INVALID_OPERATION);
     } else if (isSymbol(cap, QM_PROXY_RESOLUTION)) {
@@ -61,8 +55,7 @@ using namespace QM;
 
 extern "C" {
 
-QM_API void qmMaterialf(QMenum face, QMenum pname, QMfloat param)
-{
+QM_API void qmMaterialf(QMenum face, QMenum pname, QMfloat param) {
     callInContext([&](Context& context) {
         require(!std::isnan(param) && param >= 0.0f && param <= 1.0f, QM_INVALID_VALUE);
         require(isFace(face) && isMaterialProperty(pname), QM_INVALID_ENUM);
@@ -77,8 +70,7 @@ QM_API void qmMaterialf(QMenum face, QMenum pname, QMfloat param)
     });
 }
 
-QM_API void qmGetMaterialfv(QMenum face, QMenum pname, QMfloat* params)
-{
+QM_API void qmGetMaterialfv(QMenum face, QMenum pname, QMfloat* params) {
     callInContext([&](Context& context) {
         const QMenum key = materialKey(face, pname);
         require(key != nullptr, QM_INVALID_ENUM);
@@ -89,37 +81,32 @@ QM_API void qmGetMaterialfv(QMenum face, QMenum pname, QMfloat* params)
     });
 }
 
-QM_API void qmTouchableFace(QMenum face)
-{
+QM_API void qmTouchableFace(QMenum face) {
     callInContext([&](Context& context) {
         require(isFace(face), QM_INVALID_ENUM);
         attributes(context).set<QMenum>(QM_TOUCHABLE_FACE, face);
     });
 }
 
-QM_API void qmTouchModel(QMenum model)
-{
+QM_API void qmTouchModel(QMenum model) {
     callInContext([&](Context& context) {
         require(isSymbol(model, QM_CONTACT) || isSymbol(model, QM_CONSTRAINT), QM_INVALID_ENUM);
         attributes(context).set<QMenum>(QM_TOUCH_MODEL, model);
     });
 }
 
-QM_API void qmTouchModelf(QMenum pname, QMfloat param)
-{
+QM_API void qmTouchModelf(QMenum pname, QMfloat param) {
     callInContext([&](Context& context) {
         require(isSymbol(pname, QM_SNAP_DISTANCE), QM_INVALID_ENUM);
         attributes(context).set<float>(QM_SNAP_DISTANCE, param);
     });
 }
 
-QM_API void qmFrontFace(QMenum mode)
-{
+QM_API void qmFrontFace(QMenum mode) {
     callInContext([&](Context& context) { attributes(context).set<QMenum>(QM_INT_FRONT_FACE, mode); });
 }
 
-QM_API void qmHinti(QMenum target, QMint value)
-{
+QM_API void qmHinti(QMenum target, QMint value) {
     callInContext([&](Context& context) {
         require(isSymbol(target, QM_SHAPE_FEEDBACK_BUFFER_VERTICES), QM_INVALID_ENUM);
         require(value >= 0, QM_INVALID_VALUE);
@@ -127,8 +114,7 @@ QM_API void qmHinti(QMenum target, QMint value)
     });
 }
 
-QM_API void qmHintb(QMenum target, QMboolean value)
-{
+QM_API void qmHintb(QMenum target, QMboolean value) {
     callInContext([&](Context& context) {
         require(isSymbol(target, QM_SHAPE_DYNAMIC_SURFACE_CHANGE) || isSymbol(target, QM_SHAPE_PERSISTENCE),
                 QM_INVALID_ENUM);
@@ -136,18 +122,15 @@ QM_API void qmHintb(QMenum target, QMboolean value)
     });
 }
 
-QM_API void qmEnable(QMenum cap)
-{
+QM_API void qmEnable(QMenum cap) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) { setCapability(context, cap, true); });
 }
 
-QM_API void qmDisable(QMenum cap)
-{
+QM_API void qmDisable(QMenum cap) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) { setCapability(context, cap, false); });
 }
 
-QM_API QMboolean qmIsEnabled(QMenum cap)
-{
+QM_API QMboolean qmIsEnabled(QMenum cap) {
     return callInContext<QMboolean>(QM_FALSE, [&](Context& context) {
         require(isCapability(cap), QM_INVALID_ENUM);
         bool enabled = false;
@@ -156,8 +139,7 @@ QM_API QMboolean qmIsEnabled(QMenum cap)
     });
 }
 
-QM_API void qmPushAttrib(QMbitfield mask)
-{
+QM_API void qmPushAttrib(QMbitfield mask) {
     callInContext([&](Context& context) {
         const unsigned shapeMask = ((mask & QM_MATERIAL_BIT) ? kShapeMaterial : 0u) |
                                    ((mask & QM_TOUCH_BIT) ? kShapeTouch : 0u) |
@@ -175,13 +157,11 @@ QM_API void qmPushAttrib(QMbitfield mask)
     });
 }
 
-QM_API void qmPopAttrib(void)
-{
+QM_API void qmPopAttrib(void) {
     callInContext([&](Context& context) { context.state->popAttributes(); });
 }
 
-QM_API void qmGetBooleanv(QMenum pname, QMboolean* params)
-{
+QM_API void qmGetBooleanv(QMenum pname, QMboolean* params) {
     callInContext([&](Context& context) {
         require(isSwitchState(pname), QM_INVALID_ENUM);
         require(params != nullptr, QM_INVALID_VALUE);
@@ -191,8 +171,7 @@ QM_API void qmGetBooleanv(QMenum pname, QMboolean* params)
     });
 }
 
-QM_API void qmGetIntegerv(QMenum pname, QMintptr* params)
-{
+QM_API void qmGetIntegerv(QMenum pname, QMintptr* params) {
     callInContext([&](Context& context) {
         const bool count = isSymbol(pname, QM_SHAPE_FEEDBACK_BUFFER_VERTICES);
         const bool symbol = isSymbol(pname, QM_TOUCHABLE_FACE) || isSymbol(pname, QM_TOUCH_MODEL);
@@ -213,8 +192,7 @@ QM_API void qmGetIntegerv(QMenum pname, QMintptr* params)
 // Matrices come from the stacks; published state is converted to model
 // coordinates; the motion tolerances are single doubles; any other name is
 // read as the array of doubles stored under it.
-QM_API void qmGetDoublev(QMenum pname, QMdouble* params)
-{
+QM_API void qmGetDoublev(QMenum pname, QMdouble* params) {
     callInContext([&](Context& context) {
         ITransformManager& transforms = context.state->getTransforms();
         const IStackedAttributeMap& map = attributes(context);

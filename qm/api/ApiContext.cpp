@@ -12,8 +12,7 @@
 
 namespace QM {
 
-void recordError(QMenum code) noexcept
-{
+void recordError(QMenum code) noexcept {
     try {
         if (Context* context = currentContext()) {
             context->errors->pushError(code);
@@ -23,8 +22,7 @@ void recordError(QMenum code) noexcept
     }
 }
 
-bool onCollisionThread()
-{
+bool onCollisionThread() {
     OperationScheduler* collision = operationScheduler(QM_COLLISION_THREAD);
     return collision != nullptr && collision->isBound() && collision->isCurrentThread();
 }
@@ -33,8 +31,7 @@ namespace {
 
 // Reads a six-double workspace box. A read that fails writes nothing, which
 // the NaN fill reveals.
-bool readBox(ZVenum parameter, double box[6])
-{
+bool readBox(ZVenum parameter, double box[6]) {
     for (int i = 0; i < 6; ++i) {
         box[i] = std::numeric_limits<double>::quiet_NaN();
     }
@@ -52,8 +49,7 @@ bool readBox(ZVenum parameter, double box[6])
 // them the other is used alone; when it reports neither, and for a context
 // without a device (which is not asked, so that no error is left on the
 // device library's stack), the unbounded default box stays.
-void readWorkspace(Context& context, HZV device)
-{
+void readWorkspace(Context& context, HZV device) {
     double maximum[6];
     double usable[6];
     bool haveMaximum = false;
@@ -88,8 +84,7 @@ using namespace QM;
 
 extern "C" {
 
-QM_API HQMRC qmCreateContext(HZV hDevice)
-{
+QM_API HQMRC qmCreateContext(HZV hDevice) {
     if (!currentContextAvailable()) {
         return nullptr;
     }
@@ -106,8 +101,7 @@ QM_API HQMRC qmCreateContext(HZV hDevice)
     }
 }
 
-QM_API void qmDeleteContext(HQMRC hRC)
-{
+QM_API void qmDeleteContext(HQMRC hRC) {
     Context* context = Context::fromHandle(hRC);
     if (context == nullptr) {
         return;
@@ -123,8 +117,7 @@ QM_API void qmDeleteContext(HQMRC hRC)
     delete context;
 }
 
-QM_API void qmMakeCurrent(HQMRC hRC)
-{
+QM_API void qmMakeCurrent(HQMRC hRC) {
     try {
         setCurrentContext(Context::fromHandle(hRC));
     } catch (...) {
@@ -132,14 +125,12 @@ QM_API void qmMakeCurrent(HQMRC hRC)
     }
 }
 
-QM_API HQMRC qmGetCurrentContext(void)
-{
+QM_API HQMRC qmGetCurrentContext(void) {
     Context* context = currentContext();
     return context == nullptr ? nullptr : context->handle();
 }
 
-QM_API void qmContextDevice(HZV hDevice)
-{
+QM_API void qmContextDevice(HZV hDevice) {
     // No lock is held while the renderer stops and starts: both wait for the
     // collision thread, whose step takes the renderer lock. inFrame is the
     // client thread's own flag, read here on that thread.
@@ -149,19 +140,16 @@ QM_API void qmContextDevice(HZV hDevice)
     });
 }
 
-QM_API HZV qmGetCurrentDevice(void)
-{
+QM_API HZV qmGetCurrentDevice(void) {
     return callInContext<HZV>(ZV_INVALID_HANDLE, [](Context& context) { return context.sceneRenderer->getDevice(); });
 }
 
-QM_API QMerror qmGetError(void)
-{
+QM_API QMerror qmGetError(void) {
     Context* context = currentContext();
     return context == nullptr ? noContextRecord() : context->errors->pop();
 }
 
-QM_API const char* qmGetString(QMenum name)
-{
+QM_API const char* qmGetString(QMenum name) {
     if (isSymbol(name, QM_VERSION)) {
         // Formatted once: every caller, on any thread, gets the same buffer
         // and text, and no caller writes it while another reads it.

@@ -20,9 +20,7 @@ namespace {
 class FrameLocks {
 public:
     explicit FrameLocks(Context& context)
-        : renderer_(context.sceneRenderer->getRendererLock()), state_(context.state->getLock())
-    {
-    }
+        : renderer_(context.sceneRenderer->getRendererLock()), state_(context.state->getLock()) {}
 
 private:
     sched::LockGuard renderer_;
@@ -31,8 +29,7 @@ private:
 
 // The frame modelview: OpenGL's modelview when QM_USE_GL_MODELVIEW is set,
 // else the top of the library's modelview stack.
-void captureFrameModelview(Context& context)
-{
+void captureFrameModelview(Context& context) {
     IState& state = *context.state;
     bool useGl = true;
     state.getAttributes().get<bool>(QM_USE_GL_MODELVIEW, useGl);
@@ -47,8 +44,7 @@ void captureFrameModelview(Context& context)
 
 // One-shot effects of the scene of two frames ago give their identifiers
 // back to the pool.
-void releaseTriggeredEffects(Context& context)
-{
+void releaseTriggeredEffects(Context& context) {
     const EffectMap& effects = context.frameScene->getEffects();
     for (auto it = effects.iterator(); !it->atEnd(); it->advance()) {
         bool triggered = false;
@@ -59,8 +55,7 @@ void releaseTriggeredEffects(Context& context)
     }
 }
 
-zvu::zvuMatrix poseTransform(const double rotation[4], const double position[3])
-{
+zvu::zvuMatrix poseTransform(const double rotation[4], const double position[3]) {
     zvu::zvuMatrix m = zvu::zvuQuaternion{rotation[0], rotation[1], rotation[2], rotation[3]}.toMatrix();
     m[12] = position[0];
     m[13] = position[1];
@@ -70,8 +65,7 @@ zvu::zvuMatrix poseTransform(const double rotation[4], const double position[3])
 
 // Gives the pose to the renderer at once; only the collision thread does,
 // since its callbacks run inside a step and the proxy must follow now.
-void handPoseToRenderer(Context& context, const double rotation[4], const double position[3])
-{
+void handPoseToRenderer(Context& context, const double rotation[4], const double position[3]) {
     if (!onCollisionThread()) {
         return;
     }
@@ -85,8 +79,7 @@ void handPoseToRenderer(Context& context, const double rotation[4], const double
     context.sceneRenderer->setApplicationProxyPose(pose);
 }
 
-bool allFinite(const double* v, int n)
-{
+bool allFinite(const double* v, int n) {
     for (int i = 0; i < n; ++i) {
         if (!std::isfinite(v[i])) {
             return false;
@@ -102,8 +95,7 @@ using namespace QM;
 
 extern "C" {
 
-QM_API void qmBeginFrame(void)
-{
+QM_API void qmBeginFrame(void) {
     callInContext(CallLocks::None, [&](Context& context) {
         require(!onCollisionThread() && !context.inFrame, QM_INVALID_OPERATION);
         FrameLocks locks(context);
@@ -122,8 +114,7 @@ QM_API void qmBeginFrame(void)
 }
 
 // The frame is left even when the call fails (a shape still open).
-QM_API void qmEndFrame(void)
-{
+QM_API void qmEndFrame(void) {
     callInContext(CallLocks::None, [&](Context& context) {
         require(!onCollisionThread(), QM_INVALID_OPERATION);
         FrameLocks locks(context);
@@ -137,14 +128,12 @@ QM_API void qmEndFrame(void)
 
 // The request is taken at the next collision step, inside its synchronous
 // copy from the servo side.
-QM_API void qmUpdateCalibration(void)
-{
+QM_API void qmUpdateCalibration(void) {
     callInContext(CallLocks::RendererAndState,
                   [&](Context& context) { context.sceneRenderer->requestCalibrationUpdate(); });
 }
 
-QM_API void qmCacheGetBooleanv(QMcache cache, QMenum pname, QMboolean* params)
-{
+QM_API void qmCacheGetBooleanv(QMcache cache, QMenum pname, QMboolean* params) {
     callWithoutContext(0, [&] {
         require(isSymbol(pname, QM_BUTTON1_STATE) || isSymbol(pname, QM_BUTTON2_STATE) ||
                     isSymbol(pname, QM_BUTTON3_STATE) || isSymbol(pname, QM_SAFETY_STATE) ||
@@ -158,8 +147,7 @@ QM_API void qmCacheGetBooleanv(QMcache cache, QMenum pname, QMboolean* params)
     });
 }
 
-QM_API void qmCacheGetDoublev(QMcache cache, QMenum pname, QMdouble* params)
-{
+QM_API void qmCacheGetDoublev(QMcache cache, QMenum pname, QMdouble* params) {
     callWithoutContext(0, [&] {
         require(cache != nullptr, QM_INVALID_VALUE);
         const IStateCache& c = *cacheFromHandle(cache);
@@ -176,8 +164,7 @@ QM_API void qmCacheGetDoublev(QMcache cache, QMenum pname, QMdouble* params)
     });
 }
 
-QM_API void qmProxyf(QMenum pname, QMfloat param)
-{
+QM_API void qmProxyf(QMenum pname, QMfloat param) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
         require(isSymbol(pname, QM_STIFFNESS) || isSymbol(pname, QM_DAMPING), QM_INVALID_OPERATION);
         require(std::isfinite(param), QM_INVALID_VALUE);
@@ -185,8 +172,7 @@ QM_API void qmProxyf(QMenum pname, QMfloat param)
     });
 }
 
-QM_API void qmProxydv(QMenum pname, const QMdouble* params)
-{
+QM_API void qmProxydv(QMenum pname, const QMdouble* params) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
         const bool position = isSymbol(pname, QM_PROXY_POSITION);
         require(position || isSymbol(pname, QM_PROXY_ROTATION), QM_INVALID_OPERATION);
@@ -198,7 +184,8 @@ QM_API void qmProxydv(QMenum pname, const QMdouble* params)
         attributes.getArray<double>(QM_PROXY_ROTATION, rotation);
         attributes.getArray<double>(QM_PROXY_POSITION, point);
         if (position) {
-            const zvu::zvuVector3Dd p = transforms.getModelToWorkspace().transformPoint({params[0], params[1], params[2]});
+            const zvu::zvuVector3Dd p =
+                transforms.getModelToWorkspace().transformPoint({params[0], params[1], params[2]});
             point[0] = p.x;
             point[1] = p.y;
             point[2] = p.z;

@@ -8,8 +8,7 @@
 namespace QM {
 namespace {
 
-unsigned generate(Context& context, int pool, QMint range)
-{
+unsigned generate(Context& context, int pool, QMint range) {
     require(range >= 0, QM_INVALID_VALUE);
     if (range == 0) {
         return 0;
@@ -22,8 +21,7 @@ unsigned generate(Context& context, int pool, QMint range)
 // The identifiers of a map that lie in [first, first + range - 1]. Walking
 // the map, not the range, keeps a huge range cheap.
 template <typename T>
-std::vector<unsigned> idsInRange(const IIDMap<T*>& map, unsigned first, QMint range)
-{
+std::vector<unsigned> idsInRange(const IIDMap<T*>& map, unsigned first, QMint range) {
     const std::uint64_t last = std::uint64_t{first} + static_cast<std::uint64_t>(range) - 1;
     std::vector<unsigned> found;
     for (auto it = map.iterator(); !it->atEnd(); it->advance()) {
@@ -42,8 +40,7 @@ using namespace QM;
 
 extern "C" {
 
-QM_API QMuint qmGenShapes(QMint range)
-{
+QM_API QMuint qmGenShapes(QMint range) {
     return callInContext<QMuint>(0, [&](Context& context) {
         require(range >= 0, QM_INVALID_VALUE);
         require(context.openShape == nullptr, QM_INVALID_OPERATION);
@@ -51,8 +48,7 @@ QM_API QMuint qmGenShapes(QMint range)
     });
 }
 
-QM_API void qmDeleteShapes(QMuint shapeId, QMint range)
-{
+QM_API void qmDeleteShapes(QMuint shapeId, QMint range) {
     callInContext([&](Context& context) {
         require(range >= 0, QM_INVALID_VALUE);
         require(context.openShape == nullptr, QM_INVALID_OPERATION);
@@ -66,21 +62,19 @@ QM_API void qmDeleteShapes(QMuint shapeId, QMint range)
     });
 }
 
-QM_API QMboolean qmIsShape(QMuint shapeId)
-{
+QM_API QMboolean qmIsShape(QMuint shapeId) {
     return callInContext<QMboolean>(QM_FALSE, [&](Context& context) {
         require(context.openShape == nullptr, QM_INVALID_OPERATION);
         return static_cast<QMboolean>(context.ids->isReserved(IDGenerator::kShapePool, shapeId) ? QM_TRUE : QM_FALSE);
     });
 }
 
-QM_API QMuint qmGenEffects(QMint range)
-{
-    return callInContext<QMuint>(0, [&](Context& context) { return generate(context, IDGenerator::kEffectPool, range); });
+QM_API QMuint qmGenEffects(QMint range) {
+    return callInContext<QMuint>(0,
+                                 [&](Context& context) { return generate(context, IDGenerator::kEffectPool, range); });
 }
 
-QM_API void qmDeleteEffects(QMuint effectId, QMint range)
-{
+QM_API void qmDeleteEffects(QMuint effectId, QMint range) {
     callInContext([&](Context& context) {
         require(range >= 0, QM_INVALID_VALUE);
         if (range == 0) {
@@ -93,8 +87,7 @@ QM_API void qmDeleteEffects(QMuint effectId, QMint range)
     });
 }
 
-QM_API QMboolean qmIsEffect(QMuint effectId)
-{
+QM_API QMboolean qmIsEffect(QMuint effectId) {
     return callInContext<QMboolean>(QM_FALSE, [&](Context& context) {
         return static_cast<QMboolean>(context.ids->isReserved(IDGenerator::kEffectPool, effectId) ? QM_TRUE : QM_FALSE);
     });

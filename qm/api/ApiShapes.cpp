@@ -13,20 +13,17 @@ namespace {
 
 // The open shape's builder when it builds primitives; the calls of qmBegin
 // ... qmEnd are refused for any other.
-PrimitiveShapeBuilder& primitiveBuilder(Context& context)
-{
+PrimitiveShapeBuilder& primitiveBuilder(Context& context) {
     auto* builder = dynamic_cast<PrimitiveShapeBuilder*>(context.openShape);
     require(builder != nullptr, QM_INVALID_OPERATION);
     return *builder;
 }
 
-void vertex(double x, double y, double z)
-{
+void vertex(double x, double y, double z) {
     callInContext([&](Context& context) { primitiveBuilder(context).vertex(x, y, z); });
 }
 
-const AttributeMap& resultMap(Context& context, QMuint shapeId)
-{
+const AttributeMap& resultMap(Context& context, QMuint shapeId) {
     const AttributeMap* results = context.state->findResultMap(shapeId);
     require(results != nullptr, QM_INVALID_VALUE);
     return *results;
@@ -39,8 +36,7 @@ using namespace QM;
 
 extern "C" {
 
-QM_API void qmBeginShape(QMenum type, QMuint shapeId)
-{
+QM_API void qmBeginShape(QMenum type, QMuint shapeId) {
     callInContext([&](Context& context) {
         require(!onCollisionThread() && context.openShape == nullptr, QM_INVALID_OPERATION);
         require(context.ids->isReserved(IDGenerator::kShapePool, shapeId), QM_INVALID_VALUE);
@@ -55,8 +51,7 @@ QM_API void qmBeginShape(QMenum type, QMuint shapeId)
 
 // The shape is closed before the builder finishes it, so a failed capture
 // leaves no shape open.
-QM_API void qmEndShape(void)
-{
+QM_API void qmEndShape(void) {
     callInContext([&](Context& context) {
         require(!onCollisionThread() && context.openShape != nullptr, QM_INVALID_OPERATION);
         IShapeBuilder* builder = context.openShape;
@@ -70,8 +65,7 @@ QM_API void qmEndShape(void)
 // otherwise the persistent shape itself takes the attributes and goes into
 // the frame (the renderer lock is held: that shape may be on the collision
 // side).
-QM_API void qmCallShape(QMuint shapeId)
-{
+QM_API void qmCallShape(QMuint shapeId) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
         require(!onCollisionThread() && context.inFrame, QM_INVALID_OPERATION);
         require(context.ids->isReserved(IDGenerator::kShapePool, shapeId), QM_INVALID_VALUE);
@@ -97,8 +91,7 @@ QM_API void qmCallShape(QMuint shapeId)
     });
 }
 
-QM_API void qmBegin(QMenum mode)
-{
+QM_API void qmBegin(QMenum mode) {
     callInContext([&](Context& context) { primitiveBuilder(context).beginPrimitive(mode); });
 }
 
@@ -106,8 +99,7 @@ QM_API void qmVertex3d(QMdouble x, QMdouble y, QMdouble z) { vertex(x, y, z); }
 
 QM_API void qmVertex3f(QMfloat x, QMfloat y, QMfloat z) { vertex(x, y, z); }
 
-QM_API void qmVertex3dv(const QMdouble* v)
-{
+QM_API void qmVertex3dv(const QMdouble* v) {
     callInContext([&](Context& context) {
         PrimitiveShapeBuilder& builder = primitiveBuilder(context);
         require(v != nullptr, QM_INVALID_VALUE);
@@ -115,8 +107,7 @@ QM_API void qmVertex3dv(const QMdouble* v)
     });
 }
 
-QM_API void qmVertex3fv(const QMfloat* v)
-{
+QM_API void qmVertex3fv(const QMfloat* v) {
     callInContext([&](Context& context) {
         PrimitiveShapeBuilder& builder = primitiveBuilder(context);
         require(v != nullptr, QM_INVALID_VALUE);
@@ -124,13 +115,11 @@ QM_API void qmVertex3fv(const QMfloat* v)
     });
 }
 
-QM_API void qmEnd(void)
-{
+QM_API void qmEnd(void) {
     callInContext([&](Context& context) { primitiveBuilder(context).endPrimitive(); });
 }
 
-QM_API void qmGetShapeBooleanv(QMuint shapeId, QMenum pname, QMboolean* params)
-{
+QM_API void qmGetShapeBooleanv(QMuint shapeId, QMenum pname, QMboolean* params) {
     callInContext([&](Context& context) {
         const AttributeMap& results = resultMap(context, shapeId);
         require(isSymbol(pname, QM_PROXY_IS_TOUCHING), QM_INVALID_ENUM);
@@ -141,16 +130,15 @@ QM_API void qmGetShapeBooleanv(QMuint shapeId, QMenum pname, QMboolean* params)
     });
 }
 
-QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params)
-{
+QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params) {
     callInContext([&](Context& context) {
         const AttributeMap& results = resultMap(context, shapeId);
         require(isSymbol(pname, QM_REACTION_FORCE), QM_INVALID_ENUM);
         require(params != nullptr, QM_INVALID_VALUE);
         double force[3];
         require(results.getArray<double>(pname, force), QM_INVALID_ENUM);
-        const zvu::zvuVector3Dd model = convertDirection(context.state->getTransforms().getModelToWorkspace(),
-                                                         {force[0], force[1], force[2]});
+        const zvu::zvuVector3Dd model =
+            convertDirection(context.state->getTransforms().getModelToWorkspace(), {force[0], force[1], force[2]});
         params[0] = model.x;
         params[1] = model.y;
         params[2] = model.z;
@@ -159,8 +147,7 @@ QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params)
 
 // The renderer lock keeps the collision side from writing touch results
 // into the shapes while their attributes are written out.
-QM_API void qmDumpScene(const char* fileName)
-{
+QM_API void qmDumpScene(const char* fileName) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
         require(fileName != nullptr, QM_INVALID_OPERATION);
         std::ofstream out(fileName, std::ios::out | std::ios::trunc);

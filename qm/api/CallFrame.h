@@ -21,8 +21,7 @@ void recordError(QMenum code) noexcept;
 inline bool isSymbol(QMenum value, QMenum symbol) { return symbol != nullptr && value == symbol; }
 
 // Throws QMException(code) unless the condition holds.
-inline void require(bool condition, QMenum code)
-{
+inline void require(bool condition, QMenum code) {
     if (!condition) {
         throw QMException(code);
     }
@@ -39,8 +38,7 @@ enum class CallLocks {
 // Holds the locks of a policy for the lifetime of the guard.
 class CallLockGuard {
 public:
-    CallLockGuard(Context& context, CallLocks locks) : context_(context), locks_(locks)
-    {
+    CallLockGuard(Context& context, CallLocks locks) : context_(context), locks_(locks) {
         if (locks_ == CallLocks::RendererAndState) {
             context_.sceneRenderer->getRendererLock().lock();
         }
@@ -48,8 +46,7 @@ public:
             context_.state->getLock().lock();
         }
     }
-    ~CallLockGuard()
-    {
+    ~CallLockGuard() {
         if (locks_ != CallLocks::None) {
             context_.state->getLock().unlock();
         }
@@ -73,8 +70,7 @@ private:
 // so that nothing unwinds into the caller. On failure `cleanup` runs with the
 // context (when there is one) and `failure` is returned.
 template <typename R, typename Work, typename Cleanup>
-R callInContextLocked(CallLocks locks, R failure, Work&& work, Cleanup&& cleanup) noexcept
-{
+R callInContextLocked(CallLocks locks, R failure, Work&& work, Cleanup&& cleanup) noexcept {
     Context* context = nullptr;
     QMenum code = nullptr;
     try {
@@ -100,15 +96,13 @@ R callInContextLocked(CallLocks locks, R failure, Work&& work, Cleanup&& cleanup
 }
 
 template <typename R, typename Work, typename Cleanup>
-R callInContext(R failure, Work&& work, Cleanup&& cleanup) noexcept
-{
+R callInContext(R failure, Work&& work, Cleanup&& cleanup) noexcept {
     return callInContextLocked<R>(CallLocks::State, std::move(failure), std::forward<Work>(work),
                                   std::forward<Cleanup>(cleanup));
 }
 
 template <typename R, typename Work>
-R callInContext(R failure, Work&& work) noexcept
-{
+R callInContext(R failure, Work&& work) noexcept {
     return callInContext<R>(std::move(failure), std::forward<Work>(work), [](Context&) {});
 }
 
@@ -116,8 +110,7 @@ R callInContext(R failure, Work&& work) noexcept
 // failure (qmEndFrame leaves the frame and qmEndShape the shape even when
 // they fail).
 template <typename Work, typename Cleanup>
-void callInContextWithCleanup(CallLocks locks, Work&& work, Cleanup&& cleanup) noexcept
-{
+void callInContextWithCleanup(CallLocks locks, Work&& work, Cleanup&& cleanup) noexcept {
     struct Nothing {};
     callInContextLocked<Nothing>(
         locks, Nothing{},
@@ -129,20 +122,17 @@ void callInContextWithCleanup(CallLocks locks, Work&& work, Cleanup&& cleanup) n
 }
 
 template <typename Work, typename Cleanup>
-void callInContextWithCleanup(Work&& work, Cleanup&& cleanup) noexcept
-{
+void callInContextWithCleanup(Work&& work, Cleanup&& cleanup) noexcept {
     callInContextWithCleanup(CallLocks::State, std::forward<Work>(work), std::forward<Cleanup>(cleanup));
 }
 
 template <typename Work>
-void callInContext(Work&& work) noexcept
-{
+void callInContext(Work&& work) noexcept {
     callInContextWithCleanup(std::forward<Work>(work), [](Context&) {});
 }
 
 template <typename Work>
-void callInContext(CallLocks locks, Work&& work) noexcept
-{
+void callInContext(CallLocks locks, Work&& work) noexcept {
     callInContextWithCleanup(locks, std::forward<Work>(work), [](Context&) {});
 }
 
@@ -155,8 +145,7 @@ bool onCollisionThread();
 // what a callback was handed): failures are recorded in the current context
 // when there is one.
 template <typename R, typename Work>
-R callWithoutContext(R failure, Work&& work) noexcept
-{
+R callWithoutContext(R failure, Work&& work) noexcept {
     QMenum code = nullptr;
     try {
         return work();

@@ -8,8 +8,7 @@
 
 namespace QM {
 
-Context::Context()
-{
+Context::Context() {
     if (OperationScheduler* client = operationScheduler(QM_CLIENT_THREAD)) {
         client->bindToCurrentThread();
     }
@@ -30,8 +29,7 @@ Context::Context()
     sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape, this);
 }
 
-Context::~Context()
-{
+Context::~Context() {
     if (sceneRenderer != nullptr && sceneRenderer->isRunning()) {
         sceneRenderer->stop();
     }
@@ -47,8 +45,7 @@ Context::~Context()
     errors.reset();
 }
 
-void Context::attachDevice(HZV device)
-{
+void Context::attachDevice(HZV device) {
     if (sceneRenderer->isRunning()) {
         sceneRenderer->stop();
     }
@@ -76,8 +73,7 @@ private:
 
 }  // namespace
 
-void Context::addShape(IShape* shape)
-{
+void Context::addShape(IShape* shape) {
     if (shape == nullptr) {
         return;
     }
@@ -99,8 +95,7 @@ void Context::addShape(IShape* shape)
     persistentScene->addShape(shape);
 }
 
-void Context::addEffect(IEffect* effect)
-{
+void Context::addEffect(IEffect* effect) {
     if (effect == nullptr) {
         return;
     }

@@ -8,8 +8,7 @@ namespace {
 sched::ThreadData<ContextWrapper>* gSlot = nullptr;
 }
 
-bool initialiseCurrentContextSlot()
-{
+bool initialiseCurrentContextSlot() {
     if (gSlot == nullptr) {
         gSlot = new sched::ThreadData<ContextWrapper>();
     }
@@ -20,8 +19,7 @@ bool initialiseCurrentContextSlot()
     return true;
 }
 
-void releaseCurrentContextSlot()
-{
+void releaseCurrentContextSlot() {
     if (gSlot == nullptr) {
         return;
     }
@@ -34,8 +32,7 @@ void releaseCurrentContextSlot()
 
 bool currentContextAvailable() { return gSlot != nullptr && gSlot->isValid(); }
 
-Context* currentContext()
-{
+Context* currentContext() {
     if (!currentContextAvailable()) {
         return nullptr;
     }
@@ -43,8 +40,7 @@ Context* currentContext()
     return cell == nullptr ? nullptr : cell->context;
 }
 
-void setCurrentContext(Context* context)
-{
+void setCurrentContext(Context* context) {
     if (!currentContextAvailable()) {
         return;
     }

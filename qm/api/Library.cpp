@@ -16,16 +16,14 @@
 namespace QM {
 namespace {
 
-void loadLibrary()
-{
+void loadLibrary() {
     initialiseSymbols();
     initialiseCurrentContextSlot();
     initialiseOperationSchedulers();
     initialiseCollisionScheduler();
 }
 
-void unloadLibrary()
-{
+void unloadLibrary() {
     releaseCollisionScheduler();
     releaseOperationSchedulers();
     releaseCurrentContextSlot();

@@ -8,27 +8,22 @@
 namespace QM {
 
 OperationScheduler::OperationScheduler(QMenum name)
-    : sched::SchedulerThreadImp(name != nullptr ? name : ""), symbol_(name)
-{
-}
+    : sched::SchedulerThreadImp(name != nullptr ? name : ""), symbol_(name) {}
 
 OperationScheduler::~OperationScheduler() { shutDown(); }
 
-void OperationScheduler::bindToCurrentThread()
-{
+void OperationScheduler::bindToCurrentThread() {
     // attach() detaches from a previous thread first.
     attach();
 }
 
-void OperationScheduler::unbind()
-{
+void OperationScheduler::unbind() {
     if (isRunning()) {
         detach();
     }
 }
 
-bool OperationScheduler::schedule(sched::SchedulerOperation* operation, std::int32_t priority)
-{
+bool OperationScheduler::schedule(sched::SchedulerOperation* operation, std::int32_t priority) {
     if (operation == nullptr) {
         return false;
     }
@@ -39,8 +34,7 @@ bool OperationScheduler::schedule(sched::SchedulerOperation* operation, std::int
     return true;
 }
 
-int OperationScheduler::runPending()
-{
+int OperationScheduler::runPending() {
     struct Taken {
         sched::SchedulerOperation* operation;
         std::int32_t priority;
@@ -75,8 +69,7 @@ int OperationScheduler::runPending()
     return static_cast<int>(taken.size());
 }
 
-void OperationScheduler::shutDown()
-{
+void OperationScheduler::shutDown() {
     setStopped(true);
     unbind();
     sched::OperationList& list = operationList();
@@ -98,8 +91,7 @@ std::vector<std::pair<QMenum, OperationScheduler*>>* gSchedulers = nullptr;
 
 }  // namespace
 
-void initialiseOperationSchedulers()
-{
+void initialiseOperationSchedulers() {
     if (gSchedulers != nullptr) {
         return;
     }
@@ -110,8 +102,7 @@ void initialiseOperationSchedulers()
     gSchedulers->emplace_back(QM_COLLISION_THREAD, new OperationScheduler(QM_COLLISION_THREAD));
 }
 
-void releaseOperationSchedulers()
-{
+void releaseOperationSchedulers() {
     if (gSchedulers == nullptr) {
         return;
     }
@@ -124,8 +115,7 @@ void releaseOperationSchedulers()
     sched::SchedulerThreadManager::destroyInstance();
 }
 
-OperationScheduler* operationScheduler(QMenum thread)
-{
+OperationScheduler* operationScheduler(QMenum thread) {
     if (gSchedulers == nullptr || thread == nullptr) {
         return nullptr;
     }

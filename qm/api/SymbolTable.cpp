@@ -41,8 +41,7 @@ SymbolTable* gTable = nullptr;
 
 }  // namespace
 
-SymbolTable::SymbolTable(std::span<const SymbolBinding> bindings)
-{
+SymbolTable::SymbolTable(std::span<const SymbolBinding> bindings) {
     for (const SymbolBinding& binding : bindings) {
         *binding.variable = intern(binding.text);
     }
@@ -50,8 +49,7 @@ SymbolTable::SymbolTable(std::span<const SymbolBinding> bindings)
 
 SymbolTable::~SymbolTable() = default;
 
-QMenum SymbolTable::intern(const char* text)
-{
+QMenum SymbolTable::intern(const char* text) {
     if (text == nullptr) {
         return nullptr;
     }
@@ -78,22 +76,19 @@ QMenum SymbolTable::intern(const char* text)
     return copy;
 }
 
-std::size_t SymbolTable::blockCount() const
-{
+std::size_t SymbolTable::blockCount() const {
     sched::LockGuard guard(const_cast<sched::CriticalSectionLock&>(lock_));
     return pool_.size();
 }
 
-std::size_t SymbolTable::symbolCount() const
-{
+std::size_t SymbolTable::symbolCount() const {
     sched::LockGuard guard(const_cast<sched::CriticalSectionLock&>(lock_));
     return symbols_.size();
 }
 
 ISymbolTable* symbolTable() { return gTable; }
 
-void initialiseSymbols()
-{
+void initialiseSymbols() {
     if (gTable != nullptr) {
         return;
     }
@@ -108,8 +103,7 @@ void initialiseSymbols()
     QM_OBJECT_ANY = 0;
 }
 
-void releaseSymbols()
-{
+void releaseSymbols() {
     for (const SymbolBinding& binding : kBindings) {
         *binding.variable = nullptr;
     }

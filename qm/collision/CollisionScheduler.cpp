@@ -18,8 +18,7 @@ CollisionScheduler* gScheduler = nullptr;
 
 }  // namespace
 
-ICollisionScheduler& collisionScheduler()
-{
+ICollisionScheduler& collisionScheduler() {
     if (gScheduler == nullptr) {
         gScheduler = new CollisionScheduler();
     }
@@ -28,8 +27,7 @@ ICollisionScheduler& collisionScheduler()
 
 void initialiseCollisionScheduler() { collisionScheduler(); }
 
-void releaseCollisionScheduler()
-{
+void releaseCollisionScheduler() {
     delete gScheduler;
     gScheduler = nullptr;
 }
@@ -38,24 +36,19 @@ CollisionScheduler::CollisionScheduler()
     : stopEvent_(plat::ResetMode::Manual, false),
       stepEvent_(plat::ResetMode::Auto, false),
       requestEvent_(plat::ResetMode::Auto, false),
-      timer_(plat::PeriodicTimer::create())
-{
-}
+      timer_(plat::PeriodicTimer::create()) {}
 
-CollisionScheduler::~CollisionScheduler()
-{
+CollisionScheduler::~CollisionScheduler() {
     std::lock_guard<std::mutex> lifecycle(lifecycle_);
     stopThread();
 }
 
-double CollisionScheduler::periodFor(unsigned rate)
-{
+double CollisionScheduler::periodFor(unsigned rate) {
     const unsigned clamped = std::clamp(rate, kMinRate, kMaxRate);
     return static_cast<double>(1000u / clamped) / 1000.0;
 }
 
-void CollisionScheduler::setRate(unsigned rate)
-{
+void CollisionScheduler::setRate(unsigned rate) {
     rate_.store(std::clamp(rate, kMinRate, kMaxRate), std::memory_order_relaxed);
     if (isRunning()) {
         timer_.arm(0.0, periodFor(rate));
@@ -64,33 +57,29 @@ void CollisionScheduler::setRate(unsigned rate)
 
 void CollisionScheduler::stepNow() { stepEvent_.set(); }
 
-std::uint64_t CollisionScheduler::stepCount() const
-{
+std::uint64_t CollisionScheduler::stepCount() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return steps_;
 }
 
-bool CollisionScheduler::stepAndWait(double timeoutSeconds)
-{
+bool CollisionScheduler::stepAndWait(double timeoutSeconds) {
     if (!isRunning() || isCollisionThread()) {
         return false;
     }
     std::unique_lock<std::mutex> guard(mutex_);
     const std::uint64_t target = steps_ + 1;
     stepEvent_.set();
-    return changed_.wait_for(guard, std::chrono::duration<double>(timeoutSeconds),
-                             [&] { return steps_ >= target || !isRunning(); }) &&
-           steps_ >= target;
+    return changed_.wait_for(guard, std::chrono::duration<double>(timeoutSeconds), [&] {
+        return steps_ >= target || !isRunning();
+    }) && steps_ >= target;
 }
 
-bool CollisionScheduler::isCollisionThread() const
-{
+bool CollisionScheduler::isCollisionThread() const {
     const plat::ThreadId id = threadId_.load(std::memory_order_acquire);
     return id != 0 && id == plat::currentThreadId();
 }
 
-bool CollisionScheduler::addClient(ICollisionClient* client)
-{
+bool CollisionScheduler::addClient(ICollisionClient* client) {
     if (client == nullptr || isCollisionThread()) {
         return false;
     }
@@ -112,8 +101,7 @@ bool CollisionScheduler::addClient(ICollisionClient* client)
     return true;
 }
 
-void CollisionScheduler::removeClient(ICollisionClient* client)
-{
+void CollisionScheduler::removeClient(ICollisionClient* client) {
     if (client == nullptr || isCollisionThread()) {
         return;
     }
@@ -132,8 +120,7 @@ void CollisionScheduler::removeClient(ICollisionClient* client)
     }
 }
 
-void CollisionScheduler::request(Change change, ICollisionClient* client)
-{
+void CollisionScheduler::request(Change change, ICollisionClient* client) {
     std::unique_lock<std::mutex> guard(mutex_);
     const std::uint64_t ticket = nextTicket_++;
     requests_.push_back({change, client, ticket});
@@ -141,8 +128,7 @@ void CollisionScheduler::request(Change change, ICollisionClient* client)
     changed_.wait(guard, [&] { return appliedTicket_ >= ticket || !isRunning(); });
 }
 
-void CollisionScheduler::startThread()
-{
+void CollisionScheduler::startThread() {
     stopEvent_.reset();
     running_.store(true, std::memory_order_release);
     try {
@@ -153,8 +139,7 @@ void CollisionScheduler::startThread()
     }
 }
 
-void CollisionScheduler::stopThread()
-{
+void CollisionScheduler::stopThread() {
     if (!thread_.joinable()) {
         return;
     }
@@ -175,8 +160,7 @@ void CollisionScheduler::stopThread()
     changed_.notify_all();
 }
 
-void CollisionScheduler::applyRequests()
-{
+void CollisionScheduler::applyRequests() {
     std::deque<Request> pending;
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -218,8 +202,7 @@ void CollisionScheduler::applyRequests()
 // Clients are stepped from a copy of the list: adding and removing happen
 // only here on this thread (applyRequests), so the copy stays valid for the
 // whole step.
-void CollisionScheduler::step()
-{
+void CollisionScheduler::step() {
     std::vector<ICollisionClient*> clients;
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -235,8 +218,7 @@ void CollisionScheduler::step()
     changed_.notify_all();
 }
 
-void CollisionScheduler::loop()
-{
+void CollisionScheduler::loop() {
     threadId_.store(plat::currentThreadId(), std::memory_order_release);
     OperationScheduler* operations = operationScheduler(QM_COLLISION_THREAD);
     if (operations != nullptr) {

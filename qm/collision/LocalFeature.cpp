@@ -14,8 +14,7 @@ constexpr double kTiny = 1e-10;
 // The unit reverse of the motion, or +z for a motion too short to have a
 // direction (a resting proxy), so that no caller ever sees a zero or NaN
 // normal.
-zvu::zvuVector3Dd backwards(const zvu::zvuLineSegmentd& segment) noexcept
-{
+zvu::zvuVector3Dd backwards(const zvu::zvuLineSegmentd& segment) noexcept {
     const zvu::zvuVector3Dd d = segment.end() - segment.start();
     if (std::fabs(d.x) < kTiny && std::fabs(d.y) < kTiny && std::fabs(d.z) < kTiny) {
         return {0.0, 0.0, 1.0};
@@ -25,8 +24,7 @@ zvu::zvuVector3Dd backwards(const zvu::zvuLineSegmentd& segment) noexcept
 
 }  // namespace
 
-bool LocalFeaturePoint::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept
-{
+bool LocalFeaturePoint::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept {
     const double t = segment.closestParameter(point_);
     if ((segment.pointAtClamped(t) - point_).length() > kReach) {
         return false;
@@ -38,8 +36,7 @@ bool LocalFeaturePoint::intersect(const zvu::zvuLineSegmentd& segment, LocalInte
 // The normal of a line met by a motion is the part of the reverse motion
 // perpendicular to the line: the proxy is pushed off the line, never along
 // it.
-bool LocalFeatureLine::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept
-{
+bool LocalFeatureLine::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept {
     double s = 0.0;
     double u = 0.0;
     const double distance = segment.closestSegmentPoints(segment_, s, u, kTiny);
@@ -64,8 +61,7 @@ bool LocalFeatureLine::intersect(const zvu::zvuLineSegmentd& segment, LocalInter
     return true;
 }
 
-bool LocalFeaturePlane::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept
-{
+bool LocalFeaturePlane::intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept {
     double t = 0.0;
     const int code = plane_.intersectSegment(segment, t, kTiny);
     if (code == 0) {
@@ -76,8 +72,8 @@ bool LocalFeaturePlane::intersect(const zvu::zvuLineSegmentd& segment, LocalInte
     return true;
 }
 
-bool LocalFeaturePlane::penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept
-{
+bool LocalFeaturePlane::penetrationTest(const zvu::zvuLineSegmentd& segment,
+                                        LocalIntersectionInfo& hit) const noexcept {
     if (!(plane_.distance(segment.end()) < 0.0)) {
         return false;
     }
@@ -90,8 +86,7 @@ bool LocalFeaturePlane::penetrationTest(const zvu::zvuLineSegmentd& segment, Loc
     return true;
 }
 
-ILocalFeature* LocalFeatureSet::insert(std::unique_ptr<ILocalFeature> feature)
-{
+ILocalFeature* LocalFeatureSet::insert(std::unique_ptr<ILocalFeature> feature) {
     if (feature == nullptr) {
         return nullptr;
     }
@@ -99,8 +94,7 @@ ILocalFeature* LocalFeatureSet::insert(std::unique_ptr<ILocalFeature> feature)
     return features_.back().get();
 }
 
-bool LocalFeatureSet::erase(const ILocalFeature* feature) noexcept
-{
+bool LocalFeatureSet::erase(const ILocalFeature* feature) noexcept {
     for (auto it = features_.begin(); it != features_.end(); ++it) {
         if (it->get() == feature) {
             features_.erase(it);
@@ -110,8 +104,7 @@ bool LocalFeatureSet::erase(const ILocalFeature* feature) noexcept
     return false;
 }
 
-void LocalFeatureSet::takeAll(LocalFeatureSet& other)
-{
+void LocalFeatureSet::takeAll(LocalFeatureSet& other) {
     if (&other == this) {
         return;
     }
@@ -123,8 +116,7 @@ void LocalFeatureSet::takeAll(LocalFeatureSet& other)
 }
 
 bool LocalFeatureSet::firstIntersection(const zvu::zvuLineSegmentd& segment,
-                                        LocalIntersectionInfo& hit) const noexcept
-{
+                                        LocalIntersectionInfo& hit) const noexcept {
     bool found = false;
     LocalIntersectionInfo candidate;
     for (const auto& feature : features_) {
@@ -136,8 +128,7 @@ bool LocalFeatureSet::firstIntersection(const zvu::zvuLineSegmentd& segment,
     return found;
 }
 
-const ILocalFeature* LocalFeatureSet::closestFeature(const zvu::zvuVector3Dd& point, int dimension) const noexcept
-{
+const ILocalFeature* LocalFeatureSet::closestFeature(const zvu::zvuVector3Dd& point, int dimension) const noexcept {
     const ILocalFeature* best = nullptr;
     double bestDistance = 0.0;
     for (const auto& feature : features_) {
@@ -153,8 +144,7 @@ const ILocalFeature* LocalFeatureSet::closestFeature(const zvu::zvuVector3Dd& po
     return best;
 }
 
-bool LocalFeatureSet::closestPoint(const zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& closest) const noexcept
-{
+bool LocalFeatureSet::closestPoint(const zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& closest) const noexcept {
     const ILocalFeature* feature = closestFeature(point);
     if (feature == nullptr) {
         return false;
@@ -164,31 +154,27 @@ bool LocalFeatureSet::closestPoint(const zvu::zvuVector3Dd& point, zvu::zvuVecto
 }
 
 ShapeFeatureSet::ShapeFeatureSet(const zvu::zvuMatrix& shapeToWorkspace, LocalFeatureSet& destination) noexcept
-    : shapeToWorkspace_(shapeToWorkspace), destination_(destination)
-{
+    : shapeToWorkspace_(shapeToWorkspace), destination_(destination) {
     zvu::zvuMatrix inverse;
     normalMatrix_ = shapeToWorkspace.inverse(inverse) ? inverse.transposed() : shapeToWorkspace;
 }
 
-ILocalFeature* ShapeFeatureSet::addPoint(const zvu::zvuVector3Dd& point)
-{
+ILocalFeature* ShapeFeatureSet::addPoint(const zvu::zvuVector3Dd& point) {
     return destination_.insert(std::make_unique<LocalFeaturePoint>(shapeToWorkspace_.transformPoint(point)));
 }
 
-ILocalFeature* ShapeFeatureSet::addLine(const zvu::zvuVector3Dd& start, const zvu::zvuVector3Dd& end)
-{
+ILocalFeature* ShapeFeatureSet::addLine(const zvu::zvuVector3Dd& start, const zvu::zvuVector3Dd& end) {
     return destination_.insert(std::make_unique<LocalFeatureLine>(
         zvu::zvuLineSegmentd(shapeToWorkspace_.transformPoint(start), shapeToWorkspace_.transformPoint(end))));
 }
 
-ILocalFeature* ShapeFeatureSet::addPlane(const zvu::zvuVector3Dd& normal, const zvu::zvuVector3Dd& point)
-{
+ILocalFeature* ShapeFeatureSet::addPlane(const zvu::zvuVector3Dd& normal, const zvu::zvuVector3Dd& point) {
     const zvu::zvuVector3Dd n = normalMatrix_.transformDirection(normal);
     if (!(n.lengthSquared() > 0.0) || !std::isfinite(n.lengthSquared())) {
         return nullptr;
     }
-    return destination_.insert(std::make_unique<LocalFeaturePlane>(
-        zvu::zvuPlane<double>(n, shapeToWorkspace_.transformPoint(point))));
+    return destination_.insert(
+        std::make_unique<LocalFeaturePlane>(zvu::zvuPlane<double>(n, shapeToWorkspace_.transformPoint(point))));
 }
 
 }  // namespace QM

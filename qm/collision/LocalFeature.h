@@ -64,8 +64,7 @@ public:
     int dimension() const noexcept override { return 0; }
     bool intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override;
     zvu::zvuVector3Dd closestPoint(const zvu::zvuVector3Dd&) const noexcept override { return point_; }
-    bool penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override
-    {
+    bool penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override {
         return intersect(segment, hit);
     }
     const AttributeMap& getAttributes() const noexcept override { return attributes_; }
@@ -82,12 +81,10 @@ public:
     explicit LocalFeatureLine(const zvu::zvuLineSegmentd& segment) : segment_(segment) {}
     int dimension() const noexcept override { return 1; }
     bool intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override;
-    zvu::zvuVector3Dd closestPoint(const zvu::zvuVector3Dd& point) const noexcept override
-    {
+    zvu::zvuVector3Dd closestPoint(const zvu::zvuVector3Dd& point) const noexcept override {
         return segment_.pointAtClamped(segment_.closestParameter(point));
     }
-    bool penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override
-    {
+    bool penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override {
         return intersect(segment, hit);
     }
     const AttributeMap& getAttributes() const noexcept override { return attributes_; }
@@ -104,8 +101,7 @@ public:
     explicit LocalFeaturePlane(const zvu::zvuPlane<double>& plane) : plane_(plane) {}
     int dimension() const noexcept override { return 2; }
     bool intersect(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override;
-    zvu::zvuVector3Dd closestPoint(const zvu::zvuVector3Dd& point) const noexcept override
-    {
+    zvu::zvuVector3Dd closestPoint(const zvu::zvuVector3Dd& point) const noexcept override {
         return plane_.project(point);
     }
     bool penetrationTest(const zvu::zvuLineSegmentd& segment, LocalIntersectionInfo& hit) const noexcept override;
@@ -140,8 +136,7 @@ public:
     // Destroys every feature for which `drop(feature)` is true, keeping the
     // order of the others.
     template <typename Predicate>
-    void eraseIf(Predicate&& drop)
-    {
+    void eraseIf(Predicate&& drop) {
         std::erase_if(features_, [&](const std::unique_ptr<ILocalFeature>& f) { return drop(*f); });
     }
     void clear() noexcept { features_.clear(); }

@@ -20,21 +20,18 @@ constexpr double kNoEdge = 1e-9;
 bool isSymbol(QMenum a, QMenum b) { return a != nullptr && a == b; }
 
 template <typename T>
-T attribute(const IShape& shape, QMenum key, T fallback)
-{
+T attribute(const IShape& shape, QMenum key, T fallback) {
     shape.getAttributes().get<T>(key, fallback);
     return fallback;
 }
 
 template <typename T>
-void put(AttributeMap& map, QMenum key, T value)
-{
+void put(AttributeMap& map, QMenum key, T value) {
     map.declare<T>(key);
     map.set<T>(key, value);
 }
 
-bool featureFlag(const ILocalFeature& feature, QMenum key)
-{
+bool featureFlag(const ILocalFeature& feature, QMenum key) {
     bool value = true;
     feature.getAttributes().get<bool>(key, value);
     return value;
@@ -42,8 +39,7 @@ bool featureFlag(const ILocalFeature& feature, QMenum key)
 
 // A normal the caller can rely on: the shape's, normalised, or the reverse
 // of the motion when the shape gave none.
-zvuVector3Dd usableNormal(const zvuVector3Dd& normal, const zvuVector3Dd& from, const zvuVector3Dd& to)
-{
+zvuVector3Dd usableNormal(const zvuVector3Dd& normal, const zvuVector3Dd& from, const zvuVector3Dd& to) {
     zvuVector3Dd n = normal.normalized();
     if (n.lengthSquared() > 0.5 && std::isfinite(n.x + n.y + n.z)) {
         return n;
@@ -53,13 +49,11 @@ zvuVector3Dd usableNormal(const zvuVector3Dd& normal, const zvuVector3Dd& from, 
 }
 
 // Normalised sum of unit normals; the first one when they cancel out.
-zvuVector3Dd meanNormal(const zvuVector3Dd& sum, const zvuVector3Dd& first)
-{
+zvuVector3Dd meanNormal(const zvuVector3Dd& sum, const zvuVector3Dd& first) {
     return sum.length() > kTiny ? sum.normalized() : first;
 }
 
-QMenum touchableFace(const IShape& shape)
-{
+QMenum touchableFace(const IShape& shape) {
     const QMenum touchable = attribute<QMenum>(shape, QM_TOUCHABLE_FACE, QM_FRONT);
     if (isSymbol(touchable, QM_FRONT_AND_BACK) && attribute<bool>(shape, QM_PROXY_IS_TOUCHING, false)) {
         // A touching two-sided shape stays on the side it is touched from,
@@ -71,8 +65,7 @@ QMenum touchableFace(const IShape& shape)
 
 }  // namespace
 
-bool popsThrough(const IShape& shape)
-{
+bool popsThrough(const IShape& shape) {
     if (!attribute<bool>(shape, QM_PROXY_IS_TOUCHING, false)) {
         return false;
     }
@@ -88,8 +81,7 @@ bool popsThrough(const IShape& shape)
     return magnitude > 10.0 * static_cast<double>(popThrough);
 }
 
-void LocalFeatureDetector::snapshotMaterial(ILocalFeature& feature, const IShape& shape, QMenum face)
-{
+void LocalFeatureDetector::snapshotMaterial(ILocalFeature& feature, const IShape& shape, QMenum face) {
     const bool back = isSymbol(face, QM_BACK);
     struct Key {
         QMenum feature;
@@ -118,8 +110,7 @@ void LocalFeatureDetector::snapshotMaterial(ILocalFeature& feature, const IShape
 // The hit nearest to `from` over the candidates in list order; a later one
 // replaces it only when strictly nearer.
 bool LocalFeatureDetector::firstHit(const zvuVector3Dd& from, const zvuVector3Dd& to,
-                                    const std::vector<Candidate>& candidates, Hit& hit)
-{
+                                    const std::vector<Candidate>& candidates, Hit& hit) {
     const zvu::zvuLineSegmentd segment(from, to);
     if (!(segment.getLength() > kTiny)) {
         return false;
@@ -148,8 +139,7 @@ bool LocalFeatureDetector::firstHit(const zvuVector3Dd& from, const zvuVector3Dd
 // on the surface they just met. The shape records the face it is touched
 // on.
 LocalFeatureDetector::Surface LocalFeatureDetector::accept(const Hit& hit, const zvuVector3Dd& from,
-                                                           const zvuVector3Dd& to, bool constraint)
-{
+                                                           const zvuVector3Dd& to, bool constraint) {
     const zvuVector3Dd direction = (to - from).normalized();
     const double reach = (hit.point - from).length();
     const double offset = std::fmin(std::fmax(hit.shape->getProxyOffset(), 0.0), reach);
@@ -158,8 +148,7 @@ LocalFeatureDetector::Surface LocalFeatureDetector::accept(const Hit& hit, const
     return {hit.shape, face, usableNormal(hit.normal, from, to), hit.point - direction * offset};
 }
 
-void LocalFeatureDetector::addPlane(LocalFeatureSet& destination, const Surface& surface, bool constraint)
-{
+void LocalFeatureDetector::addPlane(LocalFeatureSet& destination, const Surface& surface, bool constraint) {
     ILocalFeature* feature =
         destination.insert(std::make_unique<LocalFeaturePlane>(zvu::zvuPlaned(surface.normal, surface.point)));
     snapshotMaterial(*feature, *surface.shape, constraint ? QM_FRONT : surface.face);
@@ -172,8 +161,7 @@ void LocalFeatureDetector::addPlane(LocalFeatureSet& destination, const Surface&
 // the goal catches a surface the slides stepped over.
 zvuVector3Dd LocalFeatureDetector::sweep(const zvuVector3Dd& start, const zvuVector3Dd& device,
                                          const std::vector<Candidate>& candidates, LocalFeatureSet& destination,
-                                         bool constraint)
-{
+                                         bool constraint) {
     Hit hit;
     if (!firstHit(start, device, candidates, hit)) {
         return device;
@@ -256,9 +244,8 @@ zvuVector3Dd LocalFeatureDetector::sweep(const zvuVector3Dd& start, const zvuVec
     return onEdge;
 }
 
-void LocalFeatureDetector::addConstraintFeatures(IShape& shape, const zvuVector3Dd& from,
-                                                 const zvuVector3Dd& device, LocalFeatureSet& destination)
-{
+void LocalFeatureDetector::addConstraintFeatures(IShape& shape, const zvuVector3Dd& from, const zvuVector3Dd& device,
+                                                 LocalFeatureSet& destination) {
     LocalFeatureSet found;
     zvuVector3Dd closest;
     if (!shape.closestFeatures(zvu::zvuLineSegmentd(from, device), found, closest) || found.empty()) {
@@ -290,8 +277,7 @@ void LocalFeatureDetector::addConstraintFeatures(IShape& shape, const zvuVector3
     sweep(start, device, single_, destination, true);
 }
 
-void LocalFeatureDetector::detectOrThrow(const ShapeMap& shapes, const ITarget& target, IProxy& proxy)
-{
+void LocalFeatureDetector::detectOrThrow(const ShapeMap& shapes, const ITarget& target, IProxy& proxy) {
     proxy.clear();
     contactShapes_.clear();
     constraintShapes_.clear();
@@ -330,8 +316,7 @@ void LocalFeatureDetector::detectOrThrow(const ShapeMap& shapes, const ITarget& 
     proxy.constraintSet().eraseIf(slowOnly);
 }
 
-bool LocalFeatureDetector::detect(const ShapeMap& shapes, const ITarget& target, IProxy& proxy) noexcept
-{
+bool LocalFeatureDetector::detect(const ShapeMap& shapes, const ITarget& target, IProxy& proxy) noexcept {
     try {
         detectOrThrow(shapes, target, proxy);
         return true;
@@ -342,8 +327,7 @@ bool LocalFeatureDetector::detect(const ShapeMap& shapes, const ITarget& target,
     }
 }
 
-bool LocalFeatureDetector::distribute(LocalFeatureSet& features, IProxy& proxy, const ITarget& target) noexcept
-{
+bool LocalFeatureDetector::distribute(LocalFeatureSet& features, IProxy& proxy, const ITarget& target) noexcept {
     proxy.clear();
     bool ok = true;
     try {
@@ -365,8 +349,7 @@ bool LocalFeatureDetector::distribute(LocalFeatureSet& features, IProxy& proxy, 
 }
 
 bool LocalFeatureDetector::placeProxyAtClosestTouchedPoint(const ShapeMap& shapes, const ITarget& target,
-                                                           IProxy& proxy) noexcept
-{
+                                                           IProxy& proxy) noexcept {
     MotionTransform& contact = *proxy.motionTransform(0);
     const zvuVector3Dd start = contact.position();
     const zvu::zvuLineSegmentd segment(start, target.position());
@@ -402,8 +385,7 @@ bool LocalFeatureDetector::placeProxyAtClosestTouchedPoint(const ShapeMap& shape
 
 bool LocalFeatureDetector::followMovingShape(IShape& newShape, const IShape& previousShape, const ITarget& device,
                                              const IProxy& proxy, HapticDeviceTarget& temporary,
-                                             bool checkDevice) noexcept
-{
+                                             bool checkDevice) noexcept {
     double toPreviousShape[16];
     double fromNewShape[16];
     if (!previousShape.getAttributes().getArray<double>(QM_INT_WORKSPACESHAPE_MATRIX, toPreviousShape) ||

@@ -68,8 +68,8 @@ public:
     // shape lies on the way from P' to the device (with `checkDevice`) or
     // from P' back to P, the proxy is still on it: `temporary` is moved by
     // P' - P and true is returned.
-    bool followMovingShape(IShape& newShape, const IShape& previousShape, const ITarget& device,
-                           const IProxy& proxy, HapticDeviceTarget& temporary, bool checkDevice = true) noexcept;
+    bool followMovingShape(IShape& newShape, const IShape& previousShape, const ITarget& device, const IProxy& proxy,
+                           HapticDeviceTarget& temporary, bool checkDevice = true) noexcept;
 
     // Gives the feature a snapshot of the shape's material for `face`
     // (QM_FRONT or QM_BACK): QM_STIFFNESS, QM_DAMPING, QM_STATIC_FRICTION,
@@ -100,8 +100,7 @@ private:
 
     static bool firstHit(const zvu::zvuVector3Dd& from, const zvu::zvuVector3Dd& to,
                          const std::vector<Candidate>& candidates, Hit& hit);
-    static Surface accept(const Hit& hit, const zvu::zvuVector3Dd& from, const zvu::zvuVector3Dd& to,
-                          bool constraint);
+    static Surface accept(const Hit& hit, const zvu::zvuVector3Dd& from, const zvu::zvuVector3Dd& to, bool constraint);
     static void addPlane(LocalFeatureSet& destination, const Surface& surface, bool constraint);
     // The contact sweep from `start` toward `device`; adds its planes to
     // `destination` and returns the goal.

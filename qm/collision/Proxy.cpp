@@ -20,10 +20,7 @@ constexpr double kTiny = 1e-10;
 // that a proxy resting exactly on a constraint plane still meets it.
 constexpr double kConstraintLead = 0.001;
 
-bool finite(const zvuVector3Dd& v) noexcept
-{
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
+bool finite(const zvuVector3Dd& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // A wall of the solve: a unit normal and a point of the plane.
 struct Wall {
@@ -37,9 +34,8 @@ struct Wall {
 // The first surface met on the way from `from` to `to` (smallest t; the
 // first inserted feature wins a tie), ignoring features of other dimensions
 // and hits whose normal makes one of the `used` walls again.
-bool firstPenetration(const LocalFeatureSet& features, const zvuVector3Dd& from, const zvuVector3Dd& to,
-                      int dimension, const Wall* used, int usedCount, LocalIntersectionInfo& hit) noexcept
-{
+bool firstPenetration(const LocalFeatureSet& features, const zvuVector3Dd& from, const zvuVector3Dd& to, int dimension,
+                      const Wall* used, int usedCount, LocalIntersectionInfo& hit) noexcept {
     const zvu::zvuLineSegmentd segment(from, to);
     bool found = false;
     LocalIntersectionInfo candidate;
@@ -72,8 +68,7 @@ bool firstPenetration(const LocalFeatureSet& features, const zvuVector3Dd& from,
 
 // `q` moved onto the front of every wall it lies behind, in order: the
 // answer when the walls are parallel and the edge between them is undefined.
-zvuVector3Dd keepInFront(zvuVector3Dd q, const Wall* walls, int count) noexcept
-{
+zvuVector3Dd keepInFront(zvuVector3Dd q, const Wall* walls, int count) noexcept {
     for (int i = 0; i < count; ++i) {
         if (walls[i].distance(q) < 0.0) {
             q = walls[i].project(q);
@@ -82,8 +77,7 @@ zvuVector3Dd keepInFront(zvuVector3Dd q, const Wall* walls, int count) noexcept
     return q;
 }
 
-bool reportsCollisions(const LocalIntersectionInfo& record) noexcept
-{
+bool reportsCollisions(const LocalIntersectionInfo& record) noexcept {
     bool report = true;
     if (record.feature != nullptr) {
         record.feature->getAttributes().get<bool>(QM_INT_REPORT_COLLISIONS, report);
@@ -93,8 +87,7 @@ bool reportsCollisions(const LocalIntersectionInfo& record) noexcept
 
 }  // namespace
 
-zvuVector3Dd CollisionSet::touchNormal() const noexcept
-{
+zvuVector3Dd CollisionSet::touchNormal() const noexcept {
     zvuVector3Dd sum{};
     for (std::size_t i = 0; i < count_; ++i) {
         sum += records_[i].normal;
@@ -106,8 +99,7 @@ zvuVector3Dd CollisionSet::touchNormal() const noexcept
     return sum / length;
 }
 
-bool CollisionSet::add(const LocalIntersectionInfo& record) noexcept
-{
+bool CollisionSet::add(const LocalIntersectionInfo& record) noexcept {
     if (count_ == kCapacity) {
         return false;
     }
@@ -115,8 +107,7 @@ bool CollisionSet::add(const LocalIntersectionInfo& record) noexcept
     return true;
 }
 
-PointProxy::PointProxy()
-{
+PointProxy::PointProxy() {
     controls_.declare<bool>(QM_PROXY_RESOLUTION);
     controls_.set<bool>(QM_PROXY_RESOLUTION, true);
 }
@@ -127,8 +118,7 @@ PointProxy::PointProxy()
 // at their corner. The result is the point of the constraining planes
 // nearest to the goal.
 zvuVector3Dd PointProxy::solveContacts(const LocalFeatureSet& features, const zvuVector3Dd& start,
-                                       const zvuVector3Dd& goal, CollisionSet& collisions, int dimension) noexcept
-{
+                                       const zvuVector3Dd& goal, CollisionSet& collisions, int dimension) noexcept {
     Wall walls[3];
     LocalIntersectionInfo hit;
     if (!firstPenetration(features, start, goal, dimension, walls, 0, hit)) {
@@ -174,8 +164,7 @@ zvuVector3Dd PointProxy::solveContacts(const LocalFeatureSet& features, const zv
 }
 
 zvuVector3Dd PointProxy::snapToConstraints(const LocalFeatureSet& features, const zvuVector3Dd& start,
-                                           const zvuVector3Dd& goal, CollisionSet& collisions) noexcept
-{
+                                           const zvuVector3Dd& goal, CollisionSet& collisions) noexcept {
     zvuVector3Dd result = goal;
     if (features.empty()) {
         return result;
@@ -234,8 +223,7 @@ zvuVector3Dd PointProxy::snapToConstraints(const LocalFeatureSet& features, cons
     return result;
 }
 
-void PointProxy::update(const ITarget& target, const std::optional<zvuVector3Dd>& overridePosition) noexcept
-{
+void PointProxy::update(const ITarget& target, const std::optional<zvuVector3Dd>& overridePosition) noexcept {
     collisions_.clear();
     const zvuVector3Dd& device = target.position();
     if (!finite(device) || (overridePosition && !finite(*overridePosition))) {
@@ -248,8 +236,7 @@ void PointProxy::update(const ITarget& target, const std::optional<zvuVector3Dd>
     if (overridePosition) {
         contact = *overridePosition;
     }
-    const zvuVector3Dd constrained =
-        snapToConstraints(constraints_, transforms_[1].position(), contact, collisions_);
+    const zvuVector3Dd constrained = snapToConstraints(constraints_, transforms_[1].position(), contact, collisions_);
     const zvu::zvuQuaternion& rotation = target.rotation();
 
     collisions_.removeIf([](const LocalIntersectionInfo& record) { return !reportsCollisions(record); });
@@ -268,18 +255,13 @@ void PointProxy::update(const ITarget& target, const std::optional<zvuVector3Dd>
     }
 }
 
-const MotionTransform* PointProxy::motionTransform(int i) const noexcept
-{
+const MotionTransform* PointProxy::motionTransform(int i) const noexcept {
     return i >= 0 && i < 4 ? &transforms_[i] : nullptr;
 }
 
-MotionTransform* PointProxy::motionTransform(int i) noexcept
-{
-    return i >= 0 && i < 4 ? &transforms_[i] : nullptr;
-}
+MotionTransform* PointProxy::motionTransform(int i) noexcept { return i >= 0 && i < 4 ? &transforms_[i] : nullptr; }
 
-void PointProxy::swapSets(IProxy& other) noexcept
-{
+void PointProxy::swapSets(IProxy& other) noexcept {
     auto* point = dynamic_cast<PointProxy*>(&other);
     if (point == nullptr || point == this) {
         return;
@@ -289,21 +271,18 @@ void PointProxy::swapSets(IProxy& other) noexcept
     std::swap(collisions_, point->collisions_);
 }
 
-void PointProxy::clear() noexcept
-{
+void PointProxy::clear() noexcept {
     contacts_.clear();
     constraints_.clear();
     collisions_.clear();
 }
 
-zvu::zvuLineSegmentd PointProxy::segment(int i, const ITarget& target) const noexcept
-{
+zvu::zvuLineSegmentd PointProxy::segment(int i, const ITarget& target) const noexcept {
     const MotionTransform* from = motionTransform(i);
     return {from != nullptr ? from->position() : target.position(), target.position()};
 }
 
-void PointProxy::copyTransforms(const IProxy& other) noexcept
-{
+void PointProxy::copyTransforms(const IProxy& other) noexcept {
     for (int i = 0; i < 3; ++i) {
         if (const MotionTransform* source = other.motionTransform(i)) {
             transforms_[i] = *source;
@@ -311,16 +290,14 @@ void PointProxy::copyTransforms(const IProxy& other) noexcept
     }
 }
 
-void PointProxy::initialise(const ITarget& target) noexcept
-{
+void PointProxy::initialise(const ITarget& target) noexcept {
     initialised_ = true;
     for (MotionTransform& transform : transforms_) {
         target.copyMotionState(transform);
     }
 }
 
-void PointProxy::uninitialise() noexcept
-{
+void PointProxy::uninitialise() noexcept {
     initialised_ = false;
     clear();
 }

@@ -52,8 +52,7 @@ public:
     // Drops the records for which `drop(record)` is true, keeping the order
     // of the others.
     template <typename Predicate>
-    void removeIf(Predicate&& drop) noexcept
-    {
+    void removeIf(Predicate&& drop) noexcept {
         std::size_t kept = 0;
         for (std::size_t i = 0; i < count_; ++i) {
             if (!drop(records_[i])) {

@@ -14,8 +14,7 @@ namespace QM {
 
 namespace {
 
-std::vector<unsigned> shapeIds(const IScene& scene)
-{
+std::vector<unsigned> shapeIds(const IScene& scene) {
     std::vector<unsigned> ids;
     ids.reserve(scene.getShapes().size());
     for (auto it = scene.getShapes().iterator(); !it->atEnd(); it->advance()) {
@@ -24,8 +23,7 @@ std::vector<unsigned> shapeIds(const IScene& scene)
     return ids;
 }
 
-std::vector<unsigned> effectIds(const IScene& scene)
-{
+std::vector<unsigned> effectIds(const IScene& scene) {
     std::vector<unsigned> ids;
     ids.reserve(scene.getEffects().size());
     for (auto it = scene.getEffects().iterator(); !it->atEnd(); it->advance()) {
@@ -39,8 +37,7 @@ bool isPlaceholder(const IShape& shape) { return shape.getType() == QM_INT_SHAPE
 }  // namespace
 
 SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Context* owner)
-    : errors_(errors), reservedShapeId_(reservedShapeId), owner_(owner)
-{
+    : errors_(errors), reservedShapeId_(reservedShapeId), owner_(owner) {
     parameters_.declare<bool>(QM_PROXY_RESOLUTION);
     parameters_.set<bool>(QM_PROXY_RESOLUTION, true);
     parameters_.declare<float>(QM_STIFFNESS);
@@ -49,9 +46,9 @@ SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Co
     parameters_.set<float>(QM_DAMPING, 0.1f);
     // The shaders' per-proxy values are declared once here, so that shading
     // on the servo thread never allocates.
-    for (IProxy* proxy : {static_cast<IProxy*>(&current_), static_cast<IProxy*>(&previous_),
-                          static_cast<IProxy*>(&collision_), static_cast<IProxy*>(&application_),
-                          static_cast<IProxy*>(&previousApplication_)}) {
+    for (IProxy* proxy :
+         {static_cast<IProxy*>(&current_), static_cast<IProxy*>(&previous_), static_cast<IProxy*>(&collision_),
+          static_cast<IProxy*>(&application_), static_cast<IProxy*>(&previousApplication_)}) {
         friction_.prepare(*proxy);
         stiffness_.prepare(*proxy);
         damping_.prepare(*proxy);
@@ -69,8 +66,7 @@ SceneRenderer::~SceneRenderer() { stop(); }
 // Starting and stopping wait for the collision thread (it calls added() and
 // removed()), so they never hold the renderer lock while they wait: the
 // thread may be in a step that needs it.
-bool SceneRenderer::start()
-{
+bool SceneRenderer::start() {
     if (isRunning()) {
         return true;
     }
@@ -84,8 +80,7 @@ bool SceneRenderer::start()
     return true;
 }
 
-void SceneRenderer::stop()
-{
+void SceneRenderer::stop() {
     if (!isRunning()) {
         return;
     }
@@ -95,8 +90,7 @@ void SceneRenderer::stop()
 
 // Only while stopped: nothing on the collision or servo side uses the device
 // then.
-void SceneRenderer::setDevice(HZV device)
-{
+void SceneRenderer::setDevice(HZV device) {
     sched::LockGuard guard(rendererLock_);
     if (device == handle_.load(std::memory_order_acquire) && (device_ != nullptr || device == ZV_INVALID_HANDLE)) {
         return;
@@ -110,8 +104,7 @@ void SceneRenderer::setDevice(HZV device)
     handle_.store(device, std::memory_order_release);
 }
 
-bool SceneRenderer::proxyResolution() const
-{
+bool SceneRenderer::proxyResolution() const {
     bool enabled = true;
     parameters_.get<bool>(QM_PROXY_RESOLUTION, enabled);
     return enabled;
@@ -119,8 +112,7 @@ bool SceneRenderer::proxyResolution() const
 
 // Switching proxy resolution off starts the application's pose where the
 // proxy is.
-void SceneRenderer::setProxyResolution(bool enabled)
-{
+void SceneRenderer::setProxyResolution(bool enabled) {
     sched::LockGuard guard(rendererLock_);
     if (proxyResolution() && !enabled) {
         application_.copyTransforms(collision_);
@@ -129,8 +121,7 @@ void SceneRenderer::setProxyResolution(bool enabled)
     parameters_.set<bool>(QM_PROXY_RESOLUTION, enabled);
 }
 
-void SceneRenderer::setApplicationProxyPose(const ProxyPose& pose)
-{
+void SceneRenderer::setApplicationProxyPose(const ProxyPose& pose) {
     sched::LockGuard guard(rendererLock_);
     applicationPose_ = pose;
     previousApplication_.copyTransforms(application_);
@@ -141,8 +132,7 @@ void SceneRenderer::setApplicationProxyPose(const ProxyPose& pose)
     }
 }
 
-void SceneRenderer::refreshClient(IState& state, bool withResults)
-{
+void SceneRenderer::refreshClient(IState& state, bool withResults) {
     sched::LockGuard cache(cacheLock_);
     int count = 0;
     const QMenum* keys = publishedStateKeys(count);
@@ -169,8 +159,7 @@ void SceneRenderer::refreshClient(IState& state, bool withResults)
 // attributes; shapes that were not drawn again are carried over only when
 // they asked for persistence and the application has not deleted them since
 // (the persistent scene no longer holds a deleted shape).
-void SceneRenderer::mergeScenes(IScene& scene, IState& state, const IScene& persistent)
-{
+void SceneRenderer::mergeScenes(IScene& scene, IState& state, const IScene& persistent) {
     for (const unsigned id : shapeIds(scene)) {
         IShape* shape = scene.getShapes().find(id);
         IShape* previous = submitted_.getShapes().find(id);
@@ -196,8 +185,7 @@ void SceneRenderer::mergeScenes(IScene& scene, IState& state, const IScene& pers
     }
 }
 
-void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& persistent)
-{
+void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& persistent) {
     mergeScenes(scene, state, persistent);
 
     IStackedAttributeMap& attributes = state.getAttributes();
@@ -208,8 +196,8 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
     // exchange. Touch changes found here are left for the collision step:
     // nothing here may call back into the application.
     if (resolution && sceneSubmitted_ && device_ != nullptr) {
-        CarriedContacts carried = carryContacts(submitted_.getShapes(), scene.getShapes(), collision_, clientTarget_,
-                                                detector_, touched_);
+        CarriedContacts carried =
+            carryContacts(submitted_.getShapes(), scene.getShapes(), collision_, clientTarget_, detector_, touched_);
         if (carried.move) {
             pendingMove_ = carried.move;
         }
@@ -246,8 +234,7 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
     sceneSubmitted_ = true;
 }
 
-void SceneRenderer::publishState(IAttributeMap& target) const
-{
+void SceneRenderer::publishState(IAttributeMap& target) const {
     const PublishedState& p = published_;
     if (p.deviceValid) {
         target.setArray<double>(QM_DEVICE_POSITION, p.devicePosition);
@@ -276,22 +263,19 @@ void SceneRenderer::publishState(IAttributeMap& target) const
 
 // ---------------------------------------------------------------- collision side
 
-void SceneRenderer::runOnServo(ZVCallbackCode (*operation)(void*))
-{
+void SceneRenderer::runOnServo(ZVCallbackCode (*operation)(void*)) {
     DeviceScope scope(device_->getHandle());
     zvScheduleSynchronous(operation, this, PipelineScheduler::priorityOf(0));
 }
 
-bool SceneRenderer::startPipeline()
-{
+bool SceneRenderer::startPipeline() {
     if (pipeline_.isRunning()) {
         return true;
     }
     return pipeline_.start();
 }
 
-void SceneRenderer::added() noexcept
-{
+void SceneRenderer::added() noexcept {
     try {
         sched::LockGuard guard(rendererLock_);
         if (device_ == nullptr || !startPipeline()) {
@@ -306,8 +290,7 @@ void SceneRenderer::added() noexcept
     }
 }
 
-void SceneRenderer::removed() noexcept
-{
+void SceneRenderer::removed() noexcept {
     try {
         sched::LockGuard guard(rendererLock_);
         pipeline_.stop();
@@ -320,8 +303,7 @@ void SceneRenderer::removed() noexcept
 // context's error store and goes no further. The context is current on the
 // collision thread only during its own step, so a deleted context is never
 // used afterwards.
-void SceneRenderer::step() noexcept
-{
+void SceneRenderer::step() noexcept {
     QMenum failure = nullptr;
     try {
         setCurrentContext(owner_);
@@ -345,8 +327,7 @@ void SceneRenderer::step() noexcept
     }
 }
 
-void SceneRenderer::collisionStep()
-{
+void SceneRenderer::collisionStep() {
     sched::LockGuard guard(rendererLock_);
     if (device_ == nullptr || !startPipeline()) {
         return;
@@ -376,8 +357,7 @@ void SceneRenderer::collisionStep()
 // While proxy resolution is off, a constraint line along the application's
 // last move couples the device to the application's pose with the proxy
 // stiffness and damping of qmProxyf.
-void SceneRenderer::followApplicationPose()
-{
+void SceneRenderer::followApplicationPose() {
     float stiffness = 0.7f;
     float damping = 0.1f;
     parameters_.get<float>(QM_STIFFNESS, stiffness);
@@ -399,8 +379,7 @@ void SceneRenderer::followApplicationPose()
     collision_.copyTransforms(application_);
 }
 
-void SceneRenderer::publishStep()
-{
+void SceneRenderer::publishStep() {
     PublishedState& p = published_;
     const zvu::zvuVector3Dd& position = clientTarget_.position();
     const zvu::zvuQuaternion& rotation = clientTarget_.rotation();
@@ -445,8 +424,7 @@ void SceneRenderer::publishStep()
     publishState(collisionCache_.getValues());
 }
 
-void SceneRenderer::reportDeviceErrors()
-{
+void SceneRenderer::reportDeviceErrors() {
     for (std::size_t i = 0; i < errorCount_; ++i) {
         errors_.pushDeviceError(errorBuffer_[i]);
     }
@@ -455,14 +433,12 @@ void SceneRenderer::reportDeviceErrors()
 
 // ---------------------------------------------------------------- servo side
 
-ZVCallbackCode SceneRenderer::copyFromServoOperation(void* renderer)
-{
+ZVCallbackCode SceneRenderer::copyFromServoOperation(void* renderer) {
     static_cast<SceneRenderer*>(renderer)->copyFromServo();
     return ZV_CALLBACK_DONE;
 }
 
-void SceneRenderer::copyFromServo() noexcept
-{
+void SceneRenderer::copyFromServo() noexcept {
     if (calibrationRequested_) {
         device_->updateCalibration();
         pipeline_.reset(true);
@@ -479,8 +455,7 @@ void SceneRenderer::copyFromServo() noexcept
     errorCount_ = device_->takeErrors(errorBuffer_.data(), errorBuffer_.size());
 }
 
-ZVCallbackCode SceneRenderer::exchangeProxiesOperation(void* renderer)
-{
+ZVCallbackCode SceneRenderer::exchangeProxiesOperation(void* renderer) {
     static_cast<SceneRenderer*>(renderer)->exchangeProxies();
     return ZV_CALLBACK_DONE;
 }
@@ -489,8 +464,7 @@ ZVCallbackCode SceneRenderer::exchangeProxiesOperation(void* renderer)
 // the previous proxy the current one's, and the collision proxy keeps the
 // oldest features, which the next step clears. A dynamic move made at the
 // last frame end is applied here once.
-void SceneRenderer::exchangeProxies() noexcept
-{
+void SceneRenderer::exchangeProxies() noexcept {
     collision_.swapSets(current_);
     collision_.swapSets(previous_);
     for (QMenum key : {QM_PROXY_RESOLUTION, QM_INT_FRICTION_PROXY_POS, QM_INT_DAMPING_SMOOTHED_VELOCITY}) {

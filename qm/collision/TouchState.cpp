@@ -19,8 +19,7 @@ constexpr double kMoved = 1e-10;
 
 bool isSymbol(QMenum a, QMenum b) { return a != nullptr && a == b; }
 
-bool moved(const IShape& before, const IShape& after)
-{
+bool moved(const IShape& before, const IShape& after) {
     double a[16];
     double b[16];
     const bool hasA = before.getAttributes().getArray<double>(QM_INT_SHAPEWORKSPACE_MATRIX, a);
@@ -38,8 +37,7 @@ bool moved(const IShape& before, const IShape& after)
 
 }  // namespace
 
-std::optional<unsigned> sourceShapeId(const ILocalFeature& feature)
-{
+std::optional<unsigned> sourceShapeId(const ILocalFeature& feature) {
     std::int32_t id = 0;
     if (!feature.getAttributes().get<std::int32_t>(QM_INT_SOURCE_SHAPE_ID, id)) {
         return std::nullopt;
@@ -47,8 +45,7 @@ std::optional<unsigned> sourceShapeId(const ILocalFeature& feature)
     return static_cast<unsigned>(id);
 }
 
-std::vector<TouchChange> TouchState::update(const ShapeMap& shapes, const ICollisionSet& collisions)
-{
+std::vector<TouchChange> TouchState::update(const ShapeMap& shapes, const ICollisionSet& collisions) {
     std::vector<unsigned> now;
     for (const LocalIntersectionInfo& record : collisions) {
         if (record.feature == nullptr) {
@@ -78,8 +75,7 @@ std::vector<TouchChange> TouchState::update(const ShapeMap& shapes, const IColli
 }
 
 zvuVector3Dd TouchState::reactionForce(unsigned shapeId, const zvuVector3Dd& force, const zvuVector3Dd& device,
-                                       const zvuVector3Dd& proxy, const ICollisionSet& collisions) noexcept
-{
+                                       const zvuVector3Dd& proxy, const ICollisionSet& collisions) noexcept {
     zvuVector3Dd normals[2];
     int k = 0;
     for (const LocalIntersectionInfo& record : collisions) {
@@ -113,8 +109,7 @@ zvuVector3Dd TouchState::reactionForce(unsigned shapeId, const zvuVector3Dd& for
 }
 
 void TouchState::storeReactionForces(const ShapeMap& shapes, const zvuVector3Dd& force, const zvuVector3Dd& device,
-                                     const IProxy& proxy)
-{
+                                     const IProxy& proxy) {
     const zvuVector3Dd proxyPosition = proxy.motionTransform(2)->position();
     for (auto it = shapes.iterator(); !it->atEnd(); it->advance()) {
         IShape* shape = shapes.find(it->current());
@@ -128,8 +123,7 @@ void TouchState::storeReactionForces(const ShapeMap& shapes, const zvuVector3Dd&
 }
 
 CarriedContacts carryContacts(const ShapeMap& previous, const ShapeMap& current, IProxy& collisionProxy,
-                              const ITarget& device, LocalFeatureDetector& detector, TouchState& touch)
-{
+                              const ITarget& device, LocalFeatureDetector& detector, TouchState& touch) {
     CarriedContacts result;
     const MotionTransform before = *collisionProxy.motionTransform(0);
     HapticDeviceTarget temporary;

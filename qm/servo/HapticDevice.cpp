@@ -9,22 +9,19 @@ namespace QM {
 
 namespace {
 
-double readDouble(ZVenum parameter)
-{
+double readDouble(ZVenum parameter) {
     double value = 0.0;
     zvGetDoublev(parameter, &value);
     return std::isfinite(value) ? value : 0.0;
 }
 
-zvu::zvuVector3Dd readVector(ZVenum parameter)
-{
+zvu::zvuVector3Dd readVector(ZVenum parameter) {
     double v[3] = {0.0, 0.0, 0.0};
     zvGetDoublev(parameter, v);
     return {v[0], v[1], v[2]};
 }
 
-zvu::zvuQuaternion readRotation(ZVenum parameter)
-{
+zvu::zvuQuaternion readRotation(ZVenum parameter) {
     zvu::zvuMatrix m;
     zvGetDoublev(parameter, m.data());
     return zvu::zvuQuaternion::fromMatrix(m);
@@ -36,8 +33,7 @@ bool finite(const zvu::zvuVector3Dd& v) { return std::isfinite(v.x) && std::isfi
 
 // ---------------------------------------------------------------- controller
 
-zvu::zvuVector3Dd SpringDamperController::computeForce(const ITarget& target, const MotionTransform& output) const
-{
+zvu::zvuVector3Dd SpringDamperController::computeForce(const ITarget& target, const MotionTransform& output) const {
     const zvu::zvuVector3Dd d = output.position() - target.position();
     zvu::zvuVector3Dd force = d * k_;
     const double d2 = d.lengthSquared();
@@ -47,8 +43,7 @@ zvu::zvuVector3Dd SpringDamperController::computeForce(const ITarget& target, co
     return force;
 }
 
-zvu::zvuVector3Dd SpringDamperController::computeTorque(const ITarget& target, const MotionTransform& output) const
-{
+zvu::zvuVector3Dd SpringDamperController::computeTorque(const ITarget& target, const MotionTransform& output) const {
     const zvu::zvuQuaternion delta = output.rotation() * target.rotation().conjugate();
     const double c = 2.0 * kr_ * delta.w;
     zvu::zvuVector3Dd torque{c * delta.x, c * delta.y, c * delta.z};
@@ -64,14 +59,12 @@ zvu::zvuVector3Dd SpringDamperController::computeTorque(const ITarget& target, c
 
 // ---------------------------------------------------------------- device
 
-double HapticDevice::scaled(double x, double value)
-{
+double HapticDevice::scaled(double x, double value) {
     const double t = std::isnan(x) ? 0.0 : (x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x));
     return t * value;
 }
 
-HapticDevice::Nominal HapticDevice::readNominal(HZV handle)
-{
+HapticDevice::Nominal HapticDevice::readNominal(HZV handle) {
     DeviceScope scope(handle);
     return {readDouble(ZV_NOMINAL_MAX_STIFFNESS), readDouble(ZV_NOMINAL_MAX_DAMPING), readDouble(ZV_NOMINAL_MAX_FORCE),
             readDouble(ZV_NOMINAL_MAX_CONTINUOUS_FORCE)};
@@ -85,8 +78,7 @@ HapticDevice::HapticDevice(HZV handle, const Nominal& nominal)
       nominalDamping_(nominal.damping),
       nominalForce_(nominal.force),
       nominalContinuousForce_(nominal.continuousForce),
-      controller_(nominal.stiffness, 0.0, 600.0, 0.0)
-{
+      controller_(nominal.stiffness, 0.0, 600.0, 0.0) {
     DeviceScope scope(handle_);
     zvEnable(ZV_FORCE_OUTPUT);
     zvDisable(ZV_ONE_FRAME_LIMIT);
@@ -94,15 +86,13 @@ HapticDevice::HapticDevice(HZV handle, const Nominal& nominal)
     zvEnable(ZV_FORCE_RAMPING);
 }
 
-void HapticDevice::beginFrame()
-{
+void HapticDevice::beginFrame() {
     DeviceScope scope(handle_);
     zvBeginFrame(handle_);
     ++frames_;
 }
 
-void HapticDevice::readState(HapticDeviceTarget& target)
-{
+void HapticDevice::readState(HapticDeviceTarget& target) {
     DeviceScope scope(handle_);
     MotionTransform& motion = target.motion();
     motion.set(readVector(ZV_CURRENT_POSITION), readRotation(ZV_CURRENT_TRANSFORM));
@@ -112,14 +102,12 @@ void HapticDevice::readState(HapticDeviceTarget& target)
     target.setAngularVelocity(readVector(ZV_CURRENT_ANGULAR_VELOCITY));
 }
 
-void HapticDevice::endFrame()
-{
+void HapticDevice::endFrame() {
     DeviceScope scope(handle_);
     zvEndFrame(handle_);
 }
 
-int HapticDevice::collectErrors()
-{
+int HapticDevice::collectErrors() {
     int fresh = 0;
     for (ZVErrorInfo e = zvGetDeviceError(handle_); e.errorCode != ZV_SUCCESS; e = zvGetDeviceError(handle_)) {
         bool known = false;
@@ -141,8 +129,7 @@ int HapticDevice::collectErrors()
     return fresh;
 }
 
-std::size_t HapticDevice::takeErrors(DeviceError* out, std::size_t capacity)
-{
+std::size_t HapticDevice::takeErrors(DeviceError* out, std::size_t capacity) {
     const std::size_t n = pendingCount_ < capacity ? pendingCount_ : capacity;
     for (std::size_t i = 0; i < n; ++i) {
         out[i] = pending_[i];
@@ -151,8 +138,7 @@ std::size_t HapticDevice::takeErrors(DeviceError* out, std::size_t capacity)
     return n;
 }
 
-void HapticDevice::addForceAndTorque(const zvu::zvuVector3Dd& force, const zvu::zvuVector3Dd& torque)
-{
+void HapticDevice::addForceAndTorque(const zvu::zvuVector3Dd& force, const zvu::zvuVector3Dd& torque) {
     DeviceScope scope(handle_);
     double f[3] = {0.0, 0.0, 0.0};
     double t[3] = {0.0, 0.0, 0.0};
@@ -176,45 +162,39 @@ void HapticDevice::addForceAndTorque(const zvu::zvuVector3Dd& force, const zvu::
     zvSetDoublev(ZV_CURRENT_TORQUE, outT);
 }
 
-void HapticDevice::lastForceAndTorque(double force[3], double torque[3])
-{
+void HapticDevice::lastForceAndTorque(double force[3], double torque[3]) {
     DeviceScope scope(handle_);
     zvGetDoublev(ZV_LAST_FORCE, force);
     zvGetDoublev(ZV_LAST_TORQUE, torque);
 }
 
-int HapticDevice::buttons()
-{
+int HapticDevice::buttons() {
     DeviceScope scope(handle_);
     ZVint value = 0;
     zvGetIntegerv(ZV_CURRENT_BUTTONS, &value);
     return value;
 }
 
-bool HapticDevice::safetySwitch()
-{
+bool HapticDevice::safetySwitch() {
     DeviceScope scope(handle_);
     ZVboolean value = 0;
     zvGetBooleanv(ZV_CURRENT_SAFETY_SWITCH, &value);
     return value != 0;
 }
 
-bool HapticDevice::inkwellSwitch()
-{
+bool HapticDevice::inkwellSwitch() {
     DeviceScope scope(handle_);
     ZVboolean value = 0;
     zvGetBooleanv(ZV_CURRENT_INKWELL_SWITCH, &value);
     return value != 0;
 }
 
-unsigned HapticDevice::checkCalibration()
-{
+unsigned HapticDevice::checkCalibration() {
     DeviceScope scope(handle_);
     return zvCheckCalibration();
 }
 
-void HapticDevice::updateCalibration()
-{
+void HapticDevice::updateCalibration() {
     DeviceScope scope(handle_);
     ZVint styles = 0;
     zvGetIntegerv(ZV_CALIBRATION_STYLE, &styles);

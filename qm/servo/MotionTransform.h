@@ -23,18 +23,15 @@ public:
     const zvu::zvuQuaternion& lastRotation() const noexcept { return lastRotation_; }
 
     // Setting a value first moves the current one into the last one.
-    void setPosition(const zvu::zvuVector3Dd& position) noexcept
-    {
+    void setPosition(const zvu::zvuVector3Dd& position) noexcept {
         lastPosition_ = position_;
         position_ = position;
     }
-    void setRotation(const zvu::zvuQuaternion& rotation) noexcept
-    {
+    void setRotation(const zvu::zvuQuaternion& rotation) noexcept {
         lastRotation_ = rotation_;
         rotation_ = rotation;
     }
-    void set(const zvu::zvuVector3Dd& position, const zvu::zvuQuaternion& rotation) noexcept
-    {
+    void set(const zvu::zvuVector3Dd& position, const zvu::zvuQuaternion& rotation) noexcept {
         setPosition(position);
         setRotation(rotation);
     }
@@ -47,8 +44,7 @@ public:
     zvu::zvuMatrix lastTransform() const noexcept { return compose(lastPosition_, lastRotation_); }
 
 private:
-    static zvu::zvuMatrix compose(const zvu::zvuVector3Dd& p, const zvu::zvuQuaternion& q) noexcept
-    {
+    static zvu::zvuMatrix compose(const zvu::zvuVector3Dd& p, const zvu::zvuQuaternion& q) noexcept {
         zvu::zvuMatrix m = q.toMatrix();
         m[12] = p.x;
         m[13] = p.y;
@@ -77,8 +73,7 @@ public:
 
     // Copies the current and last position and rotation into `out`, leaving
     // them exactly as they are here (no shift of current into last).
-    void copyMotionState(MotionTransform& out) const noexcept
-    {
+    void copyMotionState(MotionTransform& out) const noexcept {
         const MotionTransform& m = motion();
         out.set(m.position(), m.rotation());
         out.setLastPosition(m.lastPosition());
@@ -100,8 +95,7 @@ public:
     void setAngularVelocity(const zvu::zvuVector3Dd& v) noexcept { angularVelocity_ = v; }
 
     // A target resting at `position` with `rotation` (last values alike).
-    void place(const zvu::zvuVector3Dd& position, const zvu::zvuQuaternion& rotation = {}) noexcept
-    {
+    void place(const zvu::zvuVector3Dd& position, const zvu::zvuQuaternion& rotation = {}) noexcept {
         motion_.set(position, rotation);
         motion_.setLastPosition(position);
         motion_.setLastRotation(rotation);

@@ -16,8 +16,7 @@ std::mutex gSchedulerLock;
 PipelineScheduler* gScheduler = nullptr;
 
 // The stage callbacks: user data is the stage number.
-ZVCallbackCode stageCallback(void* data)
-{
+ZVCallbackCode stageCallback(void* data) {
     const int stage = static_cast<int>(reinterpret_cast<std::intptr_t>(data));
     // Read without the lock: the scheduler outlives its callbacks (it
     // unschedules them before it goes) and the pointer does not change while
@@ -36,8 +35,7 @@ struct ListChange {
     IPipelineStages* pipeline;
 };
 
-ZVCallbackCode appendPipeline(void* data)
-{
+ZVCallbackCode appendPipeline(void* data) {
     auto* change = static_cast<ListChange*>(data);
     auto& list = change->scheduler->pipelines();
     if (std::find(list.begin(), list.end(), change->pipeline) == list.end()) {
@@ -47,8 +45,7 @@ ZVCallbackCode appendPipeline(void* data)
     return ZV_CALLBACK_DONE;
 }
 
-ZVCallbackCode erasePipeline(void* data)
-{
+ZVCallbackCode erasePipeline(void* data) {
     auto* change = static_cast<ListChange*>(data);
     auto& list = change->scheduler->pipelines();
     auto at = std::find(list.begin(), list.end(), change->pipeline);
@@ -59,14 +56,15 @@ ZVCallbackCode erasePipeline(void* data)
     return ZV_CALLBACK_DONE;
 }
 
-zvu::zvuVector3Dd lerp(const zvu::zvuVector3Dd& a, const zvu::zvuVector3Dd& b, double t) { return a * (1.0 - t) + b * t; }
+zvu::zvuVector3Dd lerp(const zvu::zvuVector3Dd& a, const zvu::zvuVector3Dd& b, double t) {
+    return a * (1.0 - t) + b * t;
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------- scheduler
 
-PipelineScheduler& PipelineScheduler::acquire()
-{
+PipelineScheduler& PipelineScheduler::acquire() {
     std::lock_guard<std::mutex> guard(gSchedulerLock);
     if (gScheduler == nullptr) {
         gScheduler = new PipelineScheduler();
@@ -75,8 +73,7 @@ PipelineScheduler& PipelineScheduler::acquire()
     return *gScheduler;
 }
 
-void PipelineScheduler::release()
-{
+void PipelineScheduler::release() {
     std::lock_guard<std::mutex> guard(gSchedulerLock);
     if (--references_ == 0) {
         gScheduler = nullptr;
@@ -84,8 +81,7 @@ void PipelineScheduler::release()
     }
 }
 
-PipelineScheduler::PipelineScheduler()
-{
+PipelineScheduler::PipelineScheduler() {
     pipelines_.reserve(16);
     for (int i = 0; i < Pipeline::kStageCount; ++i) {
         handles_[static_cast<std::size_t>(i)] = zvScheduleAsynchronous(
@@ -93,8 +89,7 @@ PipelineScheduler::PipelineScheduler()
     }
 }
 
-PipelineScheduler::~PipelineScheduler()
-{
+PipelineScheduler::~PipelineScheduler() {
     for (ZVSchedulerHandle handle : handles_) {
         if (handle != ZV_INVALID_HANDLE) {
             zvUnschedule(handle);
@@ -102,8 +97,7 @@ PipelineScheduler::~PipelineScheduler()
     }
 }
 
-bool PipelineScheduler::addPipeline(IPipelineStages* pipeline, IHapticDevice* device)
-{
+bool PipelineScheduler::addPipeline(IPipelineStages* pipeline, IHapticDevice* device) {
     std::lock_guard<std::mutex> guard(lock_);
     DeviceScope scope(device->getHandle());
     if (!started_) {
@@ -122,8 +116,7 @@ bool PipelineScheduler::addPipeline(IPipelineStages* pipeline, IHapticDevice* de
     return true;
 }
 
-bool PipelineScheduler::removePipeline(IPipelineStages* pipeline, IHapticDevice* device)
-{
+bool PipelineScheduler::removePipeline(IPipelineStages* pipeline, IHapticDevice* device) {
     std::lock_guard<std::mutex> guard(lock_);
     DeviceScope scope(device->getHandle());
     ListChange change{this, pipeline};
@@ -143,16 +136,14 @@ bool PipelineScheduler::removePipeline(IPipelineStages* pipeline, IHapticDevice*
 
 // ---------------------------------------------------------------- pipeline
 
-Pipeline::Pipeline()
-{
+Pipeline::Pipeline() {
     proxyShaders_.reserve(4);
     forceShaders_.reserve(16);
 }
 
 Pipeline::~Pipeline() { stop(); }
 
-bool Pipeline::start()
-{
+bool Pipeline::start() {
     std::lock_guard<std::mutex> guard(lock_);
     if (isRunning()) {
         return true;
@@ -170,8 +161,7 @@ bool Pipeline::start()
     return true;
 }
 
-bool Pipeline::stop()
-{
+bool Pipeline::stop() {
     std::lock_guard<std::mutex> guard(lock_);
     if (!isRunning()) {
         return true;
@@ -185,24 +175,22 @@ bool Pipeline::stop()
     return true;
 }
 
-void Pipeline::addProxyShader(const IProxyShader* shader)
-{
+void Pipeline::addProxyShader(const IProxyShader* shader) {
     if (shader != nullptr && std::find(proxyShaders_.begin(), proxyShaders_.end(), shader) == proxyShaders_.end()) {
         proxyShaders_.push_back(shader);
     }
 }
 
-void Pipeline::removeProxyShader(const IProxyShader* shader)
-{
+void Pipeline::removeProxyShader(const IProxyShader* shader) {
     proxyShaders_.erase(std::remove(proxyShaders_.begin(), proxyShaders_.end(), shader), proxyShaders_.end());
 }
 
-void Pipeline::addForceShader(IForceShader* shader, void* data)
-{
+void Pipeline::addForceShader(IForceShader* shader, void* data) {
     if (shader == nullptr) {
         return;
     }
-    auto at = std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
+    auto at =
+        std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
     if (at != forceShaders_.end()) {
         at->second = data;
     } else {
@@ -213,9 +201,9 @@ void Pipeline::addForceShader(IForceShader* shader, void* data)
     }
 }
 
-void Pipeline::removeForceShader(IForceShader* shader)
-{
-    auto at = std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
+void Pipeline::removeForceShader(IForceShader* shader) {
+    auto at =
+        std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
     if (at == forceShaders_.end()) {
         return;
     }
@@ -225,16 +213,15 @@ void Pipeline::removeForceShader(IForceShader* shader)
     forceShaders_.erase(at);
 }
 
-void Pipeline::updateForceShader(IForceShader* shader, void* argument)
-{
-    auto at = std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
+void Pipeline::updateForceShader(IForceShader* shader, void* argument) {
+    auto at =
+        std::find_if(forceShaders_.begin(), forceShaders_.end(), [&](const auto& e) { return e.first == shader; });
     if (at != forceShaders_.end() && target_ != nullptr) {
         shader->update(*target_, output_, argument, at->second);
     }
 }
 
-void Pipeline::startAllForceShaders() noexcept
-{
+void Pipeline::startAllForceShaders() noexcept {
     if (target_ == nullptr) {
         return;
     }
@@ -243,8 +230,7 @@ void Pipeline::startAllForceShaders() noexcept
     }
 }
 
-void Pipeline::stopAllForceShaders() noexcept
-{
+void Pipeline::stopAllForceShaders() noexcept {
     if (target_ == nullptr) {
         return;
     }
@@ -253,14 +239,12 @@ void Pipeline::stopAllForceShaders() noexcept
     }
 }
 
-void Pipeline::restartAllForceShaders() noexcept
-{
+void Pipeline::restartAllForceShaders() noexcept {
     stopAllForceShaders();
     startAllForceShaders();
 }
 
-void Pipeline::reset(bool withFrame) noexcept
-{
+void Pipeline::reset(bool withFrame) noexcept {
     if (current_ != nullptr) {
         current_->uninitialise();
     }
@@ -278,21 +262,18 @@ void Pipeline::reset(bool withFrame) noexcept
     proxyUpdated();
 }
 
-void Pipeline::initialise() noexcept
-{
+void Pipeline::initialise() noexcept {
     reset(true);
     startAllForceShaders();
 }
 
-void Pipeline::proxyUpdated() noexcept
-{
+void Pipeline::proxyUpdated() noexcept {
     const float average = ((kAveragingWindow - 1) * averageTicks_ + static_cast<float>(ticks_)) / kAveragingWindow;
     averageTicks_ = average < 1.0f ? 1.0f : average;
     ticks_ = 0;
 }
 
-void Pipeline::runStage(int stage) noexcept
-{
+void Pipeline::runStage(int stage) noexcept {
     if (device_ == nullptr || current_ == nullptr || previous_ == nullptr || target_ == nullptr) {
         return;
     }
@@ -313,8 +294,7 @@ void Pipeline::runStage(int stage) noexcept
     }
 }
 
-void Pipeline::stage1() noexcept
-{
+void Pipeline::stage1() noexcept {
     device_->beginFrame();
     device_->readState(*target_);
     if (!current_->isInitialised()) {
@@ -328,37 +308,32 @@ void Pipeline::stage1() noexcept
     torque_ = {0.0, 0.0, 0.0};
 }
 
-void Pipeline::stage2() noexcept
-{
+void Pipeline::stage2() noexcept {
     current_->update(*target_);
     previous_->update(*target_);
 }
 
-void Pipeline::stage3() noexcept
-{
+void Pipeline::stage3() noexcept {
     for (const IProxyShader* shader : proxyShaders_) {
         shader->shade(*target_, *current_);
         shader->shade(*target_, *previous_);
     }
 }
 
-void Pipeline::stage4() noexcept
-{
+void Pipeline::stage4() noexcept {
     interpolateOutput();
     const IImpedanceController& controller = device_->getImpedanceController();
     force_ = controller.computeForce(*target_, output_);
     torque_ = controller.computeTorque(*target_, output_);
 }
 
-void Pipeline::stage5() noexcept
-{
+void Pipeline::stage5() noexcept {
     for (auto& [shader, data] : forceShaders_) {
         shader->computeForce(*target_, output_, data, device_->getLimits(), force_, torque_);
     }
 }
 
-void Pipeline::stage6() noexcept
-{
+void Pipeline::stage6() noexcept {
     device_->addForceAndTorque(force_, torque_);
     device_->endFrame();
 }
@@ -366,8 +341,7 @@ void Pipeline::stage6() noexcept
 // Between two collision steps the output point glides from the previous
 // proxy's rendered point to the current one's over the average number of
 // ticks between steps, so the force does not jump at each step.
-void Pipeline::interpolateOutput() noexcept
-{
+void Pipeline::interpolateOutput() noexcept {
     ++ticks_;
     double t = static_cast<double>(ticks_) / averageTicks_;
     t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
@@ -379,8 +353,7 @@ void Pipeline::interpolateOutput() noexcept
 // The move is made as a proxy update toward a target shifted by the move,
 // so that surfaces stop it; the proxy's contact position then keeps its
 // place relative to the shift.
-void Pipeline::moveProxy(const zvu::zvuVector3Dd& translation, const zvu::zvuQuaternion& rotation) noexcept
-{
+void Pipeline::moveProxy(const zvu::zvuVector3Dd& translation, const zvu::zvuQuaternion& rotation) noexcept {
     if (current_ == nullptr) {
         return;
     }
@@ -403,8 +376,7 @@ void Pipeline::moveProxy(const zvu::zvuVector3Dd& translation, const zvu::zvuQua
     proxyMoved(d);
 }
 
-void Pipeline::proxyMoved(const zvu::zvuVector3Dd& displacement) noexcept
-{
+void Pipeline::proxyMoved(const zvu::zvuVector3Dd& displacement) noexcept {
     for (const IProxyShader* shader : proxyShaders_) {
         shader->proxyMoved(*current_, displacement);
     }

@@ -8,14 +8,12 @@ namespace QM {
 
 namespace {
 
-zvu::zvuVector3Dd readVector(const AttributeMap& map, QMenum key, const zvu::zvuVector3Dd& otherwise)
-{
+zvu::zvuVector3Dd readVector(const AttributeMap& map, QMenum key, const zvu::zvuVector3Dd& otherwise) {
     double v[3];
     return map.getArray<double>(key, v) ? zvu::zvuVector3Dd{v[0], v[1], v[2]} : otherwise;
 }
 
-void writeVector(AttributeMap& map, QMenum key, const zvu::zvuVector3Dd& value)
-{
+void writeVector(AttributeMap& map, QMenum key, const zvu::zvuVector3Dd& value) {
     const double v[3] = {value.x, value.y, value.z};
     map.setArray<double>(key, v);
 }
@@ -25,8 +23,7 @@ bool finite(const zvu::zvuVector3Dd& v) { return std::isfinite(v.x) && std::isfi
 // Moves the rendered point within the tick: its last position stays the
 // one of the previous tick, so that R - R_last remains a velocity whatever
 // the shaders before did.
-void setRendered(IProxy& proxy, const zvu::zvuVector3Dd& position)
-{
+void setRendered(IProxy& proxy, const zvu::zvuVector3Dd& position) {
     MotionTransform& rendered = *proxy.motionTransform(3);
     const zvu::zvuVector3Dd last = rendered.lastPosition();
     rendered.setPosition(position);
@@ -35,8 +32,7 @@ void setRendered(IProxy& proxy, const zvu::zvuVector3Dd& position)
 
 }  // namespace
 
-double materialValue(const IProxy& proxy, QMenum property, const zvu::zvuVector3Dd& device) noexcept
-{
+double materialValue(const IProxy& proxy, QMenum property, const zvu::zvuVector3Dd& device) noexcept {
     double weighted = 0.0;
     double distances = 0.0;
     double plain = 0.0;
@@ -66,8 +62,7 @@ double materialValue(const IProxy& proxy, QMenum property, const zvu::zvuVector3
 
 // ---------------------------------------------------------------- friction
 
-void FrictionShader::prepare(IProxy& proxy) const
-{
+void FrictionShader::prepare(IProxy& proxy) const {
     proxy.controlParameters().declareArray<double>(QM_INT_FRICTION_PROXY_POS, 3);
 }
 
@@ -75,8 +70,7 @@ void FrictionShader::prepare(IProxy& proxy) const
 // once it has moved farther from the anchor than the static friction lets
 // it (a cone of half-angle atan(mu_s) around the device's pull), and then
 // by the fraction the dynamic friction leaves.
-void FrictionShader::shade(const ITarget& device, IProxy& proxy) const noexcept
-{
+void FrictionShader::shade(const ITarget& device, IProxy& proxy) const noexcept {
     AttributeMap& controls = proxy.controlParameters();
     const zvu::zvuVector3Dd p = proxy.motionTransform(2)->position();
     zvu::zvuVector3Dd anchor = readVector(controls, QM_INT_FRICTION_PROXY_POS, p);
@@ -93,8 +87,7 @@ void FrictionShader::shade(const ITarget& device, IProxy& proxy) const noexcept
     setRendered(proxy, anchor);
 }
 
-void FrictionShader::proxyMoved(IProxy& proxy, const zvu::zvuVector3Dd& displacement) const noexcept
-{
+void FrictionShader::proxyMoved(IProxy& proxy, const zvu::zvuVector3Dd& displacement) const noexcept {
     AttributeMap& controls = proxy.controlParameters();
     double v[3];
     if (controls.getArray<double>(QM_INT_FRICTION_PROXY_POS, v)) {
@@ -106,8 +99,7 @@ void FrictionShader::proxyMoved(IProxy& proxy, const zvu::zvuVector3Dd& displace
 
 // A softer surface pulls the rendered point toward the device: R becomes
 // device + s (R - device).
-void StiffnessShader::shade(const ITarget& device, IProxy& proxy) const noexcept
-{
+void StiffnessShader::shade(const ITarget& device, IProxy& proxy) const noexcept {
     if (!proxy.isTouching()) {
         return;
     }
@@ -118,16 +110,14 @@ void StiffnessShader::shade(const ITarget& device, IProxy& proxy) const noexcept
 
 // ---------------------------------------------------------------- damping
 
-void DampingShader::prepare(IProxy& proxy) const
-{
+void DampingShader::prepare(IProxy& proxy) const {
     proxy.controlParameters().declareArray<double>(QM_INT_DAMPING_SMOOTHED_VELOCITY, 3);
 }
 
 // A smoothed velocity u of the rendered point; when the device moves along
 // u relative to R (g = e . u > 0), R is pulled toward the device by the part
 // of u along e, scaled by the damping.
-void DampingShader::shade(const ITarget& device, IProxy& proxy) const noexcept
-{
+void DampingShader::shade(const ITarget& device, IProxy& proxy) const noexcept {
     AttributeMap& controls = proxy.controlParameters();
     const MotionTransform& rendered = *proxy.motionTransform(3);
     zvu::zvuVector3Dd u = readVector(controls, QM_INT_DAMPING_SMOOTHED_VELOCITY, proxy.motionTransform(2)->position());

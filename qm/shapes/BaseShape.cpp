@@ -22,24 +22,22 @@ struct CopyGroup {
 // The symbols are variables filled when the library loads, so the table
 // holds their addresses.
 const QMenum* const kMaterialKeys[] = {
-    &QM_INT_FRONT_FACE_STIFFNESS,       &QM_INT_FRONT_FACE_DAMPING,         &QM_INT_FRONT_FACE_STATIC_FRICTION,
+    &QM_INT_FRONT_FACE_STIFFNESS,        &QM_INT_FRONT_FACE_DAMPING,        &QM_INT_FRONT_FACE_STATIC_FRICTION,
     &QM_INT_FRONT_FACE_DYNAMIC_FRICTION, &QM_INT_FRONT_FACE_POPTHROUGH,     &QM_INT_BACK_FACE_STIFFNESS,
-    &QM_INT_BACK_FACE_DAMPING,          &QM_INT_BACK_FACE_STATIC_FRICTION,  &QM_INT_BACK_FACE_DYNAMIC_FRICTION,
+    &QM_INT_BACK_FACE_DAMPING,           &QM_INT_BACK_FACE_STATIC_FRICTION, &QM_INT_BACK_FACE_DYNAMIC_FRICTION,
     &QM_INT_BACK_FACE_POPTHROUGH,
 };
 const QMenum* const kTransformKeys[] = {&QM_INT_SHAPEWORKSPACE_MATRIX, &QM_INT_WORKSPACESHAPE_MATRIX,
                                         &QM_HAPTIC_CAMERA_VIEW, &QM_ADAPTIVE_VIEWPORT};
 const QMenum* const kTouchKeys[] = {&QM_TOUCHABLE_FACE, &QM_TOUCH_MODEL, &QM_SNAP_DISTANCE, &QM_REACTION_FORCE};
 const QMenum* const kCallbackKeys[] = {&QM_SHAPE_INTERSECT_LS, &QM_SHAPE_CLOSEST_FEATURES,
-                                       &QM_INT_SHAPE_INTERSECT_LS_USER_DATA,
-                                       &QM_INT_SHAPE_CLOSEST_FEATURES_USER_DATA};
+                                       &QM_INT_SHAPE_INTERSECT_LS_USER_DATA, &QM_INT_SHAPE_CLOSEST_FEATURES_USER_DATA};
 const QMenum* const kHintKeys[] = {&QM_SHAPE_FEEDBACK_BUFFER_VERTICES, &QM_SHAPE_DYNAMIC_SURFACE_CHANGE,
                                    &QM_SHAPE_PERSISTENCE};
 const QMenum* const kCollisionKeys[] = {&QM_INT_USE_IN_FAST_LOOP, &QM_INT_REPORT_COLLISIONS};
 
 template <std::size_t N>
-constexpr CopyGroup group(unsigned bit, const QMenum* const (&keys)[N])
-{
+constexpr CopyGroup group(unsigned bit, const QMenum* const (&keys)[N]) {
     return {bit, keys, static_cast<int>(N)};
 }
 
@@ -52,8 +50,7 @@ void putMatrix(AttributeMap& map, QMenum key, const zvu::zvuMatrix& m) { map.set
 
 }  // namespace
 
-void copyShapeAttributes(IAttributeMap& target, const IAttributeMap& source, unsigned mask)
-{
+void copyShapeAttributes(IAttributeMap& target, const IAttributeMap& source, unsigned mask) {
     for (const CopyGroup& g : kCopyGroups) {
         if ((mask & g.bit) == 0) {
             continue;
@@ -64,21 +61,16 @@ void copyShapeAttributes(IAttributeMap& target, const IAttributeMap& source, uns
     }
 }
 
-BaseShape::BaseShape(unsigned id) : id_(id)
-{
-    declareShapeGroups(attributes_, 255, true);
-}
+BaseShape::BaseShape(unsigned id) : id_(id) { declareShapeGroups(attributes_, 255, true); }
 
 bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd& segment, zvu::zvuVector3Dd& point,
-                                 zvu::zvuVector3Dd& normal, QMenum& face)
-{
+                                 zvu::zvuVector3Dd& normal, QMenum& face) {
     QMenum touchable = QM_FRONT;
     attributes_.get<QMenum>(QM_TOUCHABLE_FACE, touchable);
     return intersectSegment(segment, touchable, point, normal, face);
 }
 
-bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&)
-{
+bool BaseShape::intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&) {
     return false;
 }
 
@@ -86,16 +78,14 @@ bool BaseShape::closestFeatures(const zvu::zvuLineSegmentd&, LocalFeatureSet&, z
 
 QMenum BaseShape::getType() const { return QM_INT_SHAPE_BASE; }
 
-void BaseShape::setTransforms(const zvu::zvuMatrix& shapeToWorkspace, const zvu::zvuMatrix& workspaceToShape)
-{
+void BaseShape::setTransforms(const zvu::zvuMatrix& shapeToWorkspace, const zvu::zvuMatrix& workspaceToShape) {
     shapeToWorkspace_ = shapeToWorkspace;
     workspaceToShape_ = workspaceToShape;
     putMatrix(attributes_, QM_INT_SHAPEWORKSPACE_MATRIX, shapeToWorkspace);
     putMatrix(attributes_, QM_INT_WORKSPACESHAPE_MATRIX, workspaceToShape);
 }
 
-zvu::zvuMatrix captureModelview(IState& state)
-{
+zvu::zvuMatrix captureModelview(IState& state) {
     bool useGl = true;
     state.getAttributes().get<bool>(QM_USE_GL_MODELVIEW, useGl);
     if (!useGl) {
@@ -106,19 +96,16 @@ zvu::zvuMatrix captureModelview(IState& state)
     return m;
 }
 
-void BaseShapeBuilder::begin(unsigned id, IState& state)
-{
+void BaseShapeBuilder::begin(unsigned id, IState& state) {
     id_ = id;
     modelview_ = captureModelview(state);
 }
 
-IShape* BaseShapeBuilder::end(IState& state)
-{
+IShape* BaseShapeBuilder::end(IState& state) {
     return finishOrDestroy(new BaseShape(id_), [&](BaseShape& shape) { finishShape(shape, state, kCopyAll); });
 }
 
-void BaseShapeBuilder::finishShape(BaseShape& shape, IState& state, unsigned mask) const
-{
+void BaseShapeBuilder::finishShape(BaseShape& shape, IState& state, unsigned mask) const {
     copyShapeAttributes(shape.getAttributes(), state.getAttributes(), mask);
     ITransformManager& transforms = state.getTransforms();
     const bool camera = transforms.cameraViewEnabled(shape.getAttributes());

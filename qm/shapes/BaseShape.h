@@ -78,8 +78,7 @@ private:
 // still unreferenced; when `finish` throws, the shape is destroyed and the
 // exception passes on.
 template <typename Shape, typename Finish>
-Shape* finishOrDestroy(Shape* shape, Finish&& finish)
-{
+Shape* finishOrDestroy(Shape* shape, Finish&& finish) {
     try {
         finish(*shape);
     } catch (...) {

@@ -19,15 +19,13 @@ FeedbackBufferShapeBuilder::FeedbackBufferShapeBuilder() = default;
 
 FeedbackBufferShapeBuilder::~FeedbackBufferShapeBuilder() = default;
 
-int FeedbackBufferShapeBuilder::capacityFor(int hintedVertices)
-{
+int FeedbackBufferShapeBuilder::capacityFor(int hintedVertices) {
     const long long vertices = hintedVertices > 0 ? hintedVertices : kDefaultVertices;
     const long long floats = vertices * kFloatsPerVertex;
     return floats > INT_MAX ? 0 : static_cast<int>(floats);
 }
 
-double FeedbackBufferShapeBuilder::depthScale(const zvu::zvuMatrix& projection, int viewportWidth, int viewportHeight)
-{
+double FeedbackBufferShapeBuilder::depthScale(const zvu::zvuMatrix& projection, int viewportWidth, int viewportHeight) {
     zvu::zvuMatrix inverse;
     if (!projection.inverse(inverse)) {
         return 1.0;
@@ -51,9 +49,9 @@ double FeedbackBufferShapeBuilder::depthScale(const zvu::zvuMatrix& projection, 
     return std::isfinite(s) && s > 0.0 ? s : 1.0;
 }
 
-zvu::zvuMatrix FeedbackBufferShapeBuilder::imageMatrix(const zvu::zvuMatrix& modelview, const zvu::zvuMatrix& projection,
-                                                       const int viewport[4], double depthScale)
-{
+zvu::zvuMatrix FeedbackBufferShapeBuilder::imageMatrix(const zvu::zvuMatrix& modelview,
+                                                       const zvu::zvuMatrix& projection, const int viewport[4],
+                                                       double depthScale) {
     // x_w = (x_ndc + 1) w / 2 + x, y_w = (y_ndc + 1) h / 2 + y,
     // z_w = (z_ndc + 1) / 2, scaled by s. Applied to clip coordinates, the
     // perspective division comes after, which gives the same point.
@@ -69,8 +67,7 @@ zvu::zvuMatrix FeedbackBufferShapeBuilder::imageMatrix(const zvu::zvuMatrix& mod
     return window * projection * modelview;
 }
 
-void FeedbackBufferShapeBuilder::begin(unsigned id, IState& state)
-{
+void FeedbackBufferShapeBuilder::begin(unsigned id, IState& state) {
     GLint mode = 0;
     glGetIntegerv(GL_RENDER_MODE, &mode);
     if (mode != GL_RENDER) {
@@ -101,8 +98,7 @@ void FeedbackBufferShapeBuilder::begin(unsigned id, IState& state)
     capturing_ = true;
 }
 
-IShape* FeedbackBufferShapeBuilder::end(IState& state)
-{
+IShape* FeedbackBufferShapeBuilder::end(IState& state) {
     if (capturing_) {
         glPopAttrib();
         capturing_ = false;

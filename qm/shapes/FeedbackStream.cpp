@@ -55,8 +55,7 @@ FeedbackParseResult walk(T* stream, int count, Visitor& visitor) {
         } else if (token == kPolygonToken) {
             if (left < 1) return stop(FeedbackStreamStatus::Truncated);
             const float n = values[0];
-            if (!(n >= 0.0f) || std::isinf(n) || n != std::floor(n))
-                return stop(FeedbackStreamStatus::BadPolygonCount);
+            if (!(n >= 0.0f) || std::isinf(n) || n != std::floor(n)) return stop(FeedbackStreamStatus::BadPolygonCount);
             // Compared in floating point: n may be far beyond any int.
             if (static_cast<double>(n) * kVertexSize > static_cast<double>(left - 1))
                 return stop(FeedbackStreamStatus::Truncated);
@@ -124,8 +123,7 @@ struct DepthScaler {
 
 }  // namespace
 
-FeedbackParseResult parseFeedbackStream(const float* stream, int count, bool frontFaceIsCCW,
-                                        TouchGeometry& geometry) {
+FeedbackParseResult parseFeedbackStream(const float* stream, int count, bool frontFaceIsCCW, TouchGeometry& geometry) {
     Counter counter;
     FeedbackParseResult result = walk(stream, count, counter);
     result.points = counter.points;

@@ -53,8 +53,7 @@ struct FeedbackParseResult {
 // counts the elements so that the geometry grows once, by exactly what is
 // added. A negative count or a null stream reads as empty. Throws
 // std::bad_alloc when the geometry cannot grow (nothing is added then).
-FeedbackParseResult parseFeedbackStream(const float* stream, int count, bool frontFaceIsCCW,
-                                        TouchGeometry& geometry);
+FeedbackParseResult parseFeedbackStream(const float* stream, int count, bool frontFaceIsCCW, TouchGeometry& geometry);
 
 // Multiplies the depth of every vertex in the stream (those of bitmap and
 // pixel tokens included) by s, walking the tokens as the parser does and

@@ -29,8 +29,8 @@ public:
     // that collision detection can narrow or widen it without writing to a
     // shape that other threads read. The four-argument form is this one with
     // the shape's own QM_TOUCHABLE_FACE.
-    virtual bool intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace,
-                                  zvu::zvuVector3Dd& point, zvu::zvuVector3Dd& normal, QMenum& face) = 0;
+    virtual bool intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace, zvu::zvuVector3Dd& point,
+                                  zvu::zvuVector3Dd& normal, QMenum& face) = 0;
     // Adds the local features nearest to the segment's start to the set and
     // reports the nearest surface point.
     virtual bool closestFeatures(const zvu::zvuLineSegmentd& querySegment, LocalFeatureSet& features,

@@ -10,8 +10,7 @@ namespace QM {
 namespace {
 
 // The determinant of a column-major 4x4 matrix.
-double determinant4(const zvu::zvuMatrix& m)
-{
+double determinant4(const zvu::zvuMatrix& m) {
     const double* a = m.data();
     auto at = [a](int row, int col) { return a[col * 4 + row]; };
     double det = 0.0;
@@ -38,23 +37,20 @@ zvu::zvuVector3Dd toDouble(const zvu::zvuVector3Df& v) { return {v.x, v.y, v.z};
 
 }  // namespace
 
-FaceMode MeshShape::faceMode(QMenum touchableFace)
-{
+FaceMode MeshShape::faceMode(QMenum touchableFace) {
     if (touchableFace != nullptr && touchableFace == QM_FRONT) return FaceMode::Front;
     if (touchableFace != nullptr && touchableFace == QM_BACK) return FaceMode::Back;
     if (touchableFace != nullptr && touchableFace == QM_FRONT_AND_BACK) return FaceMode::FrontAndBack;
     return FaceMode::None;
 }
 
-void MeshShape::setLocalFrame(const zvu::zvuMatrix& localFromWorkspace, const zvu::zvuMatrix& workspaceFromLocal)
-{
+void MeshShape::setLocalFrame(const zvu::zvuMatrix& localFromWorkspace, const zvu::zvuMatrix& workspaceFromLocal) {
     localFromWorkspace_ = localFromWorkspace;
     workspaceFromLocal_ = workspaceFromLocal;
     handedness_ = determinant4(workspaceFromLocal) < 0.0 ? -1.0 : 1.0;
 }
 
-zvu::zvuVector3Dd MeshShape::frontNormal(std::size_t index) const
-{
+zvu::zvuVector3Dd MeshShape::frontNormal(std::size_t index) const {
     const zvu::PrimitiveTriangle& t = geometry_.triangle(index);
     const zvu::zvuVector3Dd w0 = toWorkspace(t.v0());
     const zvu::zvuVector3Dd n = (toWorkspace(t.v1()) - w0).cross(toWorkspace(t.v2()) - w0).normalized();
@@ -64,8 +60,7 @@ zvu::zvuVector3Dd MeshShape::frontNormal(std::size_t index) const
 }
 
 bool MeshShape::intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum touchableFace, zvu::zvuVector3Dd& point,
-                                 zvu::zvuVector3Dd& normal, QMenum& face)
-{
+                                 zvu::zvuVector3Dd& normal, QMenum& face) {
     return intersectSegmentWith(segment, faceMode(touchableFace), point, normal, face);
 }
 
@@ -74,8 +69,7 @@ bool MeshShape::intersectSegment(const zvu::zvuLineSegmentd& segment, QMenum tou
 // reverse when entered from the back, so the normal always faces the side
 // the motion came from, whatever the winding chosen as front.
 bool MeshShape::intersectSegmentWith(const zvu::zvuLineSegmentd& segment, FaceMode faces, zvu::zvuVector3Dd& point,
-                                     zvu::zvuVector3Dd& normal, QMenum& face) const
-{
+                                     zvu::zvuVector3Dd& normal, QMenum& face) const {
     const zvu::zvuLineSegmentd local(localFromWorkspace_.transformPoint(segment.start()),
                                      localFromWorkspace_.transformPoint(segment.end()));
     const TouchHit hit = geometry_.intersect(local, faces, kEps, true);
@@ -103,8 +97,7 @@ bool MeshShape::intersectSegmentWith(const zvu::zvuLineSegmentd& segment, FaceMo
 // closest point is the nearest of them (a later kind wins only when strictly
 // nearer).
 bool MeshShape::closestFeatures(const zvu::zvuLineSegmentd& querySegment, LocalFeatureSet& features,
-                                zvu::zvuVector3Dd& closestPoint)
-{
+                                zvu::zvuVector3Dd& closestPoint) {
     const zvu::zvuVector3Dd query = localFromWorkspace_.transformPoint(querySegment.start());
     const ClosestElements nearest = geometry_.closest(query, kEps, true);
     bool found = false;

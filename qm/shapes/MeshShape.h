@@ -42,8 +42,7 @@ protected:
     TouchGeometry& mutableGeometry() { return geometry_; }
     // The maps between the workspace and the local space.
     void setLocalFrame(const zvu::zvuMatrix& localFromWorkspace, const zvu::zvuMatrix& workspaceFromLocal);
-    zvu::zvuVector3Dd toWorkspace(const zvu::zvuVector3Dd& local) const
-    {
+    zvu::zvuVector3Dd toWorkspace(const zvu::zvuVector3Dd& local) const {
         return workspaceFromLocal_.transformPoint(local);
     }
 

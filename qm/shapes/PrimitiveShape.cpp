@@ -8,8 +8,7 @@ namespace QM {
 
 namespace {
 
-zvu::zvuVector3Df toFloat(const zvu::zvuVector3Dd& v)
-{
+zvu::zvuVector3Df toFloat(const zvu::zvuVector3Dd& v) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
 
@@ -17,8 +16,7 @@ zvu::zvuVector3Df toFloat(const zvu::zvuVector3Dd& v)
 
 QMenum PrimitiveShape::getType() const { return QM_SHAPE_PRIMITIVE; }
 
-void PrimitiveShapeBuilder::reset()
-{
+void PrimitiveShapeBuilder::reset() {
     mode_ = Mode::None;
     inPrimitive_ = false;
     pending_ = 0;
@@ -29,15 +27,13 @@ void PrimitiveShapeBuilder::reset()
     triangles_.clear();
 }
 
-void PrimitiveShapeBuilder::begin(unsigned id, IState& state)
-{
+void PrimitiveShapeBuilder::begin(unsigned id, IState& state) {
     reset();
     setId(id);
     setModelview(captureModelview(state));
 }
 
-IShape* PrimitiveShapeBuilder::end(IState& state)
-{
+IShape* PrimitiveShapeBuilder::end(IState& state) {
     QMenum frontFace = QM_CCW;
     state.getAttributes().get<QMenum>(QM_INT_FRONT_FACE, frontFace);
     auto* shape = new PrimitiveShape(getId());
@@ -55,8 +51,8 @@ IShape* PrimitiveShapeBuilder::end(IState& state)
             geometry.addLine(toFloat(l[0]), toFloat(l[1]));
         }
         for (const auto& t : triangles_) {
-            zvu::PrimitiveTriangle triangle(
-                zvu::PrimitiveTriangleStorage(toFloat(t[0]), toFloat(t[1]), toFloat(t[2])), edgeOrderNormal);
+            zvu::PrimitiveTriangle triangle(zvu::PrimitiveTriangleStorage(toFloat(t[0]), toFloat(t[1]), toFloat(t[2])),
+                                            edgeOrderNormal);
             geometry.addTriangle(triangle);
         }
         geometry.build();
@@ -69,17 +65,14 @@ IShape* PrimitiveShapeBuilder::end(IState& state)
     });
 }
 
-void PrimitiveShapeBuilder::beginPrimitive(QMenum mode)
-{
+void PrimitiveShapeBuilder::beginPrimitive(QMenum mode) {
     if (inPrimitive_) {
         throw QMException(QM_INVALID_OPERATION);
     }
     const std::pair<const QMenum*, Mode> modes[] = {
-        {&QM_POINTS, Mode::Points},       {&QM_LINES, Mode::Lines},
-        {&QM_LINE_STRIP, Mode::LineStrip}, {&QM_LINE_LOOP, Mode::LineLoop},
-        {&QM_TRIANGLES, Mode::Triangles}, {&QM_TRIANGLE_STRIP, Mode::TriangleStrip},
-        {&QM_QUADS, Mode::Quads},         {&QM_QUAD_STRIP, Mode::QuadStrip},
-        {&QM_POLYGON, Mode::Polygon},
+        {&QM_POINTS, Mode::Points},      {&QM_LINES, Mode::Lines},          {&QM_LINE_STRIP, Mode::LineStrip},
+        {&QM_LINE_LOOP, Mode::LineLoop}, {&QM_TRIANGLES, Mode::Triangles},  {&QM_TRIANGLE_STRIP, Mode::TriangleStrip},
+        {&QM_QUADS, Mode::Quads},        {&QM_QUAD_STRIP, Mode::QuadStrip}, {&QM_POLYGON, Mode::Polygon},
     };
     mode_ = Mode::None;
     for (const auto& [symbol, value] : modes) {
@@ -95,8 +88,7 @@ void PrimitiveShapeBuilder::beginPrimitive(QMenum mode)
 
 // Each vertex goes to slot `pending`; a completed primitive is emitted and
 // the slots are shifted as the mode requires.
-void PrimitiveShapeBuilder::vertex(double x, double y, double z)
-{
+void PrimitiveShapeBuilder::vertex(double x, double y, double z) {
     if (!inPrimitive_) {
         throw QMException(QM_INVALID_OPERATION);
     }
@@ -169,13 +161,11 @@ void PrimitiveShapeBuilder::vertex(double x, double y, double z)
         }
         break;
     case Mode::None:
-    case Mode::Polygon:
-        break;
+    case Mode::Polygon: break;
     }
 }
 
-void PrimitiveShapeBuilder::endPrimitive()
-{
+void PrimitiveShapeBuilder::endPrimitive() {
     if (!inPrimitive_) {
         throw QMException(QM_INVALID_OPERATION);
     }

@@ -7,8 +7,7 @@ namespace QM {
 namespace {
 
 template <typename T>
-void releaseAll(IIDMap<T*>& map)
-{
+void releaseAll(IIDMap<T*>& map) {
     std::vector<T*> held;
     held.reserve(map.size());
     for (auto it = map.iterator(); !it->atEnd(); it->advance()) {
@@ -21,8 +20,7 @@ void releaseAll(IIDMap<T*>& map)
 }
 
 template <typename T>
-void add(IIDMap<T*>& map, T* object)
-{
+void add(IIDMap<T*>& map, T* object) {
     if (object == nullptr) {
         return;
     }
@@ -40,8 +38,7 @@ void add(IIDMap<T*>& map, T* object)
 }
 
 template <typename T>
-bool remove(IIDMap<T*>& map, unsigned id)
-{
+bool remove(IIDMap<T*>& map, unsigned id) {
     T* object = map.find(id);
     if (object == nullptr) {
         return false;
@@ -52,8 +49,7 @@ bool remove(IIDMap<T*>& map, unsigned id)
 }
 
 template <typename T>
-void swap(IIDMap<T*>& mine, IIDMap<T*>& theirs, unsigned id)
-{
+void swap(IIDMap<T*>& mine, IIDMap<T*>& theirs, unsigned id) {
     T* a = mine.find(id);
     T* b = theirs.find(id);
     mine.erase(id);
@@ -68,8 +64,7 @@ void swap(IIDMap<T*>& mine, IIDMap<T*>& theirs, unsigned id)
 
 }  // namespace
 
-void Scene::clear()
-{
+void Scene::clear() {
     // Release after emptying the maps, so that a destructor that looks at
     // this scene finds it consistent.
     releaseAll(shapes_);

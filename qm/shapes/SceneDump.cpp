@@ -7,8 +7,7 @@ namespace QM {
 
 namespace {
 
-const char* typeName(AttribKind kind)
-{
+const char* typeName(AttribKind kind) {
     switch (kind) {
     case AttribKind::Double: return "double";
     case AttribKind::DoubleArray: return "doublev";
@@ -25,8 +24,7 @@ const char* typeName(AttribKind kind)
     return "voidptr";
 }
 
-void writeShape(std::ostream& out, unsigned id, const IShape& shape)
-{
+void writeShape(std::ostream& out, unsigned id, const IShape& shape) {
     out << "\t<QMShape id=" << id << ">\n";
     out << "\t\t<Type>" << shape.getType() << "</Type>\n";
     const AttributeMap& attributes = shape.getAttributes();
@@ -48,8 +46,7 @@ void writeShape(std::ostream& out, unsigned id, const IShape& shape)
 
 }  // namespace
 
-void writeScene(std::ostream& out, const IScene& scene)
-{
+void writeScene(std::ostream& out, const IScene& scene) {
     out << "<?xml version=\"1.0\"?>\n";
     out << "<!-- Orvell Technologies QM scene file. -->\n";
     out << "<QMScene>\n";

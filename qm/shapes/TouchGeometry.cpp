@@ -58,14 +58,10 @@ bool lineHit(const zvuLineSegmentd& segment, const TouchGeometry::Line& line, do
 int triangleHit(const PrimitiveTriangle& triangle, const zvuLineSegmentd& segment, FaceMode faces, double eps,
                 double& t) noexcept {
     switch (faces) {
-    case FaceMode::Front:
-        return triangle.PrimitiveTriangle::intersectSegmentFront(segment, t, eps);
-    case FaceMode::Back:
-        return triangle.PrimitiveTriangle::intersectSegmentBack(segment, t, eps);
-    case FaceMode::FrontAndBack:
-        return triangle.PrimitiveTriangle::intersectSegment(segment, t, eps);
-    case FaceMode::None:
-        break;
+    case FaceMode::Front: return triangle.PrimitiveTriangle::intersectSegmentFront(segment, t, eps);
+    case FaceMode::Back: return triangle.PrimitiveTriangle::intersectSegmentBack(segment, t, eps);
+    case FaceMode::FrontAndBack: return triangle.PrimitiveTriangle::intersectSegment(segment, t, eps);
+    case FaceMode::None: break;
     }
     return 0;
 }
@@ -86,13 +82,9 @@ double pointDistance(const zvuVector3Df& point, const zvuVector3Dd& query) noexc
     return (query - toDouble(point)).lengthSquared();
 }
 
-bool finite(const zvuVector3Dd& v) noexcept {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
+bool finite(const zvuVector3Dd& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-bool finite(const zvuVector3Df& v) noexcept {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
+bool finite(const zvuVector3Df& v) noexcept { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 double largestMagnitude(const zvuVector3Dd& v) noexcept {
     return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
@@ -426,8 +418,8 @@ struct BestHit {
     bool found{false};
 
     bool offer(double candidateT, int candidateKind, std::uint32_t candidateIndex, int candidateCode) noexcept {
-        if (found && !(candidateT < t ||
-                       (candidateT == t && (candidateKind < kind || (candidateKind == kind && candidateIndex < index)))))
+        if (found && !(candidateT < t || (candidateT == t &&
+                                          (candidateKind < kind || (candidateKind == kind && candidateIndex < index)))))
             return false;
         t = candidateT;
         kind = candidateKind;
@@ -461,8 +453,8 @@ struct BestDistance {
 // is never skipped. `fetch` may prefetch a leaf's data (first position and
 // count).
 template <typename Test, typename Bound, typename Fetch>
-void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, double slack, Bound bestS,
-                   Test test, Fetch fetch) noexcept {
+void traverseAlong(const TouchGeometry::Hierarchy& tree, const LineProbe& probe, double slack, Bound bestS, Test test,
+                   Fetch fetch) noexcept {
     if (tree.nodes.empty()) return;
     struct Entry {
         std::uint32_t child;
@@ -666,8 +658,8 @@ bool boundedByBox(const PrimitiveTriangle& triangle, const Box& box) noexcept {
     double magnitude = 0.0;
     for (int a = 0; a < 3; ++a) {
         extent = std::max(extent, static_cast<double>(box.hi[a]) - static_cast<double>(box.lo[a]));
-        magnitude = std::max({magnitude, std::fabs(static_cast<double>(box.lo[a])),
-                              std::fabs(static_cast<double>(box.hi[a]))});
+        magnitude =
+            std::max({magnitude, std::fabs(static_cast<double>(box.lo[a])), std::fabs(static_cast<double>(box.hi[a]))});
     }
     return std::fabs(det) * 1e8 >= extent * (extent + magnitude);
 }
@@ -685,8 +677,8 @@ void TouchGeometry::build() {
     std::vector<std::uint32_t> members;
     auto note = [this](const Box& b) {
         for (int a = 0; a < 3; ++a)
-            magnitude_ = std::max({magnitude_, std::fabs(static_cast<double>(b.lo[a])),
-                                   std::fabs(static_cast<double>(b.hi[a]))});
+            magnitude_ = std::max(
+                {magnitude_, std::fabs(static_cast<double>(b.lo[a])), std::fabs(static_cast<double>(b.hi[a]))});
     };
 
     boxes.resize(points_.size());
@@ -832,8 +824,7 @@ TouchHit TouchGeometry::intersectLinear(const zvuLineSegmentd& segment, FaceMode
 // Rounding adds an allowance relative to the coordinates; triangles whose
 // containment test rounds worse than that were set apart by the build and
 // are tested by every query.
-TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceMode faces,
-                                           double eps) const noexcept {
+TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceMode faces, double eps) const noexcept {
     const zvuVector3Dd start = segment.start();
     const zvuVector3Dd direction = segment.unitDirection();
     const double length = segment.getLength();
@@ -870,17 +861,23 @@ TouchHit TouchGeometry::intersectHierarchy(const zvuLineSegmentd& segment, FaceM
     double slack = rounding + 1e-5 * (scale + length);
     const LineProbe nearProbe =
         pointTree_.nodes.empty() && lineTree_.nodes.empty() ? LineProbe{} : probeFor(near, -slack, length + slack);
-    traverseAlong(pointTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
-        const std::uint32_t i = pointTree_.order[k];
-        if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
-    }, [](std::uint32_t, std::uint32_t) noexcept {});
+    traverseAlong(
+        pointTree_, nearProbe, slack, bestS,
+        [&](std::uint32_t k) noexcept {
+            const std::uint32_t i = pointTree_.order[k];
+            if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
+        },
+        [](std::uint32_t, std::uint32_t) noexcept {});
     for (std::uint32_t i : pointTree_.always)
         if (pointHit(segment, points_[i], eps, t)) best.offer(t, kPointKind, i, 0);
 
-    traverseAlong(lineTree_, nearProbe, slack, bestS, [&](std::uint32_t k) noexcept {
-        const std::uint32_t i = lineTree_.order[k];
-        if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
-    }, [](std::uint32_t, std::uint32_t) noexcept {});
+    traverseAlong(
+        lineTree_, nearProbe, slack, bestS,
+        [&](std::uint32_t k) noexcept {
+            const std::uint32_t i = lineTree_.order[k];
+            if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
+        },
+        [](std::uint32_t, std::uint32_t) noexcept {});
     for (std::uint32_t i : lineTree_.always)
         if (lineHit(segment, lines_[i], eps, t)) best.offer(t, kLineKind, i, 0);
 

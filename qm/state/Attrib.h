@@ -18,36 +18,57 @@ using AttribCallback = void (*)();
 
 // The value types an attribute can hold. Scalars of every type; arrays of
 // int, float, double and bool.
-enum class AttribKind { Int, Float, Double, Bool, Callback, Pointer, Symbol, IntArray, FloatArray, DoubleArray, BoolArray };
+enum class AttribKind {
+    Int,
+    Float,
+    Double,
+    Bool,
+    Callback,
+    Pointer,
+    Symbol,
+    IntArray,
+    FloatArray,
+    DoubleArray,
+    BoolArray
+};
 
 template <typename T>
 concept AttribScalar = std::is_same_v<T, std::int32_t> || std::is_same_v<T, float> || std::is_same_v<T, double> ||
-                       std::is_same_v<T, bool> || std::is_same_v<T, AttribCallback> || std::is_same_v<T, void*> ||
-                       std::is_same_v<T, QMenum>;
+    std::is_same_v<T, bool> || std::is_same_v<T, AttribCallback> || std::is_same_v<T, void*> ||
+    std::is_same_v<T, QMenum>;
 
 template <typename T>
 concept AttribElement =
     std::is_same_v<T, std::int32_t> || std::is_same_v<T, float> || std::is_same_v<T, double> || std::is_same_v<T, bool>;
 
 template <AttribScalar T>
-constexpr AttribKind scalarKind()
-{
-    if constexpr (std::is_same_v<T, std::int32_t>) return AttribKind::Int;
-    else if constexpr (std::is_same_v<T, float>) return AttribKind::Float;
-    else if constexpr (std::is_same_v<T, double>) return AttribKind::Double;
-    else if constexpr (std::is_same_v<T, bool>) return AttribKind::Bool;
-    else if constexpr (std::is_same_v<T, AttribCallback>) return AttribKind::Callback;
-    else if constexpr (std::is_same_v<T, void*>) return AttribKind::Pointer;
-    else return AttribKind::Symbol;
+constexpr AttribKind scalarKind() {
+    if constexpr (std::is_same_v<T, std::int32_t>)
+        return AttribKind::Int;
+    else if constexpr (std::is_same_v<T, float>)
+        return AttribKind::Float;
+    else if constexpr (std::is_same_v<T, double>)
+        return AttribKind::Double;
+    else if constexpr (std::is_same_v<T, bool>)
+        return AttribKind::Bool;
+    else if constexpr (std::is_same_v<T, AttribCallback>)
+        return AttribKind::Callback;
+    else if constexpr (std::is_same_v<T, void*>)
+        return AttribKind::Pointer;
+    else
+        return AttribKind::Symbol;
 }
 
 template <AttribElement T>
-constexpr AttribKind arrayKind()
-{
-    if constexpr (std::is_same_v<T, std::int32_t>) return AttribKind::IntArray;
-    else if constexpr (std::is_same_v<T, float>) return AttribKind::FloatArray;
-    else if constexpr (std::is_same_v<T, double>) return AttribKind::DoubleArray;
-    else return AttribKind::BoolArray;
+constexpr AttribKind arrayKind() {
+    if constexpr (std::is_same_v<T, std::int32_t>)
+        return AttribKind::IntArray;
+    else if constexpr (std::is_same_v<T, float>)
+        return AttribKind::FloatArray;
+    else if constexpr (std::is_same_v<T, double>)
+        return AttribKind::DoubleArray;
+    else
+        return AttribKind::BoolArray;
 }
 
 // One typed value and whether it was ever stored. A new attribute is not set
@@ -79,8 +100,7 @@ public:
     const std::type_info& type() const override { return typeid(T); }
     AttribKind kind() const override { return scalarKind<T>(); }
     int count() const override { return 0; }
-    void print(std::ostream& out) const override
-    {
+    void print(std::ostream& out) const override {
         if constexpr (std::is_same_v<T, QMenum>) {
             out << (value_ != nullptr ? value_ : "(null)");
         } else if constexpr (std::is_same_v<T, AttribCallback>) {
@@ -89,8 +109,7 @@ public:
             out << value_;
         }
     }
-    bool assign(const IAttrib& other) override
-    {
+    bool assign(const IAttrib& other) override {
         if (other.kind() != kind()) {
             return false;
         }
@@ -103,8 +122,7 @@ public:
     bool isSet() const override { return set_; }
 
     const T& value() const { return value_; }
-    void set(const T& value)
-    {
+    void set(const T& value) {
         value_ = value;
         set_ = true;
     }
@@ -122,14 +140,12 @@ public:
     const std::type_info& type() const override { return typeid(T*); }
     AttribKind kind() const override { return arrayKind<T>(); }
     int count() const override { return static_cast<int>(values_.size()); }
-    void print(std::ostream& out) const override
-    {
+    void print(std::ostream& out) const override {
         for (const T& v : values_) {
             out << v << ", ";
         }
     }
-    bool assign(const IAttrib& other) override
-    {
+    bool assign(const IAttrib& other) override {
         if (other.kind() != kind() || other.count() != count()) {
             return false;
         }
@@ -143,14 +159,12 @@ public:
     bool isSet() const override { return set_; }
 
     T at(int i) const { return values_[static_cast<std::size_t>(i)]; }
-    void get(T* out) const
-    {
+    void get(T* out) const {
         for (std::size_t i = 0; i < values_.size(); ++i) {
             out[i] = values_[i];
         }
     }
-    void set(const T* values)
-    {
+    void set(const T* values) {
         for (std::size_t i = 0; i < values_.size(); ++i) {
             values_[i] = values[i];
         }

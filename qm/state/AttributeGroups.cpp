@@ -9,8 +9,7 @@ namespace QM {
 namespace {
 
 template <AttribScalar T>
-void scalar(IAttributeMap& map, QMenum key, bool defaults, T value)
-{
+void scalar(IAttributeMap& map, QMenum key, bool defaults, T value) {
     map.declare<T>(key);
     if (defaults) {
         map.set<T>(key, value);
@@ -18,8 +17,7 @@ void scalar(IAttributeMap& map, QMenum key, bool defaults, T value)
 }
 
 template <AttribElement T, std::size_t N>
-void array(IAttributeMap& map, QMenum key, bool defaults, const T (&values)[N])
-{
+void array(IAttributeMap& map, QMenum key, bool defaults, const T (&values)[N]) {
     map.declareArray<T>(key, static_cast<int>(N));
     if (defaults) {
         map.setArray<T>(key, values);
@@ -33,8 +31,7 @@ constexpr double kUnboundedBox[6] = {-DBL_MAX, -DBL_MAX, -DBL_MAX, DBL_MAX, DBL_
 
 }  // namespace
 
-void declareShapeGroups(IAttributeMap& map, unsigned mask, bool defaults)
-{
+void declareShapeGroups(IAttributeMap& map, unsigned mask, bool defaults) {
     if (mask & kShapeMaterial) {
         scalar<float>(map, QM_INT_FRONT_FACE_STIFFNESS, defaults, 0.8f);
         scalar<float>(map, QM_INT_FRONT_FACE_DAMPING, defaults, 0.0f);
@@ -81,8 +78,7 @@ void declareShapeGroups(IAttributeMap& map, unsigned mask, bool defaults)
     }
 }
 
-void declareEffectGroups(IAttributeMap& map, unsigned mask, bool defaults)
-{
+void declareEffectGroups(IAttributeMap& map, unsigned mask, bool defaults) {
     if (mask & kEffectBase) {
         scalar<double>(map, QM_EFFECT_PROPERTY_GAIN, defaults, 0.0);
         scalar<double>(map, QM_EFFECT_PROPERTY_MAGNITUDE, defaults, 0.0);
@@ -109,8 +105,7 @@ void declareEffectGroups(IAttributeMap& map, unsigned mask, bool defaults)
     }
 }
 
-void declareViewGroup(IAttributeMap& map, unsigned mask, bool defaults)
-{
+void declareViewGroup(IAttributeMap& map, unsigned mask, bool defaults) {
     if (mask == 0) {
         return;
     }
@@ -126,8 +121,7 @@ void declareViewGroup(IAttributeMap& map, unsigned mask, bool defaults)
     scalar<std::int32_t>(map, QM_INT_MATRIX_MODE, defaults, 0);
 }
 
-void declareStateGroup(IAttributeMap& map, unsigned mask, bool defaults)
-{
+void declareStateGroup(IAttributeMap& map, unsigned mask, bool defaults) {
     if (mask == 0) {
         return;
     }
@@ -152,8 +146,7 @@ void declareStateGroup(IAttributeMap& map, unsigned mask, bool defaults)
     scalar<bool>(map, QM_PROXY_RESOLUTION, defaults, true);
 }
 
-QMenum materialKey(QMenum face, QMenum property)
-{
+QMenum materialKey(QMenum face, QMenum property) {
     const bool front = face != nullptr && face == QM_FRONT;
     const bool back = face != nullptr && face == QM_BACK;
     if (!front && !back) {
@@ -164,8 +157,10 @@ QMenum materialKey(QMenum face, QMenum property)
     }
     if (property == QM_STIFFNESS) return front ? QM_INT_FRONT_FACE_STIFFNESS : QM_INT_BACK_FACE_STIFFNESS;
     if (property == QM_DAMPING) return front ? QM_INT_FRONT_FACE_DAMPING : QM_INT_BACK_FACE_DAMPING;
-    if (property == QM_STATIC_FRICTION) return front ? QM_INT_FRONT_FACE_STATIC_FRICTION : QM_INT_BACK_FACE_STATIC_FRICTION;
-    if (property == QM_DYNAMIC_FRICTION) return front ? QM_INT_FRONT_FACE_DYNAMIC_FRICTION : QM_INT_BACK_FACE_DYNAMIC_FRICTION;
+    if (property == QM_STATIC_FRICTION)
+        return front ? QM_INT_FRONT_FACE_STATIC_FRICTION : QM_INT_BACK_FACE_STATIC_FRICTION;
+    if (property == QM_DYNAMIC_FRICTION)
+        return front ? QM_INT_FRONT_FACE_DYNAMIC_FRICTION : QM_INT_BACK_FACE_DYNAMIC_FRICTION;
     if (property == QM_POPTHROUGH) return front ? QM_INT_FRONT_FACE_POPTHROUGH : QM_INT_BACK_FACE_POPTHROUGH;
     return nullptr;
 }

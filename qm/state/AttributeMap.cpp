@@ -2,8 +2,7 @@
 
 namespace QM {
 
-std::unique_ptr<IAttrib> makeAttrib(const AttributeDescription& description)
-{
+std::unique_ptr<IAttrib> makeAttrib(const AttributeDescription& description) {
     switch (description.kind) {
     case AttribKind::Int: return std::make_unique<Attrib<std::int32_t>>();
     case AttribKind::Float: return std::make_unique<Attrib<float>>();
@@ -29,8 +28,7 @@ std::unique_ptr<IAttrib> makeAttrib(const AttributeDescription& description)
     return nullptr;
 }
 
-bool declareLike(IAttributeMap& map, QMenum key, const AttributeDescription& description)
-{
+bool declareLike(IAttributeMap& map, QMenum key, const AttributeDescription& description) {
     std::unique_ptr<IAttrib> attrib = makeAttrib(description);
     return attrib != nullptr && map.declareAttrib(key, std::move(attrib));
 }
@@ -54,34 +52,29 @@ private:
 
 }  // namespace
 
-IAttrib* AttributeMap::own(QMenum key)
-{
+IAttrib* AttributeMap::own(QMenum key) {
     auto at = attributes_.find(key);
     return at == attributes_.end() ? nullptr : at->second.get();
 }
 
-const IAttrib* AttributeMap::own(QMenum key) const
-{
+const IAttrib* AttributeMap::own(QMenum key) const {
     auto at = attributes_.find(key);
     return at == attributes_.end() ? nullptr : at->second.get();
 }
 
-const IAttrib* AttributeMap::attribForRead(QMenum key) const
-{
+const IAttrib* AttributeMap::attribForRead(QMenum key) const {
     const IAttrib* attrib = own(key);
     return attrib != nullptr && attrib->isSet() ? attrib : nullptr;
 }
 
 bool AttributeMap::has(QMenum key) const { return own(key) != nullptr; }
 
-bool AttributeMap::isSet(QMenum key) const
-{
+bool AttributeMap::isSet(QMenum key) const {
     const IAttrib* attrib = own(key);
     return attrib != nullptr && attrib->isSet();
 }
 
-bool AttributeMap::declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib)
-{
+bool AttributeMap::declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib) {
     if (attrib == nullptr || has(key)) {
         return false;
     }
@@ -91,8 +84,7 @@ bool AttributeMap::declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib)
 
 std::unique_ptr<IIterator<QMenum>> AttributeMap::keys() const { return std::make_unique<KeyIterator>(attributes_); }
 
-std::optional<AttributeDescription> AttributeMap::describe(QMenum key) const
-{
+std::optional<AttributeDescription> AttributeMap::describe(QMenum key) const {
     const IAttrib* attrib = own(key);
     if (attrib == nullptr) {
         return std::nullopt;
@@ -100,8 +92,7 @@ std::optional<AttributeDescription> AttributeMap::describe(QMenum key) const
     return AttributeDescription{attrib->kind(), attrib->count()};
 }
 
-bool AttributeMap::printValue(QMenum key, std::ostream& out) const
-{
+bool AttributeMap::printValue(QMenum key, std::ostream& out) const {
     const IAttrib* attrib = own(key);
     if (attrib == nullptr) {
         return false;
@@ -110,8 +101,7 @@ bool AttributeMap::printValue(QMenum key, std::ostream& out) const
     return true;
 }
 
-bool AttributeMap::copyFrom(QMenum key, const IAttributeMap& other, QMenum otherKey)
-{
+bool AttributeMap::copyFrom(QMenum key, const IAttributeMap& other, QMenum otherKey) {
     IAttrib* target = own(key);
     const AttributeMap* source = other.mapFor(otherKey);
     if (target == nullptr || source == nullptr) {
@@ -125,8 +115,7 @@ bool AttributeMap::copyFrom(QMenum key, const IAttributeMap& other, QMenum other
 
 StackedAttributeMap::StackedAttributeMap() { maps_.push_back(std::make_unique<AttributeMap>()); }
 
-AttributeMap* StackedAttributeMap::topmostDeclaring(QMenum key) const
-{
+AttributeMap* StackedAttributeMap::topmostDeclaring(QMenum key) const {
     for (const auto& map : maps_) {
         if (map->has(key)) {
             return map.get();
@@ -135,8 +124,7 @@ AttributeMap* StackedAttributeMap::topmostDeclaring(QMenum key) const
     return nullptr;
 }
 
-AttributeMap* StackedAttributeMap::topmostSet(QMenum key) const
-{
+AttributeMap* StackedAttributeMap::topmostSet(QMenum key) const {
     for (const auto& map : maps_) {
         if (map->isSet(key)) {
             return map.get();
@@ -149,52 +137,44 @@ bool StackedAttributeMap::has(QMenum key) const { return topmostDeclaring(key) !
 
 bool StackedAttributeMap::isSet(QMenum key) const { return topmostSet(key) != nullptr; }
 
-bool StackedAttributeMap::declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib)
-{
+bool StackedAttributeMap::declareAttrib(QMenum key, std::unique_ptr<IAttrib> attrib) {
     return maps_.front()->declareAttrib(key, std::move(attrib));
 }
 
-IAttrib* StackedAttributeMap::attribForWrite(QMenum key)
-{
+IAttrib* StackedAttributeMap::attribForWrite(QMenum key) {
     AttributeMap* map = topmostDeclaring(key);
     return map == nullptr ? nullptr : map->own(key);
 }
 
-const IAttrib* StackedAttributeMap::attribForRead(QMenum key) const
-{
+const IAttrib* StackedAttributeMap::attribForRead(QMenum key) const {
     const AttributeMap* map = topmostSet(key);
     return map == nullptr ? nullptr : map->own(key);
 }
 
-std::optional<AttributeDescription> StackedAttributeMap::describe(QMenum key) const
-{
+std::optional<AttributeDescription> StackedAttributeMap::describe(QMenum key) const {
     const AttributeMap* map = topmostDeclaring(key);
     return map == nullptr ? std::nullopt : map->describe(key);
 }
 
-bool StackedAttributeMap::printValue(QMenum key, std::ostream& out) const
-{
+bool StackedAttributeMap::printValue(QMenum key, std::ostream& out) const {
     const AttributeMap* map = topmostDeclaring(key);
     return map != nullptr && map->printValue(key, out);
 }
 
-bool StackedAttributeMap::copyFrom(QMenum key, const IAttributeMap& other, QMenum otherKey)
-{
+bool StackedAttributeMap::copyFrom(QMenum key, const IAttributeMap& other, QMenum otherKey) {
     AttributeMap* map = topmostDeclaring(key);
     return map != nullptr && map->copyFrom(key, other, otherKey);
 }
 
 const AttributeMap* StackedAttributeMap::mapFor(QMenum key) const { return topmostSet(key); }
 
-void StackedAttributeMap::push(std::unique_ptr<AttributeMap> map)
-{
+void StackedAttributeMap::push(std::unique_ptr<AttributeMap> map) {
     if (map != nullptr) {
         maps_.push_front(std::move(map));
     }
 }
 
-bool StackedAttributeMap::pop()
-{
+bool StackedAttributeMap::pop() {
     if (maps_.size() <= 1) {
         return false;
     }

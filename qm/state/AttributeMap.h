@@ -34,20 +34,17 @@ public:
     virtual bool isSet(QMenum key) const = 0;
 
     template <AttribScalar T>
-    void declare(QMenum key)
-    {
+    void declare(QMenum key) {
         declareAttrib(key, std::make_unique<Attrib<T>>());
     }
     template <AttribElement T>
-    void declareArray(QMenum key, int count)
-    {
+    void declareArray(QMenum key, int count) {
         if (count > 0) {
             declareAttrib(key, std::make_unique<Attribv<T>>(count));
         }
     }
     template <AttribScalar T>
-    bool set(QMenum key, std::type_identity_t<T> value)
-    {
+    bool set(QMenum key, std::type_identity_t<T> value) {
         IAttrib* attrib = attribForWrite(key);
         if (attrib == nullptr || attrib->kind() != scalarKind<T>()) {
             return false;
@@ -56,8 +53,7 @@ public:
         return true;
     }
     template <AttribScalar T>
-    bool get(QMenum key, std::type_identity_t<T>& out) const
-    {
+    bool get(QMenum key, std::type_identity_t<T>& out) const {
         const IAttrib* attrib = attribForRead(key);
         if (attrib == nullptr || attrib->kind() != scalarKind<T>()) {
             return false;
@@ -67,8 +63,7 @@ public:
     }
     // Arrays take and fill `count` elements, the count of the declaration.
     template <AttribElement T>
-    bool setArray(QMenum key, const std::type_identity_t<T>* values)
-    {
+    bool setArray(QMenum key, const std::type_identity_t<T>* values) {
         IAttrib* attrib = attribForWrite(key);
         if (attrib == nullptr || attrib->kind() != arrayKind<T>()) {
             return false;
@@ -77,8 +72,7 @@ public:
         return true;
     }
     template <AttribElement T>
-    bool getArray(QMenum key, std::type_identity_t<T>* out) const
-    {
+    bool getArray(QMenum key, std::type_identity_t<T>* out) const {
         const IAttrib* attrib = attribForRead(key);
         if (attrib == nullptr || attrib->kind() != arrayKind<T>()) {
             return false;

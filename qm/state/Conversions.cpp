@@ -8,18 +8,15 @@ using zvu::zvuMatrix;
 using zvu::zvuQuaternion;
 using zvu::zvuVector3Dd;
 
-zvuVector3Dd convertPosition(const zvuMatrix& workspaceToModel, const zvuVector3Dd& p)
-{
+zvuVector3Dd convertPosition(const zvuMatrix& workspaceToModel, const zvuVector3Dd& p) {
     return workspaceToModel.transformPoint(p);
 }
 
-zvuQuaternion convertOrientation(const zvuMatrix& workspaceToModel, const zvuQuaternion& q)
-{
+zvuQuaternion convertOrientation(const zvuMatrix& workspaceToModel, const zvuQuaternion& q) {
     return q * zvuQuaternion::fromMatrix(workspaceToModel);
 }
 
-zvuMatrix convertTransform(const zvuMatrix& workspaceToModel, const zvuMatrix& stored)
-{
+zvuMatrix convertTransform(const zvuMatrix& workspaceToModel, const zvuMatrix& stored) {
     const zvuQuaternion rotation = zvuQuaternion::fromMatrix(stored) * zvuQuaternion::fromMatrix(workspaceToModel);
     const zvuVector3Dd translation = workspaceToModel.transformPoint({stored[12], stored[13], stored[14]});
     zvuMatrix result = rotation.toMatrix();
@@ -29,8 +26,7 @@ zvuMatrix convertTransform(const zvuMatrix& workspaceToModel, const zvuMatrix& s
     return result;
 }
 
-zvuVector3Dd convertDirection(const zvuMatrix& modelToWorkspace, const zvuVector3Dd& v)
-{
+zvuVector3Dd convertDirection(const zvuMatrix& modelToWorkspace, const zvuVector3Dd& v) {
     const zvuMatrix& m = modelToWorkspace;
     zvuVector3Dd r{m[0] * v.x + m[1] * v.y + m[2] * v.z, m[4] * v.x + m[5] * v.y + m[6] * v.z,
                    m[8] * v.x + m[9] * v.y + m[10] * v.z};
@@ -41,8 +37,7 @@ zvuVector3Dd convertDirection(const zvuMatrix& modelToWorkspace, const zvuVector
     return r;
 }
 
-double convertRadius(const zvuMatrix& workspaceToModel, double radius)
-{
+double convertRadius(const zvuMatrix& workspaceToModel, double radius) {
     const zvuVector3Dd a = workspaceToModel.transformPoint({1.0, 1.0, 1.0});
     const zvuVector3Dd b = workspaceToModel.transformPoint({0.0, 0.0, 0.0});
     return radius * ((a - b).length() / 1.7320508);
@@ -54,8 +49,7 @@ enum class Conversion { Position, Direction, Orientation, Transform, Radius };
 
 bool is(QMenum name, QMenum symbol) { return symbol != nullptr && name == symbol; }
 
-bool classify(QMenum name, bool withGolden, Conversion& conversion)
-{
+bool classify(QMenum name, bool withGolden, Conversion& conversion) {
     if (is(name, QM_PROXY_POSITION) || is(name, QM_DEVICE_POSITION) || (withGolden && is(name, QM_GOLDEN_POSITION))) {
         conversion = Conversion::Position;
     } else if (is(name, QM_DEVICE_FORCE) || is(name, QM_DEVICE_TORQUE) || is(name, QM_PROXY_TOUCH_NORMAL)) {
@@ -75,8 +69,7 @@ bool classify(QMenum name, bool withGolden, Conversion& conversion)
 }  // namespace
 
 StateRead readConvertedState(const IAttributeMap& values, QMenum name, const zvuMatrix& workspaceToModel,
-                             const zvuMatrix& modelToWorkspace, bool withGolden, double* out, int& written)
-{
+                             const zvuMatrix& modelToWorkspace, bool withGolden, double* out, int& written) {
     written = 0;
     Conversion conversion{};
     if (!classify(name, withGolden, conversion)) {

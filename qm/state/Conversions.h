@@ -41,7 +41,6 @@ enum class StateRead {
 // QM_DEVICE_TRANSFORM) and, with `withGolden`, QM_GOLDEN_RADIUS. `out` has
 // room for 16 values; `written` receives how many were written.
 StateRead readConvertedState(const IAttributeMap& values, QMenum name, const zvu::zvuMatrix& workspaceToModel,
-                             const zvu::zvuMatrix& modelToWorkspace, bool withGolden, double* out,
-                             int& written);
+                             const zvu::zvuMatrix& modelToWorkspace, bool withGolden, double* out, int& written);
 
 }  // namespace QM

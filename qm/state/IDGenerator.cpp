@@ -10,8 +10,7 @@ constexpr std::uint64_t kLargestId = 0xFFFFFFFFu;
 
 // Widen [low, high] over every stored range that overlaps or touches it,
 // removing those, then store the widened range.
-void ReservedRanges::insert(std::uint32_t low, std::uint32_t high)
-{
+void ReservedRanges::insert(std::uint32_t low, std::uint32_t high) {
     if (low > high) {
         return;
     }
@@ -35,8 +34,7 @@ void ReservedRanges::insert(std::uint32_t low, std::uint32_t high)
 
 // Remove every stored range that overlaps [low, high] and store back the
 // parts of it outside the released range.
-void ReservedRanges::erase(std::uint32_t low, std::uint32_t high)
-{
+void ReservedRanges::erase(std::uint32_t low, std::uint32_t high) {
     if (low > high) {
         return;
     }
@@ -61,8 +59,7 @@ void ReservedRanges::erase(std::uint32_t low, std::uint32_t high)
     }
 }
 
-bool ReservedRanges::contains(std::uint32_t id) const
-{
+bool ReservedRanges::contains(std::uint32_t id) const {
     auto at = ranges_.upper_bound(id);
     if (at == ranges_.begin()) {
         return false;
@@ -71,8 +68,7 @@ bool ReservedRanges::contains(std::uint32_t id) const
     return at->second >= id;
 }
 
-unsigned IDGenerator::generate(int pool, int count)
-{
+unsigned IDGenerator::generate(int pool, int count) {
     sched::LockGuard guard(lock_);
     if (!validPool(pool) || count < 1) {
         return 0;
@@ -87,24 +83,22 @@ unsigned IDGenerator::generate(int pool, int count)
     return static_cast<unsigned>(first);
 }
 
-void IDGenerator::release(int pool, unsigned first, int count)
-{
+void IDGenerator::release(int pool, unsigned first, int count) {
     sched::LockGuard guard(lock_);
     if (!validPool(pool) || count <= 0) {
         return;
     }
-    const std::uint64_t last = std::min<std::uint64_t>(kLargestId, std::uint64_t{first} + static_cast<std::uint64_t>(count) - 1);
+    const std::uint64_t last =
+        std::min<std::uint64_t>(kLargestId, std::uint64_t{first} + static_cast<std::uint64_t>(count) - 1);
     reserved_[pool].erase(first, static_cast<std::uint32_t>(last));
 }
 
-bool IDGenerator::isReserved(int pool, unsigned id) const
-{
+bool IDGenerator::isReserved(int pool, unsigned id) const {
     sched::LockGuard guard(lock_);
     return validPool(pool) && reserved_[pool].contains(id);
 }
 
-std::map<std::uint32_t, std::uint32_t> IDGenerator::ranges(int pool) const
-{
+std::map<std::uint32_t, std::uint32_t> IDGenerator::ranges(int pool) const {
     sched::LockGuard guard(lock_);
     return validPool(pool) ? reserved_[pool].ranges() : std::map<std::uint32_t, std::uint32_t>{};
 }

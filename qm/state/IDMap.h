@@ -33,8 +33,7 @@ template <typename Pointer>
 class IDMap final : public IIDMap<Pointer> {
 public:
     std::unique_ptr<IDMapIterator> iterator() const override { return std::make_unique<Iterator>(entries_); }
-    Pointer find(unsigned id) const override
-    {
+    Pointer find(unsigned id) const override {
         auto at = entries_.find(id);
         return at == entries_.end() ? Pointer{} : at->second;
     }

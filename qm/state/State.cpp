@@ -5,8 +5,7 @@
 
 namespace QM {
 
-State::State()
-{
+State::State() {
     declareShapeGroups(attributes_, 255, true);
     declareEffectGroups(attributes_, 255, true);
     declareViewGroup(attributes_, 0x7FFFFFFF, true);
@@ -14,20 +13,17 @@ State::State()
     transforms_.setOwner(this);
 }
 
-const AttributeMap* State::findResultMap(unsigned id) const
-{
+const AttributeMap* State::findResultMap(unsigned id) const {
     auto at = resultMaps_.find(id);
     return at == resultMaps_.end() ? nullptr : at->second.get();
 }
 
-AttributeMap* State::findResultMap(unsigned id)
-{
+AttributeMap* State::findResultMap(unsigned id) {
     auto at = resultMaps_.find(id);
     return at == resultMaps_.end() ? nullptr : at->second.get();
 }
 
-AttributeMap& State::resultMapFor(unsigned id)
-{
+AttributeMap& State::resultMapFor(unsigned id) {
     std::unique_ptr<AttributeMap>& slot = resultMaps_[id];
     if (slot == nullptr) {
         slot = std::make_unique<AttributeMap>();

@@ -9,8 +9,7 @@
 
 namespace QM {
 
-TransformManager::Mode TransformManager::mode() const
-{
+TransformManager::Mode TransformManager::mode() const {
     std::int32_t stored = kViewTouch;
     if (owner_ != nullptr) {
         owner_->getAttributes().get<std::int32_t>(QM_INT_MATRIX_MODE, stored);
@@ -22,8 +21,7 @@ TransformManager::Mode TransformManager::mode() const
     }
 }
 
-void TransformManager::setMatrixMode(QMenum mode)
-{
+void TransformManager::setMatrixMode(QMenum mode) {
     std::int32_t value = 0;
     if (mode != nullptr && mode == QM_VIEWTOUCH) {
         value = kViewTouch;
@@ -42,8 +40,7 @@ void TransformManager::setMatrixMode(QMenum mode)
 namespace {
 
 template <std::size_t Depth>
-void push(MatrixStack<Depth>& stack)
-{
+void push(MatrixStack<Depth>& stack) {
     if (static_cast<std::size_t>(stack.top) + 1 == Depth) {
         throw QMException(QM_STACK_OVERFLOW);
     }
@@ -52,8 +49,7 @@ void push(MatrixStack<Depth>& stack)
 }
 
 template <std::size_t Depth>
-void pop(MatrixStack<Depth>& stack)
-{
+void pop(MatrixStack<Depth>& stack) {
     if (stack.top == 0) {
         throw QMException(QM_STACK_UNDERFLOW);
     }
@@ -62,8 +58,7 @@ void pop(MatrixStack<Depth>& stack)
 
 }  // namespace
 
-void TransformManager::pushMatrix()
-{
+void TransformManager::pushMatrix() {
     switch (mode()) {
     case kViewTouch: push(viewTouch_); break;
     case kModelview: push(modelview_); break;
@@ -71,8 +66,7 @@ void TransformManager::pushMatrix()
     }
 }
 
-void TransformManager::popMatrix()
-{
+void TransformManager::popMatrix() {
     dirty_ = true;
     switch (mode()) {
     case kViewTouch: pop(viewTouch_); break;
@@ -81,8 +75,7 @@ void TransformManager::popMatrix()
     }
 }
 
-const zvu::zvuMatrix& TransformManager::currentMatrix() const
-{
+const zvu::zvuMatrix& TransformManager::currentMatrix() const {
     switch (mode()) {
     case kModelview: return modelview_.current();
     case kTouchWorkspace: return touchWorkspace_.current();
@@ -90,8 +83,7 @@ const zvu::zvuMatrix& TransformManager::currentMatrix() const
     }
 }
 
-zvu::zvuMatrix& TransformManager::currentMatrixForWrite()
-{
+zvu::zvuMatrix& TransformManager::currentMatrixForWrite() {
     dirty_ = true;
     switch (mode()) {
     case kModelview: return modelview_.current();
@@ -100,8 +92,7 @@ zvu::zvuMatrix& TransformManager::currentMatrixForWrite()
     }
 }
 
-int TransformManager::depthIndex() const
-{
+int TransformManager::depthIndex() const {
     switch (mode()) {
     case kModelview: return modelview_.top;
     case kTouchWorkspace: return touchWorkspace_.top;
@@ -109,20 +100,17 @@ int TransformManager::depthIndex() const
     }
 }
 
-void TransformManager::setViewTouch(const zvu::zvuMatrix& m)
-{
+void TransformManager::setViewTouch(const zvu::zvuMatrix& m) {
     viewTouch_.current() = m;
     dirty_ = true;
 }
 
-void TransformManager::setTouchWorkspace(const zvu::zvuMatrix& m)
-{
+void TransformManager::setTouchWorkspace(const zvu::zvuMatrix& m) {
     touchWorkspace_.current() = m;
     dirty_ = true;
 }
 
-void TransformManager::setFrameModelview(const zvu::zvuMatrix& m)
-{
+void TransformManager::setFrameModelview(const zvu::zvuMatrix& m) {
     frameModelview_ = m;
     dirty_ = true;
 }
@@ -131,8 +119,7 @@ void TransformManager::setFrameModelview(const zvu::zvuMatrix& m)
 // the modelview) has no inverse. The last good inverse is kept and the
 // failure is remembered, so that every use reports it instead of silently
 // returning workspace coordinates as if they were model coordinates.
-void TransformManager::compose()
-{
+void TransformManager::compose() {
     if (!dirty_) {
         return;
     }
@@ -145,8 +132,7 @@ void TransformManager::compose()
     dirty_ = false;
 }
 
-const zvu::zvuMatrix& TransformManager::getWorkspaceToModel()
-{
+const zvu::zvuMatrix& TransformManager::getWorkspaceToModel() {
     compose();
     if (inverseFailed_) {
         recordError(QM_INVALID_OPERATION);
@@ -154,34 +140,29 @@ const zvu::zvuMatrix& TransformManager::getWorkspaceToModel()
     return workspaceToModel_;
 }
 
-bool TransformManager::inverseFailed()
-{
+bool TransformManager::inverseFailed() {
     compose();
     return inverseFailed_;
 }
 
-const zvu::zvuMatrix& TransformManager::getModelToWorkspace()
-{
+const zvu::zvuMatrix& TransformManager::getModelToWorkspace() {
     compose();
     return modelToWorkspace_;
 }
 
-double TransformManager::workspaceToModelScale()
-{
+double TransformManager::workspaceToModelScale() {
     const zvu::zvuMatrix& w = getWorkspaceToModel();
     const zvu::zvuVector3Dd a = w.transformPoint({1.0, 1.0, 1.0});
     const zvu::zvuVector3Dd b = w.transformPoint({0.0, 0.0, 0.0});
     return (a - b).length() / std::sqrt(3.0);
 }
 
-bool TransformManager::cameraViewEnabled(const IAttributeMap& attributes) const
-{
+bool TransformManager::cameraViewEnabled(const IAttributeMap& attributes) const {
     bool enabled = false;
     return attributes.get<bool>(QM_HAPTIC_CAMERA_VIEW, enabled) && enabled;
 }
 
-bool TransformManager::adaptiveViewportEnabled(const IAttributeMap& attributes) const
-{
+bool TransformManager::adaptiveViewportEnabled(const IAttributeMap& attributes) const {
     bool enabled = false;
     return attributes.get<bool>(QM_ADAPTIVE_VIEWPORT, enabled) && enabled;
 }

@@ -62,10 +62,8 @@ extern "C" ZVboolean sampleIsSchedulerError(const ZVErrorInfo* error) {
     case ZV_COMM_CONFIG_ERROR:
     case ZV_TIMER_ERROR:
     case ZV_INVALID_PRIORITY:
-    case ZV_SCHEDULER_FULL:
-        return ZV_TRUE;
-    default:
-        return ZV_FALSE;
+    case ZV_SCHEDULER_FULL: return ZV_TRUE;
+    default: return ZV_FALSE;
     }
 }
 

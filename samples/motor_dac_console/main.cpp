@@ -170,24 +170,12 @@ int main() {
         const int key = consoleReadKey();
         if (key == CONSOLE_KEY_END_OF_INPUT) break;  // nothing more can be typed
         switch (std::toupper(key)) {
-        case 'M':
-            selectMotor(console);
-            break;
-        case 'V':
-            setDacValue(console);
-            break;
-        case 'P':
-            printDeviceState(console);
-            break;
-        case 'C':
-            printContinuously(console);
-            break;
-        case 'Q':
-            quit = true;
-            break;
-        default:
-            printHelp();
-            break;
+        case 'M': selectMotor(console); break;
+        case 'V': setDacValue(console); break;
+        case 'P': printDeviceState(console); break;
+        case 'C': printContinuously(console); break;
+        case 'Q': quit = true; break;
+        default: printHelp(); break;
         }
     }
 

@@ -100,9 +100,7 @@ void display() {
     glutSwapBuffers();
 }
 
-void mouse(int button, int state, int x, int y) {
-    gMouse = {button, state, x, glutGet(GLUT_WINDOW_HEIGHT) - y};
-}
+void mouse(int button, int state, int x, int y) { gMouse = {button, state, x, glutGet(GLUT_WINDOW_HEIGHT) - y}; }
 
 void idle() {
     glutPostRedisplay();
@@ -132,8 +130,7 @@ Vec3 initGraphics() {
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(centre[0] - half, centre[0] + half, centre[1] - half, centre[1] + half, centre[2] + half,
-            centre[2] - half);
+    glOrtho(centre[0] - half, centre[0] + half, centre[1] - half, centre[1] + half, centre[2] + half, centre[2] - half);
     glShadeModel(GL_SMOOTH);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();

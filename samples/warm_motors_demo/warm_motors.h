@@ -40,7 +40,8 @@ void limitForce(ForceRamp& ramp, double force[3], double hottestTemperature, dou
 // Everything the demo shares between its two threads.
 struct WarmMotorsDemo {
     explicit WarmMotorsDemo(int motors)
-        : motorCount(motors), servoTemperatures(static_cast<std::size_t>(motors)),
+        : motorCount(motors),
+          servoTemperatures(static_cast<std::size_t>(motors)),
           printTemperatures(static_cast<std::size_t>(motors)) {}
 
     int motorCount;

@@ -10,16 +10,16 @@ namespace {
 
 class OperationListTest : public ::testing::Test {
 protected:
-    ~OperationListTest() override
-    {
+    ~OperationListTest() override {
         while (OperationList::Node* node = list.head()) {
             delete list.removeHandle(list.indexOf(node));
         }
     }
-    SchedulerOperation* make() { return new TestOperation([] { return false; }); }
+    SchedulerOperation* make() {
+        return new TestOperation([] { return false; });
+    }
 
-    std::vector<int> order() const
-    {
+    std::vector<int> order() const {
         std::vector<int> handles;
         for (const OperationList::Node* node = list.head(); node != nullptr; node = node->next) {
             handles.push_back(list.indexOf(node));
@@ -30,8 +30,7 @@ protected:
     OperationList list;
 };
 
-TEST_F(OperationListTest, HandlesStartAtZeroAndFreedSlotsAreReusedLeastRecentlyFreedFirst)
-{
+TEST_F(OperationListTest, HandlesStartAtZeroAndFreedSlotsAreReusedLeastRecentlyFreedFirst) {
     std::vector<SchedulerOperation*> ops;
     for (int i = 0; i < OperationList::kCapacity; ++i) {
         ops.push_back(make());
@@ -46,8 +45,7 @@ TEST_F(OperationListTest, HandlesStartAtZeroAndFreedSlotsAreReusedLeastRecentlyF
     EXPECT_EQ(list.count(), OperationList::kCapacity);
 }
 
-TEST_F(OperationListTest, AHandleNamesOnlyTheGenerationItWasGivenFor)
-{
+TEST_F(OperationListTest, AHandleNamesOnlyTheGenerationItWasGivenFor) {
     SchedulerOperation* first = make();
     ASSERT_EQ(list.insert(first, 1), 0);
     EXPECT_EQ(list.removeHandle(0), first);
@@ -64,8 +62,7 @@ TEST_F(OperationListTest, AHandleNamesOnlyTheGenerationItWasGivenFor)
     EXPECT_EQ(list.count(), OperationList::kCapacity);
 }
 
-TEST_F(OperationListTest, DescendingPriorityWithEqualPrioritiesInArrivalOrder)
-{
+TEST_F(OperationListTest, DescendingPriorityWithEqualPrioritiesInArrivalOrder) {
     const int priorities[] = {11, 21, 11, 65545, -10, 0, 21, 1};
     for (int p : priorities) {
         list.insert(make(), p);
@@ -81,8 +78,7 @@ TEST_F(OperationListTest, DescendingPriorityWithEqualPrioritiesInArrivalOrder)
     EXPECT_EQ(order(), (std::vector<int>{8, 1, 6, 2, 7, 5}));
 }
 
-TEST_F(OperationListTest, HoldsExactlyOneThousandOperations)
-{
+TEST_F(OperationListTest, HoldsExactlyOneThousandOperations) {
     for (int i = 0; i < OperationList::kCapacity; ++i) {
         ASSERT_EQ(list.insert(make(), i % 7), i);
     }
@@ -95,8 +91,7 @@ TEST_F(OperationListTest, HoldsExactlyOneThousandOperations)
     EXPECT_EQ(list.insert(make(), 3), 1999);
 }
 
-TEST_F(OperationListTest, RemovingUnknownHandlesChangesNothing)
-{
+TEST_F(OperationListTest, RemovingUnknownHandlesChangesNothing) {
     list.insert(make(), 1);
     for (int handle : {-1, 1, 999, 1000, 123456}) {
         EXPECT_EQ(list.removeHandle(handle), nullptr) << handle;

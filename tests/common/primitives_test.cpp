@@ -13,8 +13,7 @@
 namespace sched {
 namespace {
 
-TEST(CriticalSectionLock, IsRecursiveAndExcludesOtherThreads)
-{
+TEST(CriticalSectionLock, IsRecursiveAndExcludesOtherThreads) {
     CriticalSectionLock lock;
     long counter = 0;  // deliberately plain: the lock must make this safe
     std::vector<std::thread> threads;
@@ -33,8 +32,7 @@ TEST(CriticalSectionLock, IsRecursiveAndExcludesOtherThreads)
     EXPECT_EQ(counter, 8000);
 }
 
-TEST(CriticalSectionLockDeathTest, UnlockByAnotherThreadAborts)
-{
+TEST(CriticalSectionLockDeathTest, UnlockByAnotherThreadAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
@@ -54,8 +52,7 @@ private:
     std::atomic<int>& deleted_;
 };
 
-TEST(ReferenceCounter, DeletesItselfWhenTheLastReferenceGoesAcrossThreads)
-{
+TEST(ReferenceCounter, DeletesItselfWhenTheLastReferenceGoesAcrossThreads) {
     std::atomic<int> deleted{0};
     auto* object = new Counted(deleted);
     object->addReference();
@@ -85,8 +82,7 @@ struct Holder {
 };
 std::atomic<int> Holder::alive{0};
 
-TEST(ThreadData, ThreadsOlderThanTheSlotGetTheirValueOnFirstUseAndLoseItAtExit)
-{
+TEST(ThreadData, ThreadsOlderThanTheSlotGetTheirValueOnFirstUseAndLoseItAtExit) {
     std::atomic<bool> slotReady{false};
     std::atomic<bool> done{false};
     ThreadData<Holder>* data = nullptr;
@@ -119,8 +115,7 @@ public:
     using SchedulerThreadImp::SchedulerThreadImp;
 };
 
-TEST(SchedulerThreadManager, FindsTheSchedulerThreadAttachedOnTheCallingThread)
-{
+TEST(SchedulerThreadManager, FindsTheSchedulerThreadAttachedOnTheCallingThread) {
     SchedulerThreadManager& manager = SchedulerThreadManager::instance();
     NamedThread servo("Servo");
     EXPECT_EQ(manager.lookupCurrent(), nullptr);

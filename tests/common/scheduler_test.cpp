@@ -19,8 +19,7 @@ protected:
 
     ServoScheduler& servo() { return scheduler.servo(); }
 
-    int schedule(std::function<bool()> body, int priority)
-    {
+    int schedule(std::function<bool()> body, int priority) {
         int handle = -1;
         EXPECT_EQ(scheduler.scheduleAsynchronous(new TestOperation(std::move(body), &destroyed), priority, &handle),
                   ScheduleResult::Ok);
@@ -31,12 +30,26 @@ protected:
     std::atomic<int> destroyed{0};
 };
 
-TEST_F(SchedulerTest, TicksRunOperationsByPriorityUntilTheyAreDone)
-{
+TEST_F(SchedulerTest, TicksRunOperationsByPriorityUntilTheyAreDone) {
     std::string trace;  // written on the servo thread only, read after join
-    schedule([&] { trace += 'a'; return false; }, 11);
-    schedule([&] { trace += 'b'; return trace.size() > 3; }, 21);
-    schedule([&] { trace += 'c'; return true; }, 11);
+    schedule(
+        [&] {
+            trace += 'a';
+            return false;
+        },
+        11);
+    schedule(
+        [&] {
+            trace += 'b';
+            return trace.size() > 3;
+        },
+        21);
+    schedule(
+        [&] {
+            trace += 'c';
+            return true;
+        },
+        11);
     runTicks(servo(), 1);
     EXPECT_EQ(trace, "bac");
     EXPECT_EQ(destroyed.load(), 1);
@@ -47,8 +60,7 @@ TEST_F(SchedulerTest, TicksRunOperationsByPriorityUntilTheyAreDone)
     EXPECT_TRUE(scheduler.isScheduled(0));
 }
 
-TEST_F(SchedulerTest, CompletionSignalsADuplicatedEventThatOutlivesTheOperation)
-{
+TEST_F(SchedulerTest, CompletionSignalsADuplicatedEventThatOutlivesTheOperation) {
     const int handle = schedule([] { return true; }, 5);
     plat::Event completion = scheduler.thread().operationList().find(handle)->completionEvent();
     EXPECT_FALSE(completion.isSet());
@@ -57,20 +69,28 @@ TEST_F(SchedulerTest, CompletionSignalsADuplicatedEventThatOutlivesTheOperation)
     EXPECT_TRUE(completion.wait(0.0));
 }
 
-TEST_F(SchedulerTest, RemovalDuringATickOnlyMarksDoneAndThePassSkipsTheOperation)
-{
+TEST_F(SchedulerTest, RemovalDuringATickOnlyMarksDoneAndThePassSkipsTheOperation) {
     int laterRuns = 0;
-    const int later = schedule([&] { ++laterRuns; return false; }, 1);
+    const int later = schedule(
+        [&] {
+            ++laterRuns;
+            return false;
+        },
+        1);
     // Runs first in the tick and unschedules the later operation.
-    schedule([&] { EXPECT_TRUE(scheduler.removeHandle(later)); return true; }, 100);
+    schedule(
+        [&] {
+            EXPECT_TRUE(scheduler.removeHandle(later));
+            return true;
+        },
+        100);
     runTicks(servo(), 1);
     EXPECT_EQ(laterRuns, 0);
     EXPECT_FALSE(scheduler.isScheduled(later));
     EXPECT_EQ(destroyed.load(), 2);
 }
 
-TEST_F(SchedulerTest, OutsideATickRemovalDeletesAtOnce)
-{
+TEST_F(SchedulerTest, OutsideATickRemovalDeletesAtOnce) {
     const int handle = schedule([] { return false; }, 1);
     EXPECT_TRUE(scheduler.removeHandle(handle));
     EXPECT_EQ(destroyed.load(), 1);
@@ -78,8 +98,7 @@ TEST_F(SchedulerTest, OutsideATickRemovalDeletesAtOnce)
     EXPECT_FALSE(scheduler.removeHandle(OperationList::kCapacity));
 }
 
-TEST_F(SchedulerTest, PurgeGivesUnfinishedOperationsTheirIdleTick)
-{
+TEST_F(SchedulerTest, PurgeGivesUnfinishedOperationsTheirIdleTick) {
     auto* operation = new TestOperation([] { return false; });
     int handle = -1;
     scheduler.scheduleAsynchronous(operation, 1, &handle);
@@ -89,12 +108,15 @@ TEST_F(SchedulerTest, PurgeGivesUnfinishedOperationsTheirIdleTick)
     EXPECT_GE(operation->elapsed(), 0.0);
 }
 
-TEST_F(SchedulerTest, SynchronousOperationRunsInlineWhenNoTickIsInProgress)
-{
+TEST_F(SchedulerTest, SynchronousOperationRunsInlineWhenNoTickIsInProgress) {
     const plat::ThreadId caller = plat::currentThreadId();
     plat::ThreadId ranOn = 0;
-    EXPECT_EQ(scheduler.scheduleSynchronous(new TestOperation([&] { ranOn = plat::currentThreadId(); return true; },
-                                                              &destroyed),
+    EXPECT_EQ(scheduler.scheduleSynchronous(new TestOperation(
+                                                [&] {
+                                                    ranOn = plat::currentThreadId();
+                                                    return true;
+                                                },
+                                                &destroyed),
                                             1),
               ScheduleResult::Ok);
     EXPECT_EQ(ranOn, caller);
@@ -104,24 +126,34 @@ TEST_F(SchedulerTest, SynchronousOperationRunsInlineWhenNoTickIsInProgress)
 
 // A synchronous operation that asks to continue where no tick can follow is
 // run once and discarded instead of waiting forever.
-TEST_F(SchedulerTest, SynchronousContinueWithoutALoopDoesNotWait)
-{
+TEST_F(SchedulerTest, SynchronousContinueWithoutALoopDoesNotWait) {
     int runs = 0;
-    EXPECT_EQ(scheduler.scheduleSynchronous(new TestOperation([&] { ++runs; return false; }, &destroyed), 1),
+    EXPECT_EQ(scheduler.scheduleSynchronous(new TestOperation(
+                                                [&] {
+                                                    ++runs;
+                                                    return false;
+                                                },
+                                                &destroyed),
+                                            1),
               ScheduleResult::NotCompleted);
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(destroyed.load(), 1);
     EXPECT_EQ(scheduler.thread().operationList().count(), 0);
 }
 
-TEST_F(SchedulerTest, SynchronousContinueFromTheServoThreadDoesNotWait)
-{
+TEST_F(SchedulerTest, SynchronousContinueFromTheServoThreadDoesNotWait) {
     servo().setLoopActive(true);
     std::atomic<int> innerRuns{0};
     ScheduleResult inner = ScheduleResult::Ok;
     schedule(
         [&] {
-            inner = scheduler.scheduleSynchronous(new TestOperation([&] { innerRuns++; return false; }, &destroyed), 1);
+            inner = scheduler.scheduleSynchronous(new TestOperation(
+                                                      [&] {
+                                                          innerRuns++;
+                                                          return false;
+                                                      },
+                                                      &destroyed),
+                                                  1);
             return true;
         },
         5);
@@ -132,8 +164,7 @@ TEST_F(SchedulerTest, SynchronousContinueFromTheServoThreadDoesNotWait)
     servo().setLoopActive(false);
 }
 
-TEST_F(SchedulerTest, SynchronousContinueIsCompletedByLaterTicksOfARunningLoop)
-{
+TEST_F(SchedulerTest, SynchronousContinueIsCompletedByLaterTicksOfARunningLoop) {
     RunningLoop loop(servo());
     std::atomic<int> runs{0};
     EXPECT_EQ(scheduler.scheduleSynchronous(new TestOperation([&] { return ++runs == 3; }, &destroyed), 1),
@@ -143,15 +174,20 @@ TEST_F(SchedulerTest, SynchronousContinueIsCompletedByLaterTicksOfARunningLoop)
     EXPECT_EQ(destroyed.load(), 1);
 }
 
-TEST_F(SchedulerTest, AWaitingSynchronousCallReturnsWhenTheLoopStops)
-{
+TEST_F(SchedulerTest, AWaitingSynchronousCallReturnsWhenTheLoopStops) {
     // The loop is marked active but never ticks; a stop must end the wait.
     servo().setLoopActive(true);
     std::atomic<int> runs{0};
     std::atomic<bool> returned{false};
     ScheduleResult result = ScheduleResult::Ok;
     std::thread caller([&] {
-        result = scheduler.scheduleSynchronous(new TestOperation([&] { ++runs; return false; }, &destroyed), 1);
+        result = scheduler.scheduleSynchronous(new TestOperation(
+                                                   [&] {
+                                                       ++runs;
+                                                       return false;
+                                                   },
+                                                   &destroyed),
+                                               1);
         returned.store(true);
     });
     while (scheduler.thread().operationList().count() == 0) {
@@ -169,8 +205,7 @@ TEST_F(SchedulerTest, AWaitingSynchronousCallReturnsWhenTheLoopStops)
 // The waiter holds a duplicate of the completion event while the servo
 // thread deletes the operation. An attempt in which the operation completed
 // before the wait began proves nothing and is repeated.
-TEST_F(SchedulerTest, WaitForCompletionSurvivesTheOperationBeingDeleted)
-{
+TEST_F(SchedulerTest, WaitForCompletionSurvivesTheOperationBeingDeleted) {
     RunningLoop loop(servo());
     bool waited = false;
     for (int attempt = 1; attempt <= 10 && !waited; ++attempt) {
@@ -190,8 +225,7 @@ TEST_F(SchedulerTest, WaitForCompletionSurvivesTheOperationBeingDeleted)
     EXPECT_TRUE(waited);
 }
 
-TEST_F(SchedulerTest, WaitForCompletionWithoutALoopDoesNotBlock)
-{
+TEST_F(SchedulerTest, WaitForCompletionWithoutALoopDoesNotBlock) {
     const int handle = schedule([] { return false; }, 1);
     EXPECT_EQ(scheduler.waitForCompletion(handle), WaitResult::NoServoLoop);
     EXPECT_EQ(scheduler.waitForCompletion(handle + 1), WaitResult::NotScheduled);
@@ -199,18 +233,25 @@ TEST_F(SchedulerTest, WaitForCompletionWithoutALoopDoesNotBlock)
 
 // Inline synchronous callbacks and ticks touch the same plain data; under
 // ThreadSanitizer any overlap between them is reported.
-TEST_F(SchedulerTest, InlineSynchronousCallbacksNeverOverlapATick)
-{
+TEST_F(SchedulerTest, InlineSynchronousCallbacksNeverOverlapATick) {
     long shared = 0;
-    schedule([&] { ++shared; return false; }, 1);
+    schedule(
+        [&] {
+            ++shared;
+            return false;
+        },
+        1);
     RunningLoop loop(servo());
     std::vector<std::thread> clients;
     std::atomic<int> completed{0};
     for (int c = 0; c < 2; ++c) {
         clients.emplace_back([&] {
             for (int i = 0; i < 300; ++i) {
-                const ScheduleResult result =
-                    scheduler.scheduleSynchronous(new TestOperation([&] { ++shared; return true; }), 1);
+                const ScheduleResult result = scheduler.scheduleSynchronous(new TestOperation([&] {
+                                                                                ++shared;
+                                                                                return true;
+                                                                            }),
+                                                                            1);
                 if (result == ScheduleResult::Ok) {
                     completed.fetch_add(1);
                 }
@@ -225,8 +266,7 @@ TEST_F(SchedulerTest, InlineSynchronousCallbacksNeverOverlapATick)
     EXPECT_GE(shared, 600);
 }
 
-TEST(SchedulerLifetime, ReleasingTheLastReferenceDiscardsEveryOperationAndWakesWaiters)
-{
+TEST(SchedulerLifetime, ReleasingTheLastReferenceDiscardsEveryOperationAndWakesWaiters) {
     Scheduler* scheduler = Scheduler::acquire();
     std::atomic<int> destroyed{0};
     int handle = -1;
@@ -241,7 +281,10 @@ TEST(SchedulerLifetime, ReleasingTheLastReferenceDiscardsEveryOperationAndWakesW
 
     // A stopped thread runs an operation once on the spot and refuses it.
     int runs = 0;
-    TestOperation late([&] { ++runs; return false; });
+    TestOperation late([&] {
+        ++runs;
+        return false;
+    });
     EXPECT_FALSE(SchedulerThreadImp::servoLoopThread().add(&late, 1));
     EXPECT_EQ(runs, 1);
 

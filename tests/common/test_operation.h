@@ -16,17 +16,13 @@ public:
     explicit TestOperation(std::function<bool()> body, std::atomic<int>* destroyed = nullptr)
         : ContinualSchedulerOperation(&SchedulerThreadImp::servoLoopThread()),
           body_(std::move(body)),
-          destroyed_(destroyed)
-    {
-    }
-    ~TestOperation() override
-    {
+          destroyed_(destroyed) {}
+    ~TestOperation() override {
         if (destroyed_ != nullptr) {
             destroyed_->fetch_add(1);
         }
     }
-    void execute() override
-    {
+    void execute() override {
         if (body_()) {
             markDone();
         }
@@ -44,16 +40,14 @@ private:
 };
 
 // One tick as the servo loop runs it: pre-servo, servo, post-servo.
-inline void tick(ServoScheduler& servo)
-{
+inline void tick(ServoScheduler& servo) {
     ServoScheduler::preServoHandler(&servo);
     ServoScheduler::servoHandler(&servo);
     ServoScheduler::postServoHandler(&servo);
 }
 
 // Runs `count` ticks on a thread of their own, as a servo loop does.
-inline void runTicks(ServoScheduler& servo, int count)
-{
+inline void runTicks(ServoScheduler& servo, int count) {
     std::thread loop([&] {
         for (int i = 0; i < count; ++i) {
             tick(servo);
@@ -65,8 +59,7 @@ inline void runTicks(ServoScheduler& servo, int count)
 // A servo loop that ticks continuously on its own thread until stopped.
 class RunningLoop {
 public:
-    explicit RunningLoop(ServoScheduler& servo) : servo_(servo)
-    {
+    explicit RunningLoop(ServoScheduler& servo) : servo_(servo) {
         servo_.setLoopActive(true);
         thread_ = std::thread([this] {
             while (!stop_.load()) {
@@ -77,8 +70,7 @@ public:
         });
     }
     ~RunningLoop() { stop(); }
-    void stop()
-    {
+    void stop() {
         if (thread_.joinable()) {
             stop_.store(true);
             thread_.join();

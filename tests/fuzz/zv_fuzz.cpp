@@ -62,53 +62,91 @@ struct Code {
 };
 
 const Code kCodes[] = {
-    {ZV_CURRENT_BUTTONS, kAll, 0, 1},           {ZV_LAST_BUTTONS, kAll, 0, 1},
-    {ZV_CURRENT_SAFETY_SWITCH, B, 0, 1},        {ZV_LAST_SAFETY_SWITCH, B, 0, 1},
-    {ZV_CURRENT_INKWELL_SWITCH, B, 0, 1},       {ZV_LAST_INKWELL_SWITCH, B, 0, 1},
-    {ZV_CURRENT_ENCODER_VALUES, L, 0, 6},       {ZV_LAST_ENCODER_VALUES, L, 0, 6},
-    {ZV_CURRENT_PINCH_VALUE, kAll, 0, 1},       {ZV_LAST_PINCH_VALUE, kAll, 0, 1},
-    {ZV_CURRENT_POSITION, kAll, 0, 3},          {ZV_LAST_POSITION, kAll, 0, 3},
-    {ZV_CURRENT_VELOCITY, kAll, 0, 3},          {ZV_LAST_VELOCITY, kAll, 0, 3},
-    {ZV_CURRENT_TRANSFORM, kAll, 0, 16},        {ZV_LAST_TRANSFORM, kAll, 0, 16},
-    {ZV_CURRENT_ANGULAR_VELOCITY, kAll, 0, 3},  {ZV_LAST_ANGULAR_VELOCITY, kAll, 0, 3},
-    {ZV_CURRENT_JACOBIAN, kAll, 0, 36},         {ZV_LAST_JACOBIAN, kAll, 0, 36},
-    {ZV_CURRENT_JOINT_ANGLES, kAll, 0, 3},      {ZV_LAST_JOINT_ANGLES, kAll, 0, 3},
-    {ZV_CURRENT_GIMBAL_ANGLES, kAll, 0, 3},     {ZV_LAST_GIMBAL_ANGLES, kAll, 0, 3},
-    {ZV_CURRENT_FORCE, kDfi, kDfi, 3},          {ZV_LAST_FORCE, kDfi, 0, 3},
-    {ZV_CURRENT_TORQUE, kDfi, kDfi, 3},         {ZV_LAST_TORQUE, kDfi, 0, 3},
-    {ZV_CURRENT_MOTOR_DAC_VALUES, L, L, kDof},  {ZV_LAST_MOTOR_DAC_VALUES, L, 0, kDof},
-    {ZV_VERSION, S, 0, 1},                      {ZV_DEVICE_MODEL_TYPE, S, 0, 1},
-    {ZV_DEVICE_DRIVER_VERSION, S, 0, 1},        {ZV_DEVICE_VENDOR, S, 0, 1},
-    {ZV_DEVICE_SERIAL_NUMBER, S, 0, 1},         {ZV_DEVICE_HARDWARE_REVISION, kAll, 0, 1},
-    {ZV_USABLE_WORKSPACE_DIMENSIONS, kAll, 0, 6}, {ZV_MAX_WORKSPACE_DIMENSIONS, kAll, 0, 6},
-    {ZV_TABLETOP_OFFSET, kAll, 0, 1},           {ZV_INPUT_DOF, kAll, 0, 1},
-    {ZV_OUTPUT_DOF, kAll, 0, 1},                {ZV_CALIBRATION_STYLE, I, 0, 1},
-    {ZV_UPDATE_RATE, kAll, 0, 1},               {ZV_INSTANTANEOUS_UPDATE_RATE, kAll, 0, 1},
-    {ZV_NOMINAL_MAX_STIFFNESS, kAll, 0, 1},     {ZV_NOMINAL_MAX_FORCE, kAll, 0, 1},
-    {ZV_NOMINAL_MAX_CONTINUOUS_FORCE, kAll, 0, 1}, {ZV_MOTOR_TEMPERATURE, kAll, 0, kDof},
-    {ZV_MAX_VELOCITY_LIMIT, D | F, kAll, 1},    {ZV_MAX_FORCE_IMPULSE_LIMIT, D | F, kAll, 1},
-    {ZV_FORCE_RAMPING_RATE, kAll, kAll, 1},     {ZV_NOMINAL_MAX_DAMPING, kAll, 0, 1},
-    {ZV_NOMINAL_MAX_TORQUE_STIFFNESS, kAll, 0, 1}, {ZV_NOMINAL_MAX_TORQUE_DAMPING, kAll, 0, 1},
-    {ZV_NOMINAL_MAX_TORQUE_FORCE, kAll, 0, 1},  {ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, kAll, 0, 1},
-    {ZV_JOINT_ANGLE_REFERENCES, 0, kDfi, 3},    {ZV_USER_STATUS_LIGHT, I, I, 1},
-    {ZV_FORCE_OUTPUT, 0, 0, 1},                 {ZV_MAX_FORCE_CLAMPING, 0, 0, 1},
-    {ZV_FORCE_RAMPING, 0, 0, 1},                {ZV_FORCE_CHECK, 0, 0, 1},
-    {ZV_ONE_FRAME_LIMIT, 0, 0, 1},              {ZV_RAW_FORCE_CLEAR, D, 0, 3},
-    {ZV_RAW_TORQUE_CLEAR, D, 0, 3},             {ZV_RAW_POSITION, D, 0, 3},
-    {ZV_RAW_VELOCITY, D, 0, 3},                 {ZV_RAW_ANGULAR_VELOCITY, D, 0, 3},
-    {ZV_RAW_BUTTONS, I, 0, 1},                  {ZV_RAW_JOINT_ANGLES, D, 0, 3},
-    {ZV_RAW_GIMBAL_ANGLES, D, 0, 3},            {ZV_RAW_ENCODER_VALUES, L, 0, 6},
-    {ZV_RAW_TRANSFORM, D, 0, 16},               {ZV_RAW_MOTOR_DAC_CLEAR, L, 0, 6},
-    {ZV_RAW_SAFETY_SWITCH, I, 0, 1},            {ZV_RAW_INKWELL_SWITCH, I, 0, 1},
-    {ZV_RAW_JACOBIAN, D, 0, 36},                {ZV_RAW_PINCH_VALUE, D, 0, 1},
+    {ZV_CURRENT_BUTTONS, kAll, 0, 1},
+    {ZV_LAST_BUTTONS, kAll, 0, 1},
+    {ZV_CURRENT_SAFETY_SWITCH, B, 0, 1},
+    {ZV_LAST_SAFETY_SWITCH, B, 0, 1},
+    {ZV_CURRENT_INKWELL_SWITCH, B, 0, 1},
+    {ZV_LAST_INKWELL_SWITCH, B, 0, 1},
+    {ZV_CURRENT_ENCODER_VALUES, L, 0, 6},
+    {ZV_LAST_ENCODER_VALUES, L, 0, 6},
+    {ZV_CURRENT_PINCH_VALUE, kAll, 0, 1},
+    {ZV_LAST_PINCH_VALUE, kAll, 0, 1},
+    {ZV_CURRENT_POSITION, kAll, 0, 3},
+    {ZV_LAST_POSITION, kAll, 0, 3},
+    {ZV_CURRENT_VELOCITY, kAll, 0, 3},
+    {ZV_LAST_VELOCITY, kAll, 0, 3},
+    {ZV_CURRENT_TRANSFORM, kAll, 0, 16},
+    {ZV_LAST_TRANSFORM, kAll, 0, 16},
+    {ZV_CURRENT_ANGULAR_VELOCITY, kAll, 0, 3},
+    {ZV_LAST_ANGULAR_VELOCITY, kAll, 0, 3},
+    {ZV_CURRENT_JACOBIAN, kAll, 0, 36},
+    {ZV_LAST_JACOBIAN, kAll, 0, 36},
+    {ZV_CURRENT_JOINT_ANGLES, kAll, 0, 3},
+    {ZV_LAST_JOINT_ANGLES, kAll, 0, 3},
+    {ZV_CURRENT_GIMBAL_ANGLES, kAll, 0, 3},
+    {ZV_LAST_GIMBAL_ANGLES, kAll, 0, 3},
+    {ZV_CURRENT_FORCE, kDfi, kDfi, 3},
+    {ZV_LAST_FORCE, kDfi, 0, 3},
+    {ZV_CURRENT_TORQUE, kDfi, kDfi, 3},
+    {ZV_LAST_TORQUE, kDfi, 0, 3},
+    {ZV_CURRENT_MOTOR_DAC_VALUES, L, L, kDof},
+    {ZV_LAST_MOTOR_DAC_VALUES, L, 0, kDof},
+    {ZV_VERSION, S, 0, 1},
+    {ZV_DEVICE_MODEL_TYPE, S, 0, 1},
+    {ZV_DEVICE_DRIVER_VERSION, S, 0, 1},
+    {ZV_DEVICE_VENDOR, S, 0, 1},
+    {ZV_DEVICE_SERIAL_NUMBER, S, 0, 1},
+    {ZV_DEVICE_HARDWARE_REVISION, kAll, 0, 1},
+    {ZV_USABLE_WORKSPACE_DIMENSIONS, kAll, 0, 6},
+    {ZV_MAX_WORKSPACE_DIMENSIONS, kAll, 0, 6},
+    {ZV_TABLETOP_OFFSET, kAll, 0, 1},
+    {ZV_INPUT_DOF, kAll, 0, 1},
+    {ZV_OUTPUT_DOF, kAll, 0, 1},
+    {ZV_CALIBRATION_STYLE, I, 0, 1},
+    {ZV_UPDATE_RATE, kAll, 0, 1},
+    {ZV_INSTANTANEOUS_UPDATE_RATE, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_STIFFNESS, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_FORCE, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_CONTINUOUS_FORCE, kAll, 0, 1},
+    {ZV_MOTOR_TEMPERATURE, kAll, 0, kDof},
+    {ZV_MAX_VELOCITY_LIMIT, D | F, kAll, 1},
+    {ZV_MAX_FORCE_IMPULSE_LIMIT, D | F, kAll, 1},
+    {ZV_FORCE_RAMPING_RATE, kAll, kAll, 1},
+    {ZV_NOMINAL_MAX_DAMPING, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_TORQUE_STIFFNESS, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_TORQUE_DAMPING, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_TORQUE_FORCE, kAll, 0, 1},
+    {ZV_NOMINAL_MAX_TORQUE_CONTINUOUS_FORCE, kAll, 0, 1},
+    {ZV_JOINT_ANGLE_REFERENCES, 0, kDfi, 3},
+    {ZV_USER_STATUS_LIGHT, I, I, 1},
+    {ZV_FORCE_OUTPUT, 0, 0, 1},
+    {ZV_MAX_FORCE_CLAMPING, 0, 0, 1},
+    {ZV_FORCE_RAMPING, 0, 0, 1},
+    {ZV_FORCE_CHECK, 0, 0, 1},
+    {ZV_ONE_FRAME_LIMIT, 0, 0, 1},
+    {ZV_RAW_FORCE_CLEAR, D, 0, 3},
+    {ZV_RAW_TORQUE_CLEAR, D, 0, 3},
+    {ZV_RAW_POSITION, D, 0, 3},
+    {ZV_RAW_VELOCITY, D, 0, 3},
+    {ZV_RAW_ANGULAR_VELOCITY, D, 0, 3},
+    {ZV_RAW_BUTTONS, I, 0, 1},
+    {ZV_RAW_JOINT_ANGLES, D, 0, 3},
+    {ZV_RAW_GIMBAL_ANGLES, D, 0, 3},
+    {ZV_RAW_ENCODER_VALUES, L, 0, 6},
+    {ZV_RAW_TRANSFORM, D, 0, 16},
+    {ZV_RAW_MOTOR_DAC_CLEAR, L, 0, 6},
+    {ZV_RAW_SAFETY_SWITCH, I, 0, 1},
+    {ZV_RAW_INKWELL_SWITCH, I, 0, 1},
+    {ZV_RAW_JACOBIAN, D, 0, 36},
+    {ZV_RAW_PINCH_VALUE, D, 0, 1},
 };
 
-const ZVenum kCapabilities[] = {ZV_FORCE_OUTPUT,       ZV_MAX_FORCE_CLAMPING,      ZV_FORCE_RAMPING,
-                                ZV_FORCE_CHECK,        ZV_ONE_FRAME_LIMIT,         ZV_MAX_VELOCITY_LIMIT,
-                                ZV_MAX_FORCE_IMPULSE_LIMIT, ZV_USER_STATUS_LIGHT};
+const ZVenum kCapabilities[] = {
+    ZV_FORCE_OUTPUT,    ZV_MAX_FORCE_CLAMPING, ZV_FORCE_RAMPING,           ZV_FORCE_CHECK,
+    ZV_ONE_FRAME_LIMIT, ZV_MAX_VELOCITY_LIMIT, ZV_MAX_FORCE_IMPULSE_LIMIT, ZV_USER_STATUS_LIGHT};
 
-const Code* findCode(ZVenum code)
-{
+const Code* findCode(ZVenum code) {
     for (const Code& c : kCodes) {
         if (c.code == code) {
             return &c;
@@ -117,18 +155,17 @@ const Code* findCode(ZVenum code)
     return nullptr;
 }
 
-bool isCapability(ZVenum code) { return std::find(std::begin(kCapabilities), std::end(kCapabilities), code) != std::end(kCapabilities); }
+bool isCapability(ZVenum code) {
+    return std::find(std::begin(kCapabilities), std::end(kCapabilities), code) != std::end(kCapabilities);
+}
 
 // Errors that only a refused argument raises.
-bool isArgumentError(ZVerror e)
-{
-    return e == ZV_INVALID_ENUM || e == ZV_INVALID_INPUT_TYPE || e == ZV_BAD_HANDLE;
-}
+bool isArgumentError(ZVerror e) { return e == ZV_INVALID_ENUM || e == ZV_INVALID_INPUT_TYPE || e == ZV_BAD_HANDLE; }
 
 // ---------------------------------------------------------------- the run
 
-constexpr std::size_t kSlots = 64;      // elements in every typed array
-constexpr std::size_t kHistory = 40;    // calls printed with a finding
+constexpr std::size_t kSlots = 64;    // elements in every typed array
+constexpr std::size_t kHistory = 40;  // calls printed with a finding
 constexpr std::uint8_t kSentinel = 0xA5;
 constexpr int kMaxClientOperations = 900;
 
@@ -140,16 +177,14 @@ struct Operation {
     bool finished = false;
 };
 
-ZVCallbackCode countRun(void* data)
-{
+ZVCallbackCode countRun(void* data) {
     auto* op = static_cast<Operation*>(data);
     const long runs = ++op->runs;
     return runs >= op->doneAt ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
 // A callback that also calls into the library from the servo thread.
-ZVCallbackCode busyRun(void* data)
-{
+ZVCallbackCode busyRun(void* data) {
     double position[3];
     zvGetDoublev(ZV_CURRENT_POSITION, position);
     zvEnable(0x7777);  // refused: an error raised on the servo thread
@@ -158,7 +193,8 @@ ZVCallbackCode busyRun(void* data)
 
 class Fuzzer {
 public:
-    Fuzzer(std::uint64_t seed, std::uint64_t calls, bool quiet) : seed_(seed), calls_(calls), quiet_(quiet), random_(seed) {}
+    Fuzzer(std::uint64_t seed, std::uint64_t calls, bool quiet)
+        : seed_(seed), calls_(calls), quiet_(quiet), random_(seed) {}
 
     int run();
 
@@ -167,7 +203,9 @@ private:
     std::uint64_t next() { return random_(); }
     bool chance(unsigned percent) { return next() % 100 < percent; }
     template <class T>
-    const T& pick(const std::vector<T>& v) { return v[next() % v.size()]; }
+    const T& pick(const std::vector<T>& v) {
+        return v[next() % v.size()];
+    }
     ZVenum anyCode();
     unsigned anyPriority();
     ZVSchedulerHandle anyHandle();
@@ -211,16 +249,15 @@ private:
 
     bool running_ = false;
     HZV current_ = ZV_INVALID_HANDLE;
-    std::map<HZV, std::string> devices_;       // open devices and their names
-    std::map<HZV, int> frameDepth_;            // open frames per device
+    std::map<HZV, std::string> devices_;  // open devices and their names
+    std::map<HZV, int> frameDepth_;       // open frames per device
     std::map<ZVSchedulerHandle, Operation*> live_;
-    std::set<ZVSchedulerHandle> gone_;          // handles of finished or removed operations
+    std::set<ZVSchedulerHandle> gone_;  // handles of finished or removed operations
     std::vector<std::unique_ptr<Operation>> operations_;
     std::uint64_t errorsSeen_ = 0;
 };
 
-void Fuzzer::note(const char* format, ...)
-{
+void Fuzzer::note(const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
@@ -232,15 +269,15 @@ void Fuzzer::note(const char* format, ...)
     }
 }
 
-void Fuzzer::finding(const char* format, ...)
-{
+void Fuzzer::finding(const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     std::fprintf(stderr, "zv_fuzz: FINDING with seed %" PRIu64 " at call %" PRIu64 ": %s\n", seed_, call_, text);
-    std::fprintf(stderr, "zv_fuzz: replay with --seed %" PRIu64 " --calls %" PRIu64 "; last calls:\n", seed_, call_ + 1);
+    std::fprintf(stderr, "zv_fuzz: replay with --seed %" PRIu64 " --calls %" PRIu64 "; last calls:\n", seed_,
+                 call_ + 1);
     for (const std::string& line : history_) {
         std::fprintf(stderr, "  %s\n", line.c_str());
     }
@@ -248,8 +285,7 @@ void Fuzzer::finding(const char* format, ...)
     std::_Exit(1);
 }
 
-std::vector<ZVerror> Fuzzer::drain()
-{
+std::vector<ZVerror> Fuzzer::drain() {
     std::vector<ZVerror> errors;
     for (ZVErrorInfo e = zvGetError(); e.errorCode != ZV_SUCCESS; e = zvGetError()) {
         errors.push_back(e.errorCode);
@@ -261,8 +297,7 @@ std::vector<ZVerror> Fuzzer::drain()
     return errors;
 }
 
-std::string codes(const std::vector<ZVerror>& errors)
-{
+std::string codes(const std::vector<ZVerror>& errors) {
     std::string text = "{";
     for (ZVerror e : errors) {
         char one[16];
@@ -272,8 +307,7 @@ std::string codes(const std::vector<ZVerror>& errors)
     return text + " }";
 }
 
-void Fuzzer::expectOnly(const std::vector<ZVerror>& errors, ZVerror expected, bool maySuppress, const char* what)
-{
+void Fuzzer::expectOnly(const std::vector<ZVerror>& errors, ZVerror expected, bool maySuppress, const char* what) {
     if (errors.size() == 1 && errors[0] == expected) {
         return;
     }
@@ -283,8 +317,7 @@ void Fuzzer::expectOnly(const std::vector<ZVerror>& errors, ZVerror expected, bo
     finding("%s: expected only 0x%x, got %s", what, expected, codes(errors).c_str());
 }
 
-void Fuzzer::expectNoArgumentError(const std::vector<ZVerror>& errors, const char* what)
-{
+void Fuzzer::expectNoArgumentError(const std::vector<ZVerror>& errors, const char* what) {
     for (ZVerror e : errors) {
         if (isArgumentError(e)) {
             finding("%s: valid arguments refused with 0x%x (all: %s)", what, e, codes(errors).c_str());
@@ -292,39 +325,27 @@ void Fuzzer::expectNoArgumentError(const std::vector<ZVerror>& errors, const cha
     }
 }
 
-ZVenum Fuzzer::anyCode()
-{
+ZVenum Fuzzer::anyCode() {
     switch (next() % 8) {
-    case 0:
-        return static_cast<ZVenum>(next());  // anything
-    case 1:
-        return kCapabilities[next() % std::size(kCapabilities)];
-    default:
-        return kCodes[next() % std::size(kCodes)].code;
+    case 0: return static_cast<ZVenum>(next());  // anything
+    case 1: return kCapabilities[next() % std::size(kCapabilities)];
+    default: return kCodes[next() % std::size(kCodes)].code;
     }
 }
 
-unsigned Fuzzer::anyPriority()
-{
+unsigned Fuzzer::anyPriority() {
     switch (next() % 6) {
-    case 0:
-        return static_cast<unsigned>(next());
-    case 1:
-        return ZV_MAX_SCHEDULER_PRIORITY;
-    case 2:
-        return ZV_MAX_SCHEDULER_PRIORITY + 1;
-    default:
-        return static_cast<unsigned>(next() % 100);
+    case 0: return static_cast<unsigned>(next());
+    case 1: return ZV_MAX_SCHEDULER_PRIORITY;
+    case 2: return ZV_MAX_SCHEDULER_PRIORITY + 1;
+    default: return static_cast<unsigned>(next() % 100);
     }
 }
 
-ZVSchedulerHandle Fuzzer::anyHandle()
-{
+ZVSchedulerHandle Fuzzer::anyHandle() {
     switch (next() % 6) {
-    case 0:
-        return static_cast<ZVSchedulerHandle>(next());
-    case 1:
-        return ZV_INVALID_HANDLE;
+    case 0: return static_cast<ZVSchedulerHandle>(next());
+    case 1: return ZV_INVALID_HANDLE;
     case 2:
         if (!gone_.empty()) {
             auto at = gone_.begin();
@@ -342,36 +363,26 @@ ZVSchedulerHandle Fuzzer::anyHandle()
     }
 }
 
-HZV Fuzzer::anyDevice()
-{
+HZV Fuzzer::anyDevice() {
     if (!devices_.empty() && chance(80)) {
         auto at = devices_.begin();
         std::advance(at, static_cast<long>(next() % devices_.size()));
         return at->first;
     }
     switch (next() % 3) {
-    case 0:
-        return ZV_INVALID_HANDLE;
-    case 1:
-        return static_cast<HZV>(next() % 40);
-    default:
-        return static_cast<HZV>(next());
+    case 0: return ZV_INVALID_HANDLE;
+    case 1: return static_cast<HZV>(next() % 40);
+    default: return static_cast<HZV>(next());
     }
 }
 
-double Fuzzer::anyDouble()
-{
+double Fuzzer::anyDouble() {
     switch (next() % 10) {
-    case 0:
-        return std::numeric_limits<double>::quiet_NaN();
-    case 1:
-        return chance(50) ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
-    case 2:
-        return chance(50) ? 1e300 : -1e300;
-    case 3:
-        return -static_cast<double>(next() % 1000);
-    default:
-        return static_cast<double>(next() % 2000) / 100.0 - 5.0;
+    case 0: return std::numeric_limits<double>::quiet_NaN();
+    case 1: return chance(50) ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
+    case 2: return chance(50) ? 1e300 : -1e300;
+    case 3: return -static_cast<double>(next() % 1000);
+    default: return static_cast<double>(next() % 2000) / 100.0 - 5.0;
     }
 }
 
@@ -385,11 +396,13 @@ struct Typed {
     const char* name;
     std::size_t size;
 };
-const Typed kTypes[] = {{D, "double", sizeof(ZVdouble)}, {F, "float", sizeof(ZVfloat)}, {I, "int", sizeof(ZVint)},
-                        {L, "long", sizeof(ZVlong)},     {B, "boolean", sizeof(ZVboolean)}};
+const Typed kTypes[] = {{D, "double", sizeof(ZVdouble)},
+                        {F, "float", sizeof(ZVfloat)},
+                        {I, "int", sizeof(ZVint)},
+                        {L, "long", sizeof(ZVlong)},
+                        {B, "boolean", sizeof(ZVboolean)}};
 
-void callGet(int bit, ZVenum code, void* out)
-{
+void callGet(int bit, ZVenum code, void* out) {
     switch (bit) {
     case D: zvGetDoublev(code, static_cast<ZVdouble*>(out)); break;
     case F: zvGetFloatv(code, static_cast<ZVfloat*>(out)); break;
@@ -399,8 +412,7 @@ void callGet(int bit, ZVenum code, void* out)
     }
 }
 
-void callSet(int bit, ZVenum code, const void* in)
-{
+void callSet(int bit, ZVenum code, const void* in) {
     switch (bit) {
     case D: zvSetDoublev(code, static_cast<const ZVdouble*>(in)); break;
     case F: zvSetFloatv(code, static_cast<const ZVfloat*>(in)); break;
@@ -410,8 +422,7 @@ void callSet(int bit, ZVenum code, const void* in)
     }
 }
 
-void Fuzzer::typedGet()
-{
+void Fuzzer::typedGet() {
     const ZVenum code = anyCode();
     const Typed& type = kTypes[next() % std::size(kTypes)];
     const bool null = chance(5);
@@ -444,8 +455,8 @@ void Fuzzer::typedGet()
     if (entry->getMask == S) {
         return;
     }
-    const std::size_t limit = static_cast<std::size_t>(entry->count == kDof ? outputDof(current_) : entry->count) *
-                              type.size;
+    const std::size_t limit =
+        static_cast<std::size_t>(entry->count == kDof ? outputDof(current_) : entry->count) * type.size;
     for (std::size_t k = limit; k < buffer.size(); ++k) {
         if (buffer[k] != kSentinel) {
             finding("get of 0x%x as %s wrote beyond its %zu bytes (byte %zu)", code, type.name, limit, k);
@@ -453,8 +464,7 @@ void Fuzzer::typedGet()
     }
 }
 
-void Fuzzer::typedSet()
-{
+void Fuzzer::typedSet() {
     const ZVenum code = anyCode();
     const Typed& type = kTypes[next() % std::size(kTypes)];
     const bool null = chance(5);
@@ -501,8 +511,7 @@ void Fuzzer::typedSet()
     }
 }
 
-void Fuzzer::stringGet()
-{
+void Fuzzer::stringGet() {
     const ZVenum code = anyCode();
     note("zvGetString(0x%x) current %u", code, current_);
     const ZVstring text = zvGetString(code);
@@ -525,8 +534,7 @@ void Fuzzer::stringGet()
     }
 }
 
-void Fuzzer::capabilityCall()
-{
+void Fuzzer::capabilityCall() {
     const ZVenum code = chance(70) ? kCapabilities[next() % std::size(kCapabilities)] : anyCode();
     const int which = static_cast<int>(next() % 3);
     note("%s(0x%x) current %u", which == 0 ? "zvEnable" : which == 1 ? "zvDisable" : "zvIsEnabled", code, current_);
@@ -557,8 +565,7 @@ void Fuzzer::capabilityCall()
 
 // ---------------------------------------------------------------- scheduling
 
-void Fuzzer::scheduleAsync()
-{
+void Fuzzer::scheduleAsync() {
     const unsigned priority = anyPriority();
     const bool nullCallback = chance(4);
     auto op = std::make_unique<Operation>();
@@ -568,10 +575,15 @@ void Fuzzer::scheduleAsync()
     if (full && !nullCallback && priority <= ZV_MAX_SCHEDULER_PRIORITY) {
         return;  // the model does not count the library's own operations
     }
-    note("zvScheduleAsynchronous(%s, priority %u) done at %ld", nullCallback ? "NULL" : busy ? "busy" : "count",
+    note("zvScheduleAsynchronous(%s, priority %u) done at %ld",
+         nullCallback ? "NULL"
+         : busy       ? "busy"
+                      : "count",
          priority, op->doneAt);
-    const ZVSchedulerHandle handle =
-        zvScheduleAsynchronous(nullCallback ? nullptr : busy ? busyRun : countRun, op.get(), priority);
+    const ZVSchedulerHandle handle = zvScheduleAsynchronous(nullCallback ? nullptr
+                                                            : busy       ? busyRun
+                                                                         : countRun,
+                                                            op.get(), priority);
     const std::vector<ZVerror> errors = drain();
     if (priority > ZV_MAX_SCHEDULER_PRIORITY) {
         expectOnly(errors, ZV_INVALID_PRIORITY, true, "bad priority");
@@ -596,8 +608,7 @@ void Fuzzer::scheduleAsync()
     }
 }
 
-void Fuzzer::scheduleSync()
-{
+void Fuzzer::scheduleSync() {
     const unsigned priority = anyPriority();
     const bool nullCallback = chance(4);
     Operation op;
@@ -623,8 +634,7 @@ void Fuzzer::scheduleSync()
     }
 }
 
-void Fuzzer::unschedule()
-{
+void Fuzzer::unschedule() {
     const ZVSchedulerHandle handle = anyHandle();
     note("zvUnschedule(%u)", handle);
     zvUnschedule(handle);
@@ -648,8 +658,7 @@ void Fuzzer::unschedule()
     expectOnly(errors, ZV_INVALID_OPERATION, false, "unscheduling a handle never given out");
 }
 
-void Fuzzer::waitStatus()
-{
+void Fuzzer::waitStatus() {
     const ZVSchedulerHandle handle = anyHandle();
     const bool infinite = !running_ && chance(30);
     note("zvWaitForCompletion(%u, %s)", handle, infinite ? "INFINITE" : "CHECK_STATUS");
@@ -670,8 +679,7 @@ void Fuzzer::waitStatus()
     }
 }
 
-void Fuzzer::runTicks()
-{
+void Fuzzer::runTicks() {
     if (!running_) {
         note("korvo_sim_run_ticks(1) without a loop");
         if (korvo_sim_run_ticks(1) != KORVO_SIM_E_NOT_RUNNING) {
@@ -706,8 +714,7 @@ void Fuzzer::runTicks()
     }
 }
 
-void Fuzzer::startStop()
-{
+void Fuzzer::startStop() {
     if (chance(50)) {
         note("zvStartScheduler() running %d", running_);
         zvStartScheduler();
@@ -731,8 +738,7 @@ void Fuzzer::startStop()
 
 // ---------------------------------------------------------------- devices and frames
 
-void Fuzzer::deviceCall()
-{
+void Fuzzer::deviceCall() {
     static const std::vector<const char*> kNames = {nullptr, "", "arm3g", "mini", "no such device", "arm3g "};
     if (chance(50)) {
         const char* name = pick(kNames);
@@ -768,8 +774,7 @@ void Fuzzer::deviceCall()
     }
 }
 
-void Fuzzer::frameCall()
-{
+void Fuzzer::frameCall() {
     const HZV device = anyDevice();
     const bool begin = chance(50);
     note("%s(%u)", begin ? "zvBeginFrame" : "zvEndFrame", device);
@@ -788,8 +793,8 @@ void Fuzzer::frameCall()
         return;
     }
     int& depth = frameDepth_[device];
-    const bool refused = std::find(errors.begin(), errors.end(), begin ? ZV_ILLEGAL_BEGIN : ZV_ILLEGAL_END) !=
-                         errors.end();
+    const bool refused =
+        std::find(errors.begin(), errors.end(), begin ? ZV_ILLEGAL_BEGIN : ZV_ILLEGAL_END) != errors.end();
     if (begin) {
         if (!refused) {
             ++depth;
@@ -805,8 +810,7 @@ void Fuzzer::frameCall()
     }
 }
 
-void Fuzzer::misc()
-{
+void Fuzzer::misc() {
     switch (next() % 6) {
     case 0: {
         const HZV device = anyDevice();
@@ -873,8 +877,7 @@ void Fuzzer::misc()
 
 // After a phase whose ticks the model did not follow: operations that ran to
 // their end are gone; the others carry on from their present count.
-void Fuzzer::resyncOperations()
-{
+void Fuzzer::resyncOperations() {
     for (auto at = live_.begin(); at != live_.end();) {
         Operation* op = at->second;
         const bool scheduled = zvWaitForCompletion(at->first, ZV_WAIT_CHECK_STATUS) == ZV_TRUE;
@@ -896,8 +899,7 @@ void Fuzzer::resyncOperations()
 
 // A second thread drives the ticks (manual clock) or the real-time loop runs,
 // while this thread calls reads, writes, capability calls and schedules.
-void Fuzzer::concurrentPhase(bool realTime)
-{
+void Fuzzer::concurrentPhase(bool realTime) {
     note("concurrent phase (%s)", realTime ? "real time" : "second thread ticks");
     zvStopScheduler();
     if (realTime && korvo_sim_set_manual_clock(0) != 0) {
@@ -964,9 +966,7 @@ void Fuzzer::concurrentPhase(bool realTime)
             zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS);
             break;
         }
-        default:
-            std::this_thread::yield();
-            break;
+        default: std::this_thread::yield(); break;
         }
         if (realTime && k % 50 == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -999,8 +999,7 @@ void Fuzzer::concurrentPhase(bool realTime)
 
 // ---------------------------------------------------------------- driver
 
-void Fuzzer::step()
-{
+void Fuzzer::step() {
     const std::uint64_t roll = next() % 1000;
     if (roll < 220) {
         typedGet();
@@ -1033,8 +1032,7 @@ void Fuzzer::step()
     }
 }
 
-int Fuzzer::run()
-{
+int Fuzzer::run() {
     if (korvo_sim_set_manual_clock(1) != 0) {
         std::fprintf(stderr, "zv_fuzz: the manual clock is not available\n");
         return 2;
@@ -1050,7 +1048,8 @@ int Fuzzer::run()
     }
     drain();
     if (!quiet_) {
-        std::printf("zv_fuzz: seed %" PRIu64 ": %" PRIu64 " calls, %" PRIu64 " errors raised and checked, %zu operations scheduled, 0 findings\n",
+        std::printf("zv_fuzz: seed %" PRIu64 ": %" PRIu64 " calls, %" PRIu64
+                    " errors raised and checked, %zu operations scheduled, 0 findings\n",
                     seed_, calls_, errorsSeen_, operations_.size());
     }
     return 0;
@@ -1058,8 +1057,7 @@ int Fuzzer::run()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::uint64_t seed = 1;
     std::uint64_t calls = 100000;
     bool quiet = false;

@@ -17,9 +17,9 @@ constexpr double kPeriod = 0.001;  // s, the default servo rate
 
 struct Model {
     const char* name;
-    double mass;             // kg, as documented in korvo_sim.h
-    double filterTime;       // s, velocity filter time constant
-    double maxForce;         // N
+    double mass;        // kg, as documented in korvo_sim.h
+    double filterTime;  // s, velocity filter time constant
+    double maxForce;    // N
 };
 
 constexpr Model kArm3G{"arm3g", 0.075, 0.002, 6.0};
@@ -140,8 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Growth{&kMini, 5.0, 0.01}, Growth{&kArm6, 20.0, 0.0}, Growth{&kArm6, 10.0, 0.01}));
 
 struct Passivity {
-    double k;  // N/mm
-    double b;  // N s/mm, virtual damping
+    double k;                  // N/mm
+    double b;                  // N s/mm, virtual damping
     double physicalOverBound;  // physical damping as a multiple of K T / 2 + |B|
     bool gains;                // the wall should gain energy
 };
@@ -178,12 +178,11 @@ TEST_P(PassivityTest, WallInsideTheBoundLosesEnergyAndOutsideGainsIt) {
         EXPECT_LT(late, early / 1.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ColgateBound, PassivityTest,
-    ::testing::Values(Passivity{1.2, 0.0, 1.2, false}, Passivity{1.2, 0.0, 0.8, true},
-                      Passivity{4.0, 0.0, 1.2, false}, Passivity{4.0, 0.0, 0.8, true},
-                      Passivity{2.0, -0.001, 1.2, false}, Passivity{2.0, -0.001, 0.8, true},
-                      Passivity{2.0, 0.001, 1.2, false}, Passivity{6.0, 0.002, 1.2, false}));
+INSTANTIATE_TEST_SUITE_P(ColgateBound, PassivityTest,
+                         ::testing::Values(Passivity{1.2, 0.0, 1.2, false}, Passivity{1.2, 0.0, 0.8, true},
+                                           Passivity{4.0, 0.0, 1.2, false}, Passivity{4.0, 0.0, 0.8, true},
+                                           Passivity{2.0, -0.001, 1.2, false}, Passivity{2.0, -0.001, 0.8, true},
+                                           Passivity{2.0, 0.001, 1.2, false}, Passivity{6.0, 0.002, 1.2, false}));
 
 // ---------------------------------------------------------------- velocity
 
@@ -226,13 +225,14 @@ TEST_P(VelocityTest, ReportedVelocityIsTheFilteredEncoderDifference) {
         EXPECT_NEAR(seen[k].trueVelocity[0], acceleration * kPeriod * static_cast<double>(k), 1e-9 * acceleration)
             << "tick " << k;
     if (!quantised) {
-        EXPECT_NEAR(seen.back().velocity[0], seen.back().trueVelocity[0] - acceleration * lag, 0.01 * acceleration * lag);
+        EXPECT_NEAR(seen.back().velocity[0], seen.back().trueVelocity[0] - acceleration * lag,
+                    0.01 * acceleration * lag);
     }
 
     // Slow it to about 4 mm/s and let it coast: about one count in five ticks.
     const double slow = 4.0;
-    const double brake[3] = {-(seen.back().trueVelocity[0] + acceleration * kPeriod - slow) * kArm3G.mass / kPeriod / 1000.0,
-                             0.0, 0.0};
+    const double brake[3] = {
+        -(seen.back().trueVelocity[0] + acceleration * kPeriod - slow) * kArm3G.mass / kPeriod / 1000.0, 0.0, 0.0};
     ASSERT_EQ(korvo_sim_set_hand_force(u, brake), 0);
     run(1);
     const double none[3] = {0.0, 0.0, 0.0};
@@ -290,9 +290,7 @@ class MotorBoundTest : public SimTest, public ::testing::WithParamInterface<Mode
 protected:
     // The stylus held still at p (hand gains released so that nothing moves
     // it during the checks) with a fresh sensor reading.
-    void holdAt(int h, const Vec& p) {
-        ASSERT_EQ(korvo_sim_place_stylus(static_cast<unsigned>(h), p.data()), 0);
-    }
+    void holdAt(int h, const Vec& p) { ASSERT_EQ(korvo_sim_place_stylus(static_cast<unsigned>(h), p.data()), 0); }
 };
 
 // Full-scale motor commands, every sign pattern, anywhere in the maximum
@@ -369,7 +367,8 @@ TEST_P(MotorBoundTest, CartesianForcesNeverAskAMotorForMoreThanItsPeak) {
                 const double tau = lever[i][0] * f[0] + lever[i][1] * f[1] + lever[i][2] * f[2];
                 // The reported Jacobian comes from the encoders: 1e-3 covers
                 // the difference from the true pose.
-                EXPECT_LE(std::fabs(tau), peak[i] * (1.0 + 1e-3)) << "motor " << i << " at " << p[0] << "," << p[1] << "," << p[2];
+                EXPECT_LE(std::fabs(tau), peak[i] * (1.0 + 1e-3))
+                    << "motor " << i << " at " << p[0] << "," << p[1] << "," << p[2];
             }
             if (length(f) < command * 0.99) ++reduced;
             if (atTheCentre) {

@@ -8,11 +8,11 @@
 #include "error.h"
 #include "fault_schedule.h"
 #include "kinematics.h"
+#include "korvo/korvo.h"
 #include "output_stage.h"
 #include "physics.h"
 #include "thermal.h"
 #include "trajectory.h"
-#include "korvo/korvo.h"
 
 namespace korvo::sim {
 namespace {
@@ -278,9 +278,8 @@ TEST(FaultSchedule, HandsEachFaultOverOnceWhenItsTimeHasCome) {
 }
 
 TEST(FaultSchedule, RejectsMalformedLists) {
-    for (const char* text : {"", " ", "2.5", "2.5:", ":-4", "2.5:-4,", ",2.5:-4", "-1:-4", "nan:-4", "inf:-4",
-                             "2.5:4", "2.5:-4.5", "2.5:-4:sometimes", "2.5:-4:persistent:x", "2.5;-4",
-                             "2.5:-99999999999"}) {
+    for (const char* text : {"", " ", "2.5", "2.5:", ":-4", "2.5:-4,", ",2.5:-4", "-1:-4", "nan:-4", "inf:-4", "2.5:4",
+                             "2.5:-4.5", "2.5:-4:sometimes", "2.5:-4:persistent:x", "2.5;-4", "2.5:-99999999999"}) {
         EXPECT_THROW(FaultSchedule::parse(text), Error) << '"' << text << '"';
     }
 }

@@ -88,7 +88,8 @@ TEST_P(PoseTest, JacobianMapsJointMotionOntoStylusMotion) {
         const Reading a = readAt(h, plus), b = readAt(h, minus);
         for (int row = 0; row < 3; ++row) {
             double predicted = 0.0;
-            for (int j = 0; j < 3; ++j) predicted += centre.jacobian[static_cast<std::size_t>(row * 6 + j)] * (a.joints[j] - b.joints[j]);
+            for (int j = 0; j < 3; ++j)
+                predicted += centre.jacobian[static_cast<std::size_t>(row * 6 + j)] * (a.joints[j] - b.joints[j]);
             EXPECT_NEAR(predicted, a.position[row] - b.position[row], 0.04 * 2 * step)
                 << "axis " << axis << " row " << row;
         }
@@ -125,10 +126,12 @@ TEST_P(PoseTest, JacobianAngularRowsAreTheGimbalAxes) {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
                 for (int k = 0; k < 3; ++k)
-                    m[i][j] += a.matrix[static_cast<std::size_t>(k * 4 + i)] * b.matrix[static_cast<std::size_t>(k * 4 + j)];
+                    m[i][j] +=
+                        a.matrix[static_cast<std::size_t>(k * 4 + i)] * b.matrix[static_cast<std::size_t>(k * 4 + j)];
         const Vec omega{(m[2][1] - m[1][2]) / 2, (m[0][2] - m[2][0]) / 2, (m[1][0] - m[0][1]) / 2};
         for (int row = 0; row < 3; ++row)
-            EXPECT_NEAR(omega[row] / (2 * delta), centre.jacobian[static_cast<std::size_t>((3 + row) * 6 + 3 + joint)], 0.02)
+            EXPECT_NEAR(omega[row] / (2 * delta), centre.jacobian[static_cast<std::size_t>((3 + row) * 6 + 3 + joint)],
+                        0.02)
                 << "joint " << joint << " row " << row;
     }
 }

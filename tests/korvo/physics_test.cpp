@@ -208,15 +208,15 @@ TEST_F(PhysicsTest, TrajectoryPlaysBackAndTheTraceRecordsIt) {
         std::size_t tick;
         Vec hand;
         int buttons;
-    } expected[] = {{0, {0, 0, 0}, 0},      {500, {10, 0, 0}, 0},  {999, {19.98, 0, 0}, 0},
-                    {1000, {20, 0, 0}, 1},  {1500, {20, 5, 0}, 1}, {2000, {20, 10, 0}, 3},
-                    {2499, {20, 10, 0}, 3}};
+    } expected[] = {{0, {0, 0, 0}, 0},     {500, {10, 0, 0}, 0},   {999, {19.98, 0, 0}, 0}, {1000, {20, 0, 0}, 1},
+                    {1500, {20, 5, 0}, 1}, {2000, {20, 10, 0}, 3}, {2499, {20, 10, 0}, 3}};
     for (const auto& e : expected) {
         const auto& row = rows[e.tick];
         ASSERT_EQ(row.size(), 14u);
         EXPECT_NEAR(row[0], e.tick * 0.001, 1e-6);
         EXPECT_EQ(row[1], static_cast<double>(h));
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(row[static_cast<std::size_t>(2 + i)], e.hand[i], 1e-3) << "tick " << e.tick;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(row[static_cast<std::size_t>(2 + i)], e.hand[i], 1e-3) << "tick " << e.tick;
         EXPECT_EQ(buttons[e.tick], e.buttons) << "tick " << e.tick;
     }
     EXPECT_NEAR(truePosition(static_cast<int>(h))[1], 10.0, 0.1);
@@ -264,15 +264,18 @@ TEST_P(TrajectoryParseTest, MalformedFileIsRefused) {
     EXPECT_EQ(korvo_sim_load_trajectory(h, path.c_str()), KORVO_SIM_E_PARSE);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, TrajectoryParseTest,
-    ::testing::Values(BadTrajectory{"Empty", ""}, BadTrajectory{"OnlyComments", "# nothing\n\n"},
-                      BadTrajectory{"FourFields", "0, 1, 2, 3\n"}, BadTrajectory{"SixFields", "0, 1, 2, 3, 0, 9\n"},
-                      BadTrajectory{"Text", "0, 1, two, 3, 0\n"}, BadTrajectory{"TimeBackwards", "1, 0, 0, 0, 0\n0.5, 0, 0, 0, 0\n"},
-                      BadTrajectory{"NegativeTime", "-1, 0, 0, 0, 0\n"}, BadTrajectory{"ButtonsTooHigh", "0, 0, 0, 0, 8\n"},
-                      BadTrajectory{"FractionalButtons", "0, 0, 0, 0, 1.5\n"}, BadTrajectory{"Infinite", "0, inf, 0, 0, 0\n"},
-                      BadTrajectory{"TrailingGarbage", "0, 0, 0, 0, 0 x\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, TrajectoryParseTest,
+                         ::testing::Values(BadTrajectory{"Empty", ""}, BadTrajectory{"OnlyComments", "# nothing\n\n"},
+                                           BadTrajectory{"FourFields", "0, 1, 2, 3\n"},
+                                           BadTrajectory{"SixFields", "0, 1, 2, 3, 0, 9\n"},
+                                           BadTrajectory{"Text", "0, 1, two, 3, 0\n"},
+                                           BadTrajectory{"TimeBackwards", "1, 0, 0, 0, 0\n0.5, 0, 0, 0, 0\n"},
+                                           BadTrajectory{"NegativeTime", "-1, 0, 0, 0, 0\n"},
+                                           BadTrajectory{"ButtonsTooHigh", "0, 0, 0, 0, 8\n"},
+                                           BadTrajectory{"FractionalButtons", "0, 0, 0, 0, 1.5\n"},
+                                           BadTrajectory{"Infinite", "0, inf, 0, 0, 0\n"},
+                                           BadTrajectory{"TrailingGarbage", "0, 0, 0, 0, 0 x\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PhysicsTest, MissingTrajectoryFileIsAFileError) {
     const auto h = static_cast<unsigned>(open());

@@ -39,13 +39,14 @@ TEST_P(SaturationTest, OverMaximumForceIsTruncatedZeroedOrRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, SaturationTest,
-    ::testing::Values(SaturationCase{"TruncateKeepsDirection", true, false, {0, 6, 8}, 0, {0, 3.6, 4.8}},
-                      SaturationCase{"ZeroDropsForce", false, false, {0, 6, 8}, 0, {0, 0, 0}},
-                      SaturationCase{"TruncateLeavesSmallForce", true, false, {3, 0, -4}, 0, {3, 0, -4}},
-                      SaturationCase{"ZeroLeavesSmallForce", false, false, {3, 0, -4}, 0, {3, 0, -4}},
-                      SaturationCase{"CheckRefusesWhateverTheMode", true, true, {0, 6, 8}, KORVO_EXCEEDED_MAX_FORCE, {0, 0, 0}},
-                      SaturationCase{"CheckRefusesInZeroMode", false, true, {7, 0, 0}, KORVO_EXCEEDED_MAX_FORCE, {0, 0, 0}},
-                      SaturationCase{"CheckAcceptsNominal", false, true, {6, 0, 0}, 0, {6, 0, 0}}),
+    ::testing::Values(
+        SaturationCase{"TruncateKeepsDirection", true, false, {0, 6, 8}, 0, {0, 3.6, 4.8}},
+        SaturationCase{"ZeroDropsForce", false, false, {0, 6, 8}, 0, {0, 0, 0}},
+        SaturationCase{"TruncateLeavesSmallForce", true, false, {3, 0, -4}, 0, {3, 0, -4}},
+        SaturationCase{"ZeroLeavesSmallForce", false, false, {3, 0, -4}, 0, {3, 0, -4}},
+        SaturationCase{"CheckRefusesWhateverTheMode", true, true, {0, 6, 8}, KORVO_EXCEEDED_MAX_FORCE, {0, 0, 0}},
+        SaturationCase{"CheckRefusesInZeroMode", false, true, {7, 0, 0}, KORVO_EXCEEDED_MAX_FORCE, {0, 0, 0}},
+        SaturationCase{"CheckAcceptsNominal", false, true, {6, 0, 0}, 0, {6, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SafetyTest, DefaultsAreDocumented) {
@@ -370,11 +371,12 @@ TEST_P(CalibrationTest, StatusAndUpdatesFollowTheModelsCalibrationStyle) {
     EXPECT_EQ(status, c.statusAfterReset);
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, CalibrationTest,
-                         ::testing::Values(CalibrationCase{"arm3g", true, false, 0x77, 0, 0x07, KORVO_NOT_SUPPORTED, 0x07},
-                                           CalibrationCase{"arm6", true, true, 0x70, KORVO_CALIBRATION_FAILED, 0x70, 0, 0x00},
-                                           CalibrationCase{"mini", false, true, 0x70, KORVO_NOT_SUPPORTED, 0x70, 0, 0x00}),
-                         [](const auto& info) { return std::string(info.param.model); });
+INSTANTIATE_TEST_SUITE_P(
+    Models, CalibrationTest,
+    ::testing::Values(CalibrationCase{"arm3g", true, false, 0x77, 0, 0x07, KORVO_NOT_SUPPORTED, 0x07},
+                      CalibrationCase{"arm6", true, true, 0x70, KORVO_CALIBRATION_FAILED, 0x70, 0, 0x00},
+                      CalibrationCase{"mini", false, true, 0x70, KORVO_NOT_SUPPORTED, 0x70, 0, 0x00}),
+    [](const auto& info) { return std::string(info.param.model); });
 
 // The inkwell model can take its references only with the stylus in the
 // inkwell, which the low nibble announces.

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -142,8 +142,15 @@ struct ErrorLog {
 // before that tick's pre callback, exactly once.
 TEST_F(ServoLoopTest, InjectedServoErrorIsDeliveredAtTheNextTick) {
     ErrorLog log;
-    ASSERT_EQ(setServoErrorCallback([](int code, void* l) { static_cast<ErrorLog*>(l)->events.push_back(code); }, &log), 0);
-    ASSERT_EQ(setPreServoCallback([](void* l) { static_cast<ErrorLog*>(l)->events.push_back(1); return 0; }, &log), 0);
+    ASSERT_EQ(setServoErrorCallback([](int code, void* l) { static_cast<ErrorLog*>(l)->events.push_back(code); }, &log),
+              0);
+    ASSERT_EQ(setPreServoCallback(
+                  [](void* l) {
+                      static_cast<ErrorLog*>(l)->events.push_back(1);
+                      return 0;
+                  },
+                  &log),
+              0);
     start();
     run(1);
     ASSERT_EQ(korvo_sim_inject_servo_error(KORVO_SERVO_TIMER_FAILED), 0);

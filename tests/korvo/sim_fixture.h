@@ -25,9 +25,9 @@ struct TrueState {
 
 inline TrueState trueState(int handle) {
     TrueState s;
-    EXPECT_EQ(korvo_sim_get_true_state(static_cast<unsigned>(handle), s.position.data(), s.velocity.data(),
-                                       s.force.data()),
-              0);
+    EXPECT_EQ(
+        korvo_sim_get_true_state(static_cast<unsigned>(handle), s.position.data(), s.velocity.data(), s.force.data()),
+        0);
     return s;
 }
 

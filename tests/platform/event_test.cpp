@@ -248,9 +248,7 @@ TEST(EventThreads, HandleDestroyedWhileAnotherThreadWaitsOnItsCopy) {
     const Event waiterCopy = *owner;
     bool result = false;
     std::thread waiter;
-    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
-        result = waiterCopy.wait(kLong);
-    }));
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] { result = waiterCopy.wait(kLong); }));
     const Event setter = *owner;
     owner.reset();
     setter.set();
@@ -304,9 +302,7 @@ TEST(WaitAny, WakesForLaterObjectSetByAnotherThread) {
     const std::array<const plat::Waitable*, 2> objects{&a, &b};
     int result = -5;
     std::thread waiter;
-    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
-        result = plat::waitAny(objects, kLong);
-    }));
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] { result = plat::waitAny(objects, kLong); }));
     b.set();
     waiter.join();
     EXPECT_EQ(result, 1);
@@ -319,9 +315,7 @@ TEST(WaitAny, PulseReachesWaiterBlockedOnSeveralObjects) {
     const std::array<const plat::Waitable*, 2> objects{&other, &pulsed};
     int result = -5;
     std::thread waiter;
-    ASSERT_TRUE(startBlockedWaiter(waiter, [&] {
-        result = plat::waitAny(objects, kLong);
-    }));
+    ASSERT_TRUE(startBlockedWaiter(waiter, [&] { result = plat::waitAny(objects, kLong); }));
     pulsed.pulse();
     waiter.join();
     EXPECT_EQ(result, 1);

@@ -17,4 +17,6 @@ PLAT_ON_LOAD(onLoad)
 PLAT_ON_UNLOAD(onUnload)
 
 extern "C" __attribute__((visibility("default"))) int platform_test_hook_loads() { return gLoads; }
-extern "C" __attribute__((visibility("default"))) void platform_test_hook_watch_unload(int* flag) { gUnloadFlag = flag; }
+extern "C" __attribute__((visibility("default"))) void platform_test_hook_watch_unload(int* flag) {
+    gUnloadFlag = flag;
+}

@@ -155,9 +155,9 @@ TEST_F(NamedEvents, ChildProcessCannotOpenMissingName) {
 TEST_F(NamedEvents, NamesStayInsideTheEventDirectory) {
     const std::string base = name("enc");
     const std::string longName(300, 'x');
-    const std::array<std::string, 11> suffixes{
-        "/slash", "/../../escape", "..", ".", "a/b/c", "with space", "\xc3\xbcnicode", "%2F", "nul\x01", longName,
-        longName + "y"};
+    const std::array<std::string, 11> suffixes{"/slash",      "/../../escape",  "..",  ".",       "a/b/c",
+                                               "with space",  "\xc3\xbcnicode", "%2F", "nul\x01", longName,
+                                               longName + "y"};
     const fs::path directory = fs::path(plat::namedEventPath(base)).parent_path();
     std::vector<std::string> seen;
     for (const auto& suffix : suffixes) {

@@ -25,8 +25,8 @@ TEST(ChildProcess, PassesArgumentsEnvironmentAndInputAndSeparatesErrors) {
     options.arguments = {"first arg"};
     options.environment = {{"PROCESS_TEST_VALUE", "from the parent"}, {"HOME", "/replaced"}};
     options.separateErrors = true;
-    zv_test::ChildProcess child = shell(R"(printf '%s|%s|%s\n' "$0" "$PROCESS_TEST_VALUE" "$HOME"; cat; echo oops >&2; exit 7)",
-                                     options);
+    zv_test::ChildProcess child =
+        shell(R"(printf '%s|%s|%s\n' "$0" "$PROCESS_TEST_VALUE" "$HOME"; cat; echo oops >&2; exit 7)", options);
     ASSERT_TRUE(child.started());
     EXPECT_TRUE(child.waitForOutput("first arg|from the parent|/replaced\n", kGenerous)) << child.output();
     EXPECT_TRUE(child.write("typed\n"));

@@ -86,17 +86,10 @@ Child startHelper(const std::vector<std::string>& args, Input input, int inputFd
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     switch (input) {
-    case Input::Inherit:
-        break;
-    case Input::DevNull:
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        break;
-    case Input::Closed:
-        posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
-        break;
-    case Input::Descriptor:
-        posix_spawn_file_actions_adddup2(&actions, inputFd, STDIN_FILENO);
-        break;
+    case Input::Inherit: break;
+    case Input::DevNull: posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0); break;
+    case Input::Closed: posix_spawn_file_actions_addclose(&actions, STDIN_FILENO); break;
+    case Input::Descriptor: posix_spawn_file_actions_adddup2(&actions, inputFd, STDIN_FILENO); break;
     }
     std::vector<std::string> all{PLATFORM_TEST_HELPER};
     all.insert(all.end(), args.begin(), args.end());

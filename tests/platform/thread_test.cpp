@@ -96,7 +96,8 @@ TEST(Threads, IdsAreNonzeroDistinctAndReportedByThreadObjects) {
     unique.insert(plat::currentThreadId());
     EXPECT_EQ(unique.size(), static_cast<std::size_t>(kThreads) + 1);
     EXPECT_EQ(unique.count(0), 0u);
-    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(threads[static_cast<std::size_t>(i)].id(), inside[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(threads[static_cast<std::size_t>(i)].id(), inside[static_cast<std::size_t>(i)]);
 }
 
 TEST(Threads, MovedThreadIsJoinedThroughItsNewOwner) {

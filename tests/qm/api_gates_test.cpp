@@ -25,8 +25,7 @@ public:
 
 class QmGates : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         device = zvInitDevice(ZV_DEFAULT_DEVICE);
         ASSERT_NE(device, ZV_INVALID_HANDLE);
         handle = qmCreateContext(device);
@@ -34,8 +33,7 @@ protected:
         qmMakeCurrent(handle);
         context = QM::currentContext();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         context->openShape = nullptr;
         qmMakeCurrent(nullptr);
         qmDeleteContext(handle);
@@ -50,8 +48,7 @@ protected:
 };
 
 // Inside a frame the device cannot change, and nothing changes.
-TEST_F(QmGates, ContextDeviceIsRefusedInsideAFrame)
-{
+TEST_F(QmGates, ContextDeviceIsRefusedInsideAFrame) {
     context->inFrame = true;
     qmContextDevice(ZV_INVALID_HANDLE);
     EXPECT_EQ(lastError(), QM_INVALID_OPERATION);
@@ -63,8 +60,7 @@ TEST_F(QmGates, ContextDeviceIsRefusedInsideAFrame)
     EXPECT_FALSE(context->sceneRenderer->isRunning());
 }
 
-TEST_F(QmGates, ShapeIdentifiersAreLockedWhileAShapeIsOpen)
-{
+TEST_F(QmGates, ShapeIdentifiersAreLockedWhileAShapeIsOpen) {
     ASSERT_EQ(qmGenShapes(2), 2u);
     context->openShape = &builder;
     EXPECT_EQ(qmGenShapes(1), 0u);
@@ -82,8 +78,7 @@ TEST_F(QmGates, ShapeIdentifiersAreLockedWhileAShapeIsOpen)
     EXPECT_TRUE(qmIsShape(2));
 }
 
-TEST_F(QmGates, CameraCapabilitiesAreLockedWhileAShapeIsOpen)
-{
+TEST_F(QmGates, CameraCapabilitiesAreLockedWhileAShapeIsOpen) {
     context->openShape = &builder;
     for (QMenum cap : {QM_HAPTIC_CAMERA_VIEW, QM_ADAPTIVE_VIEWPORT}) {
         qmEnable(cap);
@@ -97,8 +92,7 @@ TEST_F(QmGates, CameraCapabilitiesAreLockedWhileAShapeIsOpen)
 
 // The renderer takes a proxy-resolution change at once only on the
 // collision thread; elsewhere only the attribute changes.
-TEST_F(QmGates, ProxyResolutionReachesTheRendererOnTheCollisionThread)
-{
+TEST_F(QmGates, ProxyResolutionReachesTheRendererOnTheCollisionThread) {
     bool rendererValue = true;
     qmDisable(QM_PROXY_RESOLUTION);
     context->sceneRenderer->getRendererParameters().get<bool>(QM_PROXY_RESOLUTION, rendererValue);
@@ -119,8 +113,7 @@ TEST_F(QmGates, ProxyResolutionReachesTheRendererOnTheCollisionThread)
 
 // The context's client-thread scheduler follows the thread that created the
 // latest context.
-TEST_F(QmGates, CreatingAContextBindsTheClientScheduler)
-{
+TEST_F(QmGates, CreatingAContextBindsTheClientScheduler) {
     QM::OperationScheduler* client = QM::operationScheduler(QM_CLIENT_THREAD);
     EXPECT_TRUE(client->isCurrentThread());
     HQMRC other = nullptr;
@@ -136,8 +129,7 @@ namespace {
 
 // The call frame records the first failure of a call in the context current
 // when the failure is caught, runs the cleanup and returns the failure value.
-TEST_F(QmGates, CallFrameRecordsFailuresAndRunsCleanups)
-{
+TEST_F(QmGates, CallFrameRecordsFailuresAndRunsCleanups) {
     struct Case {
         const char* what;
         std::function<void()> body;
@@ -154,9 +146,19 @@ TEST_F(QmGates, CallFrameRecordsFailuresAndRunsCleanups)
         QM::callInContextWithCleanup([&](QM::Context&) { c.body(); }, [&](QM::Context&) { cleaned = true; });
         EXPECT_TRUE(cleaned);
         EXPECT_EQ(lastError(), c.recorded);
-        EXPECT_EQ(QM::callInContext<int>(-1, [&](QM::Context&) { c.body(); return 1; }), -1);
+        EXPECT_EQ(QM::callInContext<int>(-1,
+                                         [&](QM::Context&) {
+                                             c.body();
+                                             return 1;
+                                         }),
+                  -1);
         EXPECT_EQ(lastError(), c.recorded);
-        EXPECT_EQ(QM::callWithoutContext<int>(-2, [&] { c.body(); return 1; }), -2);
+        EXPECT_EQ(QM::callWithoutContext<int>(-2,
+                                              [&] {
+                                                  c.body();
+                                                  return 1;
+                                              }),
+                  -2);
         EXPECT_EQ(lastError(), c.recorded);
     }
     bool cleaned = false;
@@ -165,15 +167,19 @@ TEST_F(QmGates, CallFrameRecordsFailuresAndRunsCleanups)
     EXPECT_EQ(QM::callWithoutContext<int>(0, [] { return 5; }), 5);
 }
 
-TEST(QmCallFrame, WithoutAContextNothingRunsAndNothingIsRecorded)
-{
+TEST(QmCallFrame, WithoutAContextNothingRunsAndNothingIsRecorded) {
     ASSERT_EQ(QM::currentContext(), nullptr);
     bool ran = false;
     bool cleaned = false;
     QM::callInContextWithCleanup([&](QM::Context&) { ran = true; }, [&](QM::Context&) { cleaned = true; });
     EXPECT_FALSE(ran);
     EXPECT_FALSE(cleaned);
-    EXPECT_EQ(QM::callWithoutContext<int>(-1, [] { throw QM::QMException(QM_INVALID_ENUM); return 0; }), -1);
+    EXPECT_EQ(QM::callWithoutContext<int>(-1,
+                                          [] {
+                                              throw QM::QMException(QM_INVALID_ENUM);
+                                              return 0;
+                                          }),
+              -1);
     EXPECT_EQ(QM::callWithoutContext<int>(0, [] { return 3; }), 3);
 }
 

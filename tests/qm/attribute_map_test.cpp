@@ -26,8 +26,7 @@ void callbackA() {}
 
 // A declared key that was never set cannot be read, and its output is left
 // alone: an unset rotation or matrix must not read as zeros.
-TEST(QmAttributeMap, DeclaredButUnsetCannotBeRead)
-{
+TEST(QmAttributeMap, DeclaredButUnsetCannotBeRead) {
     AttributeMap map;
     map.declare<float>(kA);
     map.declareArray<double>(kB, 3);
@@ -47,8 +46,7 @@ TEST(QmAttributeMap, DeclaredButUnsetCannotBeRead)
 
 // Copying an unset value succeeds (the types match) but neither changes the
 // target's value nor marks it set.
-TEST(QmAttributeMap, CopyingAnUnsetValueLeavesTheTargetAlone)
-{
+TEST(QmAttributeMap, CopyingAnUnsetValueLeavesTheTargetAlone) {
     AttributeMap source;
     source.declareArray<double>(kA, 3);
     source.declare<bool>(kB);
@@ -66,8 +64,7 @@ TEST(QmAttributeMap, CopyingAnUnsetValueLeavesTheTargetAlone)
 
 // A set or get fails, changing nothing, for an undeclared key and for every
 // mismatch of type or of scalar and array.
-TEST(QmAttributeMap, TypeAndFormMismatchesFail)
-{
+TEST(QmAttributeMap, TypeAndFormMismatchesFail) {
     AttributeMap map;
     map.declare<double>(kA);
     map.set<double>(kA, 1.5);
@@ -102,8 +99,7 @@ TEST(QmAttributeMap, TypeAndFormMismatchesFail)
     EXPECT_EQ(d, 1.5);
 }
 
-TEST(QmAttributeMap, RedeclaringKeepsTheFirstDeclaration)
-{
+TEST(QmAttributeMap, RedeclaringKeepsTheFirstDeclaration) {
     AttributeMap map;
     map.declare<std::int32_t>(kA);
     map.set<std::int32_t>(kA, 5);
@@ -119,12 +115,11 @@ TEST(QmAttributeMap, RedeclaringKeepsTheFirstDeclaration)
 // One key per value type. Keys are compared by address, so each is a named
 // object rather than a string literal.
 const char kKeyTexts[] = "ifdbcpsIFDB";
-const QMenum k_i = kKeyTexts + 0, k_f = kKeyTexts + 1, k_d = kKeyTexts + 2, k_b = kKeyTexts + 3,
-             k_c = kKeyTexts + 4, k_p = kKeyTexts + 5, k_s = kKeyTexts + 6, k_iv = kKeyTexts + 7,
-             k_fv = kKeyTexts + 8, k_dv = kKeyTexts + 9, k_bv = kKeyTexts + 10;
+const QMenum k_i = kKeyTexts + 0, k_f = kKeyTexts + 1, k_d = kKeyTexts + 2, k_b = kKeyTexts + 3, k_c = kKeyTexts + 4,
+             k_p = kKeyTexts + 5, k_s = kKeyTexts + 6, k_iv = kKeyTexts + 7, k_fv = kKeyTexts + 8, k_dv = kKeyTexts + 9,
+             k_bv = kKeyTexts + 10;
 
-TEST(QmAttributeMap, EveryValueTypeRoundTrips)
-{
+TEST(QmAttributeMap, EveryValueTypeRoundTrips) {
     AttributeMap map;
     int target = 0;
     map.declare<std::int32_t>(k_i);
@@ -178,8 +173,7 @@ TEST(QmAttributeMap, EveryValueTypeRoundTrips)
     EXPECT_TRUE(map.getArray<bool>(k_bv, bv2) && bv2[0] && !bv2[1]);
 }
 
-TEST(QmAttributeMap, KeysIterateInMapOrder)
-{
+TEST(QmAttributeMap, KeysIterateInMapOrder) {
     AttributeMap map;
     const char texts[] = "xyz";
     const QMenum keys[] = {texts + 2, texts + 0, texts + 1};
@@ -193,8 +187,7 @@ TEST(QmAttributeMap, KeysIterateInMapOrder)
     EXPECT_EQ(seen, (std::vector<QMenum>{texts + 0, texts + 1, texts + 2}));
 }
 
-TEST(QmAttributeMap, PrintFormats)
-{
+TEST(QmAttributeMap, PrintFormats) {
     AttributeMap map;
     map.declare<QMenum>(kA);
     map.set<QMenum>(kA, QM_CONTACT);
@@ -212,8 +205,7 @@ TEST(QmAttributeMap, PrintFormats)
     EXPECT_EQ(out.str(), "QM_CONTACT|1, 2.5, -3, |(null)");
 }
 
-TEST(QmAttributeMap, DescribeAndDeclareLike)
-{
+TEST(QmAttributeMap, DescribeAndDeclareLike) {
     AttributeMap source;
     source.declareArray<float>(kA, 4);
     source.declare<QMenum>(kB);
@@ -231,8 +223,7 @@ TEST(QmAttributeMap, DescribeAndDeclareLike)
     EXPECT_FALSE(source.describe(kC).has_value());
 }
 
-TEST(QmAttributeMap, CopyFromFollowsAssignRules)
-{
+TEST(QmAttributeMap, CopyFromFollowsAssignRules) {
     AttributeMap source;
     source.declareArray<double>(kA, 3);
     const double v[3] = {1, 2, 3};
@@ -251,8 +242,7 @@ TEST(QmAttributeMap, CopyFromFollowsAssignRules)
     EXPECT_TRUE(target.isSet(kC));
 }
 
-TEST(QmAttributeMap, CloneCopiesValueAndSetFlag)
-{
+TEST(QmAttributeMap, CloneCopiesValueAndSetFlag) {
     QM::Attrib<double> a;
     a.set(4.5);
     auto copy = a.clone();
@@ -266,8 +256,7 @@ TEST(QmAttributeMap, CloneCopiesValueAndSetFlag)
 
 // ---------------------------------------------------------------- stacked
 
-TEST(QmStackedAttributeMap, APushedDeclarationCapturesWritesButHidesNoReads)
-{
+TEST(QmStackedAttributeMap, APushedDeclarationCapturesWritesButHidesNoReads) {
     StackedAttributeMap stack;
     stack.declare<float>(kA);
     stack.set<float>(kA, 1.0f);
@@ -286,15 +275,14 @@ TEST(QmStackedAttributeMap, APushedDeclarationCapturesWritesButHidesNoReads)
     EXPECT_EQ(f, 1.0f);
 }
 
-TEST(QmStackedAttributeMap, RoutingRules)
-{
+TEST(QmStackedAttributeMap, RoutingRules) {
     StackedAttributeMap stack;
     stack.declare<bool>(kA);  // declared in the base, unset
     float f = 0;
     bool b = true;
     EXPECT_TRUE(stack.has(kA));
     EXPECT_FALSE(stack.isSet(kA));
-    EXPECT_FALSE(stack.get<bool>(kA, b));  // no map has it set
+    EXPECT_FALSE(stack.get<bool>(kA, b));      // no map has it set
     EXPECT_FALSE(stack.set<float>(kB, 1.0f));  // declared nowhere
     EXPECT_FALSE(stack.has(kB));
     stack.push(std::make_unique<AttributeMap>());
@@ -310,8 +298,7 @@ TEST(QmStackedAttributeMap, RoutingRules)
     EXPECT_TRUE(b);
 }
 
-TEST(QmStackedAttributeMap, TheBaseMapIsNeverPopped)
-{
+TEST(QmStackedAttributeMap, TheBaseMapIsNeverPopped) {
     StackedAttributeMap stack;
     stack.declare<double>(kA);
     stack.set<double>(kA, 9.0);
@@ -324,8 +311,7 @@ TEST(QmStackedAttributeMap, TheBaseMapIsNeverPopped)
 
 // mapFor answers the map holding the value in force, which is where copies
 // from a stack read.
-TEST(QmStackedAttributeMap, CopiesReadTheValueInForce)
-{
+TEST(QmStackedAttributeMap, CopiesReadTheValueInForce) {
     StackedAttributeMap stack;
     stack.declare<std::int32_t>(kA);
     stack.set<std::int32_t>(kA, 1);

@@ -10,14 +10,12 @@ using qmtest::ContextTest;
 
 class QmAttributes : public ContextTest {
 protected:
-    float material(QMenum face, QMenum property)
-    {
+    float material(QMenum face, QMenum property) {
         float value = -1.0f;
         qmGetMaterialfv(face, property, &value);
         return value;
     }
-    QMintptr integer(QMenum name)
-    {
+    QMintptr integer(QMenum name) {
         QMintptr value = -1;
         qmGetIntegerv(name, &value);
         return value;
@@ -25,8 +23,7 @@ protected:
     static QMintptr symbol(QMenum s) { return reinterpret_cast<QMintptr>(s); }
 };
 
-TEST_F(QmAttributes, MaterialDefaults)
-{
+TEST_F(QmAttributes, MaterialDefaults) {
     for (QMenum face : {QM_FRONT, QM_BACK}) {
         EXPECT_FLOAT_EQ(material(face, QM_STIFFNESS), 0.8f) << qmtest::name(face);
         for (QMenum property : {QM_DAMPING, QM_STATIC_FRICTION, QM_DYNAMIC_FRICTION, QM_POPTHROUGH}) {
@@ -36,8 +33,7 @@ TEST_F(QmAttributes, MaterialDefaults)
     expectNoError();
 }
 
-TEST_F(QmAttributes, CapabilityAndTouchDefaults)
-{
+TEST_F(QmAttributes, CapabilityAndTouchDefaults) {
     EXPECT_TRUE(qmIsEnabled(QM_USE_GL_MODELVIEW));
     EXPECT_TRUE(qmIsEnabled(QM_PROXY_RESOLUTION));
     EXPECT_FALSE(qmIsEnabled(QM_HAPTIC_CAMERA_VIEW));
@@ -60,8 +56,7 @@ TEST_F(QmAttributes, CapabilityAndTouchDefaults)
 }
 
 // QM_SNAP_DISTANCE is a float: it can be set but has no getter of its own.
-TEST_F(QmAttributes, SnapDistanceAcceptsAnyValue)
-{
+TEST_F(QmAttributes, SnapDistanceAcceptsAnyValue) {
     qmTouchModelf(QM_SNAP_DISTANCE, -3.0f);
     qmTouchModelf(QM_SNAP_DISTANCE, FLT_MAX);
     expectNoError();
@@ -69,8 +64,7 @@ TEST_F(QmAttributes, SnapDistanceAcceptsAnyValue)
     expectErrors({QM_INVALID_ENUM});
 }
 
-TEST_F(QmAttributes, MaterialValueChecks)
-{
+TEST_F(QmAttributes, MaterialValueChecks) {
     struct Case {
         QMenum face;
         QMenum property;
@@ -103,8 +97,7 @@ TEST_F(QmAttributes, MaterialValueChecks)
     }
 }
 
-TEST_F(QmAttributes, FrontAndBackSetsBothFacesButIsNoFaceToRead)
-{
+TEST_F(QmAttributes, FrontAndBackSetsBothFacesButIsNoFaceToRead) {
     qmMaterialf(QM_FRONT_AND_BACK, QM_STATIC_FRICTION, 0.3f);
     EXPECT_FLOAT_EQ(material(QM_FRONT, QM_STATIC_FRICTION), 0.3f);
     EXPECT_FLOAT_EQ(material(QM_BACK, QM_STATIC_FRICTION), 0.3f);
@@ -115,8 +108,7 @@ TEST_F(QmAttributes, FrontAndBackSetsBothFacesButIsNoFaceToRead)
     expectErrors({QM_INVALID_ENUM});
 }
 
-TEST_F(QmAttributes, SymbolSetters)
-{
+TEST_F(QmAttributes, SymbolSetters) {
     struct Case {
         void (*set)(QMenum);
         QMenum name;
@@ -146,16 +138,14 @@ TEST_F(QmAttributes, SymbolSetters)
 }
 
 // The winding is stored as given, unchecked.
-TEST_F(QmAttributes, FrontFaceIsNotChecked)
-{
+TEST_F(QmAttributes, FrontFaceIsNotChecked) {
     qmFrontFace(QM_CW);
     qmFrontFace(QM_STIFFNESS);
     qmFrontFace(nullptr);
     expectNoError();
 }
 
-TEST_F(QmAttributes, Hints)
-{
+TEST_F(QmAttributes, Hints) {
     qmHinti(QM_SHAPE_FEEDBACK_BUFFER_VERTICES, 0);
     EXPECT_EQ(integer(QM_SHAPE_FEEDBACK_BUFFER_VERTICES), 0);
     qmHinti(QM_SHAPE_FEEDBACK_BUFFER_VERTICES, -1);
@@ -170,8 +160,7 @@ TEST_F(QmAttributes, Hints)
     expectErrors({QM_INVALID_ENUM});
 }
 
-TEST_F(QmAttributes, EnableAndDisable)
-{
+TEST_F(QmAttributes, EnableAndDisable) {
     for (QMenum cap : {QM_PROXY_RESOLUTION, QM_HAPTIC_CAMERA_VIEW, QM_ADAPTIVE_VIEWPORT, QM_USE_GL_MODELVIEW}) {
         SCOPED_TRACE(qmtest::name(cap));
         qmEnable(cap);
@@ -184,8 +173,7 @@ TEST_F(QmAttributes, EnableAndDisable)
 
 // Unknown capabilities: the setters answer QM_INVALID_OPERATION, the query
 // QM_INVALID_ENUM.
-TEST_F(QmAttributes, UnknownCapability)
-{
+TEST_F(QmAttributes, UnknownCapability) {
     qmEnable(QM_STIFFNESS);
     expectErrors({QM_INVALID_OPERATION});
     qmDisable(QM_SHAPE_PERSISTENCE);
@@ -194,8 +182,7 @@ TEST_F(QmAttributes, UnknownCapability)
     expectErrors({QM_INVALID_ENUM});
 }
 
-TEST_F(QmAttributes, PushedMaterialCapturesWritesUntilPopped)
-{
+TEST_F(QmAttributes, PushedMaterialCapturesWritesUntilPopped) {
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.6f);
     qmPushAttrib(QM_MATERIAL_BIT);
     EXPECT_FLOAT_EQ(material(QM_FRONT, QM_STIFFNESS), 0.6f);  // reads see through
@@ -207,8 +194,7 @@ TEST_F(QmAttributes, PushedMaterialCapturesWritesUntilPopped)
 }
 
 // Each bit saves its own groups and nothing else.
-TEST_F(QmAttributes, PushSavesOnlyTheNamedGroups)
-{
+TEST_F(QmAttributes, PushSavesOnlyTheNamedGroups) {
     struct Case {
         const char* what;
         QMbitfield mask;
@@ -247,8 +233,7 @@ TEST_F(QmAttributes, PushSavesOnlyTheNamedGroups)
     }
 }
 
-TEST_F(QmAttributes, PushesNestAndPopsInOrder)
-{
+TEST_F(QmAttributes, PushesNestAndPopsInOrder) {
     qmMaterialf(QM_FRONT, QM_POPTHROUGH, 0.1f);
     qmPushAttrib(QM_MATERIAL_BIT);
     qmMaterialf(QM_FRONT, QM_POPTHROUGH, 0.2f);
@@ -263,8 +248,7 @@ TEST_F(QmAttributes, PushesNestAndPopsInOrder)
     expectNoError();
 }
 
-TEST_F(QmAttributes, PushWithoutAKnownBitIsRefused)
-{
+TEST_F(QmAttributes, PushWithoutAKnownBitIsRefused) {
     qmPushAttrib(0);
     qmPushAttrib(0x40);
     expectErrors({QM_INVALID_VALUE});
@@ -274,8 +258,7 @@ TEST_F(QmAttributes, PushWithoutAKnownBitIsRefused)
     EXPECT_FLOAT_EQ(material(QM_FRONT, QM_DAMPING), 0.5f);
 }
 
-TEST_F(QmAttributes, MatrixModeBelongsToTheTransformGroup)
-{
+TEST_F(QmAttributes, MatrixModeBelongsToTheTransformGroup) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmPushAttrib(QM_TRANSFORM_BIT);
     qmMatrixMode(QM_MODELVIEW);
@@ -288,8 +271,7 @@ TEST_F(QmAttributes, MatrixModeBelongsToTheTransformGroup)
     expectErrors({QM_STACK_OVERFLOW});
 }
 
-TEST_F(QmAttributes, WorkspaceBelongsToTheTransformGroup)
-{
+TEST_F(QmAttributes, WorkspaceBelongsToTheTransformGroup) {
     double before[6];
     qmGetDoublev(QM_WORKSPACE, before);
     qmPushAttrib(QM_TRANSFORM_BIT);
@@ -306,20 +288,54 @@ TEST_F(QmAttributes, WorkspaceBelongsToTheTransformGroup)
     expectNoError();
 }
 
-TEST_F(QmAttributes, GettersRefuseOtherNames)
-{
+TEST_F(QmAttributes, GettersRefuseOtherNames) {
     struct Case {
         const char* what;
         void (*get)();
     };
     const Case cases[] = {
-        {"a capability as a state", [] { QMboolean b = 5; qmGetBooleanv(QM_USE_GL_MODELVIEW, &b); EXPECT_EQ(b, 5); }},
-        {"a boolean hint as an integer", [] { QMintptr i = 5; qmGetIntegerv(QM_SHAPE_PERSISTENCE, &i); EXPECT_EQ(i, 5); }},
-        {"the touched face", [] { QMintptr i = 5; qmGetIntegerv(QM_TOUCHED_FACE, &i); EXPECT_EQ(i, 5); }},
-        {"a float as doubles", [] { double d = 5; qmGetDoublev(QM_SNAP_DISTANCE, &d); EXPECT_EQ(d, 5); }},
-        {"a symbol as doubles", [] { double d = 5; qmGetDoublev(QM_TOUCH_MODEL, &d); EXPECT_EQ(d, 5); }},
-        {"a boolean as doubles", [] { double d = 5; qmGetDoublev(QM_PROXY_IS_TOUCHING, &d); EXPECT_EQ(d, 5); }},
-        {"a name that holds nothing", [] { double d = 5; qmGetDoublev(QM_EVENT_TOUCH, &d); EXPECT_EQ(d, 5); }},
+        {"a capability as a state",
+         [] {
+             QMboolean b = 5;
+             qmGetBooleanv(QM_USE_GL_MODELVIEW, &b);
+             EXPECT_EQ(b, 5);
+         }},
+        {"a boolean hint as an integer",
+         [] {
+             QMintptr i = 5;
+             qmGetIntegerv(QM_SHAPE_PERSISTENCE, &i);
+             EXPECT_EQ(i, 5);
+         }},
+        {"the touched face",
+         [] {
+             QMintptr i = 5;
+             qmGetIntegerv(QM_TOUCHED_FACE, &i);
+             EXPECT_EQ(i, 5);
+         }},
+        {"a float as doubles",
+         [] {
+             double d = 5;
+             qmGetDoublev(QM_SNAP_DISTANCE, &d);
+             EXPECT_EQ(d, 5);
+         }},
+        {"a symbol as doubles",
+         [] {
+             double d = 5;
+             qmGetDoublev(QM_TOUCH_MODEL, &d);
+             EXPECT_EQ(d, 5);
+         }},
+        {"a boolean as doubles",
+         [] {
+             double d = 5;
+             qmGetDoublev(QM_PROXY_IS_TOUCHING, &d);
+             EXPECT_EQ(d, 5);
+         }},
+        {"a name that holds nothing",
+         [] {
+             double d = 5;
+             qmGetDoublev(QM_EVENT_TOUCH, &d);
+             EXPECT_EQ(d, 5);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -329,16 +345,15 @@ TEST_F(QmAttributes, GettersRefuseOtherNames)
 }
 
 // A null output is refused once the name is known, and nothing is written.
-TEST_F(QmAttributes, NullOutputsAreRefused)
-{
+TEST_F(QmAttributes, NullOutputsAreRefused) {
     qmGetMaterialfv(QM_FRONT, QM_STIFFNESS, nullptr);
     expectErrors({QM_INVALID_VALUE});
     qmGetBooleanv(QM_BUTTON1_STATE, nullptr);
     expectErrors({QM_INVALID_VALUE});
     qmGetIntegerv(QM_TOUCH_MODEL, nullptr);
     expectErrors({QM_INVALID_VALUE});
-    for (QMenum name : {QM_VIEWTOUCH_MATRIX, QM_WORKSPACE, QM_PROXY_POSITION, QM_GOLDEN_RADIUS,
-                        QM_EVENT_MOTION_LINEAR_TOLERANCE}) {
+    for (QMenum name :
+         {QM_VIEWTOUCH_MATRIX, QM_WORKSPACE, QM_PROXY_POSITION, QM_GOLDEN_RADIUS, QM_EVENT_MOTION_LINEAR_TOLERANCE}) {
         qmGetDoublev(name, nullptr);
         expectErrors({QM_INVALID_VALUE});
     }

@@ -9,8 +9,7 @@ namespace {
 
 using qmtest::ContextTest;
 
-TEST(QmNoContext, GetErrorReturnsTheFixedRecord)
-{
+TEST(QmNoContext, GetErrorReturnsTheFixedRecord) {
     ASSERT_EQ(qmGetCurrentContext(), nullptr);
     const QMerror e = qmGetError();
     EXPECT_EQ(e.errorCode, QM_INVALID_OPERATION);
@@ -21,8 +20,7 @@ TEST(QmNoContext, GetErrorReturnsTheFixedRecord)
 
 // Without a current context every call fails with its failure value and
 // changes nothing (there is nowhere to record the error).
-TEST(QmNoContext, CallsReturnTheirFailureValues)
-{
+TEST(QmNoContext, CallsReturnTheirFailureValues) {
     EXPECT_EQ(qmGetCurrentDevice(), ZV_INVALID_HANDLE);
     EXPECT_EQ(qmGenShapes(3), 0u);
     EXPECT_EQ(qmGenEffects(3), 0u);
@@ -65,14 +63,12 @@ TEST(QmNoContext, CallsReturnTheirFailureValues)
     EXPECT_EQ(qmGetError().errorCode, QM_INVALID_OPERATION);
 }
 
-TEST(QmStrings, VersionAndVendor)
-{
+TEST(QmStrings, VersionAndVendor) {
     EXPECT_STREQ(qmGetString(QM_VERSION), "2.00.23");
     EXPECT_STREQ(qmGetString(QM_VENDOR), "Orvell Technologies, Inc.");
 }
 
-TEST(QmStrings, SameBufferOnEveryThread)
-{
+TEST(QmStrings, SameBufferOnEveryThread) {
     const char* here = qmGetString(QM_VERSION);
     const char* there = nullptr;
     std::thread other([&] { there = qmGetString(QM_VERSION); });
@@ -83,10 +79,9 @@ TEST(QmStrings, SameBufferOnEveryThread)
 
 class QmStringsInContext : public ContextTest {};
 
-TEST_F(QmStringsInContext, OtherSymbolsGiveNullAndRecordNothing)
-{
-    for (QMenum name : {QM_STIFFNESS, QM_NO_ERROR, QM_TIME, static_cast<QMenum>(nullptr),
-                        static_cast<QMenum>("QM_VERSION")}) {
+TEST_F(QmStringsInContext, OtherSymbolsGiveNullAndRecordNothing) {
+    for (QMenum name :
+         {QM_STIFFNESS, QM_NO_ERROR, QM_TIME, static_cast<QMenum>(nullptr), static_cast<QMenum>("QM_VERSION")}) {
         EXPECT_EQ(qmGetString(name), nullptr) << qmtest::name(name);
     }
     expectNoError();
@@ -94,8 +89,7 @@ TEST_F(QmStringsInContext, OtherSymbolsGiveNullAndRecordNothing)
 
 class QmContexts : public ContextTest {};
 
-TEST_F(QmContexts, CreateLeavesTheCurrentContextAlone)
-{
+TEST_F(QmContexts, CreateLeavesTheCurrentContextAlone) {
     HQMRC second = qmCreateContext(device);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, context);
@@ -106,8 +100,7 @@ TEST_F(QmContexts, CreateLeavesTheCurrentContextAlone)
 
 // The workspace box is the midpoint of the device's maximum and usable
 // boxes, stored both as QM_WORKSPACE and as QM_MAX_WORKSPACE_DIMS.
-TEST_F(QmContexts, WorkspaceIsTheMidpointOfTheDeviceBoxes)
-{
+TEST_F(QmContexts, WorkspaceIsTheMidpointOfTheDeviceBoxes) {
     double maximum[6];
     double usable[6];
     zvMakeCurrentDevice(device);
@@ -125,8 +118,7 @@ TEST_F(QmContexts, WorkspaceIsTheMidpointOfTheDeviceBoxes)
     expectNoError();
 }
 
-TEST_F(QmContexts, CreatingAContextKeepsTheCallersCurrentDevice)
-{
+TEST_F(QmContexts, CreatingAContextKeepsTheCallersCurrentDevice) {
     HZV other = zvInitDevice("Korvo Mini");
     ASSERT_NE(other, ZV_INVALID_HANDLE);
     zvMakeCurrentDevice(other);
@@ -136,8 +128,7 @@ TEST_F(QmContexts, CreatingAContextKeepsTheCallersCurrentDevice)
     zvDisableDevice(other);
 }
 
-TEST_F(QmContexts, CurrentContextIsPerThread)
-{
+TEST_F(QmContexts, CurrentContextIsPerThread) {
     HQMRC seen = context;
     QMenum error = nullptr;
     std::thread other([&] {
@@ -154,8 +145,7 @@ TEST_F(QmContexts, CurrentContextIsPerThread)
     expectErrors({QM_INVALID_ENUM});
 }
 
-TEST_F(QmContexts, DeviceOfTheContext)
-{
+TEST_F(QmContexts, DeviceOfTheContext) {
     EXPECT_EQ(qmGetCurrentDevice(), device);
     qmContextDevice(ZV_INVALID_HANDLE);
     EXPECT_EQ(qmGetCurrentDevice(), ZV_INVALID_HANDLE);
@@ -164,8 +154,7 @@ TEST_F(QmContexts, DeviceOfTheContext)
     expectNoError();
 }
 
-TEST_F(QmContexts, ContextsKeepTheirOwnState)
-{
+TEST_F(QmContexts, ContextsKeepTheirOwnState) {
     HQMRC second = qmCreateContext(device);
     qmMakeCurrent(second);
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.25f);
@@ -181,8 +170,7 @@ TEST_F(QmContexts, ContextsKeepTheirOwnState)
     qmDeleteContext(second);
 }
 
-TEST_F(QmContexts, AContextWithoutDevice)
-{
+TEST_F(QmContexts, AContextWithoutDevice) {
     HQMRC none = qmCreateContext(ZV_INVALID_HANDLE);
     ASSERT_NE(none, nullptr);
     qmMakeCurrent(none);
@@ -199,8 +187,7 @@ TEST_F(QmContexts, AContextWithoutDevice)
     EXPECT_EQ(zvGetError().errorCode, static_cast<ZVerror>(ZV_SUCCESS));
 }
 
-TEST_F(QmContexts, DeletingTheCurrentContextLeavesTheThreadWithoutOne)
-{
+TEST_F(QmContexts, DeletingTheCurrentContextLeavesTheThreadWithoutOne) {
     HQMRC second = qmCreateContext(device);
     qmMakeCurrent(second);
     qmDeleteContext(second);
@@ -214,8 +201,7 @@ class QmErrors : public ContextTest {};
 
 // Newest first; a repeat of the newest error is stored once; the empty
 // store answers the no-error record.
-TEST_F(QmErrors, PoppedNewestFirstWithConsecutiveRepeatsStoredOnce)
-{
+TEST_F(QmErrors, PoppedNewestFirstWithConsecutiveRepeatsStoredOnce) {
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 2.0f);   // QM_INVALID_VALUE
     qmMaterialf(QM_FRONT, QM_STIFFNESS, -1.0f);  // QM_INVALID_VALUE again
     qmTouchModel(QM_FRONT);                      // QM_INVALID_ENUM
@@ -228,8 +214,7 @@ TEST_F(QmErrors, PoppedNewestFirstWithConsecutiveRepeatsStoredOnce)
     EXPECT_EQ(none.errorInfo.deviceHandle, ZV_INVALID_HANDLE);
 }
 
-TEST_F(QmErrors, OnlyTheNewestIsComparedForRepeats)
-{
+TEST_F(QmErrors, OnlyTheNewestIsComparedForRepeats) {
     qmTouchModel(QM_FRONT);
     qmPushAttrib(0);
     qmTouchModel(QM_FRONT);
@@ -237,8 +222,7 @@ TEST_F(QmErrors, OnlyTheNewestIsComparedForRepeats)
     expectErrors({QM_INVALID_ENUM, QM_INVALID_VALUE, QM_INVALID_ENUM});
 }
 
-TEST_F(QmErrors, RecordsCarryTheNoErrorDeviceRecord)
-{
+TEST_F(QmErrors, RecordsCarryTheNoErrorDeviceRecord) {
     qmPopMatrix();
     const QMerror e = qmGetError();
     EXPECT_EQ(e.errorCode, QM_STACK_UNDERFLOW);

@@ -16,8 +16,7 @@ using zvu::zvuVector3Dd;
 
 // Directions use the transpose of model-to-workspace's upper 3x3 block and
 // keep their length, whatever the scale of the chain.
-TEST(QmConversions, DirectionsKeepTheirLength)
-{
+TEST(QmConversions, DirectionsKeepTheirLength) {
     struct Case {
         const char* what;
         zvuMatrix modelToWorkspace;
@@ -29,7 +28,9 @@ TEST(QmConversions, DirectionsKeepTheirLength)
         {"uniform scale", zvuMatrix::scale(4, 4, 4), {0, 5, 0}, {0, 5, 0}},
         {"translation is ignored", zvuMatrix::translation(9, 9, 9), {0, 0, 2}, {0, 0, 2}},
         {"rotation is transposed", zvuMatrix::rotation({0, 0, 1}, M_PI / 2), {1, 0, 0}, {0, -1, 0}},
-        {"non-uniform scale bends, length kept", zvuMatrix::scale(1, 3, 1), {1, 1, 0},
+        {"non-uniform scale bends, length kept",
+         zvuMatrix::scale(1, 3, 1),
+         {1, 1, 0},
          zvuVector3Dd{1, 3, 0}.normalized() * std::sqrt(2.0)},
         {"zero stays zero", zvuMatrix::scale(2, 2, 2), {0, 0, 0}, {0, 0, 0}},
     };
@@ -42,14 +43,12 @@ TEST(QmConversions, DirectionsKeepTheirLength)
     }
 }
 
-TEST(QmConversions, RadiusUsesTheRoundedSquareRootOfThree)
-{
+TEST(QmConversions, RadiusUsesTheRoundedSquareRootOfThree) {
     EXPECT_DOUBLE_EQ(QM::convertRadius(zvuMatrix::identity(), 30.0), 30.0 * std::sqrt(3.0) / 1.7320508);
     EXPECT_DOUBLE_EQ(QM::convertRadius(zvuMatrix::scale(2, 2, 2), 1.0), 2.0 * std::sqrt(3.0) / 1.7320508);
 }
 
-TEST(QmConversions, TransformsDropScaleAndConvertTheirTranslation)
-{
+TEST(QmConversions, TransformsDropScaleAndConvertTheirTranslation) {
     const zvuMatrix workspaceToModel = zvuMatrix::translation(1, 0, 0) * zvuMatrix::scale(0.5, 0.5, 0.5);
     zvuMatrix stored = zvuMatrix::rotation({1, 0, 0}, M_PI / 2);
     stored[12] = 4;
@@ -65,8 +64,7 @@ TEST(QmConversions, TransformsDropScaleAndConvertTheirTranslation)
     EXPECT_EQ(r[15], 1.0);
 }
 
-TEST(QmConversions, OrientationsAreComposedWithTheChainRotation)
-{
+TEST(QmConversions, OrientationsAreComposedWithTheChainRotation) {
     const zvuMatrix workspaceToModel = zvuMatrix::rotation({0, 1, 0}, M_PI / 2);
     const zvuQuaternion stored = zvuQuaternion::fromAxisAngle({1, 0, 0}, M_PI / 2);
     const zvuQuaternion r = QM::convertOrientation(workspaceToModel, stored);
@@ -74,8 +72,7 @@ TEST(QmConversions, OrientationsAreComposedWithTheChainRotation)
     EXPECT_NEAR(std::fabs(r.dot(expected)), 1.0, 1e-12);
 }
 
-TEST(QmConversions, ReadConvertedStateKnowsItsNames)
-{
+TEST(QmConversions, ReadConvertedStateKnowsItsNames) {
     QM::AttributeMap values;
     QM::declareStateGroup(values, 1, true);
     const zvuMatrix workspaceToModel = zvuMatrix::translation(0, 0, -2);
@@ -102,9 +99,9 @@ TEST(QmConversions, ReadConvertedStateKnowsItsNames)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
-        EXPECT_EQ(QM::readConvertedState(values, c.name, workspaceToModel, modelToWorkspace, c.withGolden, out,
-                                         written),
-                  c.result);
+        EXPECT_EQ(
+            QM::readConvertedState(values, c.name, workspaceToModel, modelToWorkspace, c.withGolden, out, written),
+            c.result);
         EXPECT_EQ(written, c.written);
     }
     QM::readConvertedState(values, QM_DEVICE_POSITION, workspaceToModel, modelToWorkspace, false, out, written);

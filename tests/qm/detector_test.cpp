@@ -37,8 +37,7 @@ constexpr double kOffset = 0.01;
 using Quad = std::array<zvuVector3Dd, 4>;
 
 // The square |x|, |y| <= 0.5 in the plane z = 0, facing +z.
-void primitiveSquare(unsigned id)
-{
+void primitiveSquare(unsigned id) {
     qmBeginShape(QM_SHAPE_PRIMITIVE, id);
     qmBegin(QM_QUADS);
     qmVertex3d(-0.5, -0.5, 0);
@@ -54,8 +53,7 @@ protected:
     // A primitive shape of quads (counter-clockwise seen from the front,
     // unless `clockwise`, which also declares QM_CW so the front stays the
     // same side), added to the test's scene.
-    unsigned quads(const std::vector<Quad>& faces, bool clockwise = false)
-    {
+    unsigned quads(const std::vector<Quad>& faces, bool clockwise = false) {
         const unsigned id = qmGenShapes(1);
         if (clockwise) qmFrontFace(QM_CW);
         qmBeginShape(QM_SHAPE_PRIMITIVE, id);
@@ -73,21 +71,18 @@ protected:
         scene.addShape(persistentShape(id));
         return id;
     }
-    unsigned floorSquare(double h = 0.5, double z = 0.0)
-    {
+    unsigned floorSquare(double h = 0.5, double z = 0.0) {
         return quads({{zvuVector3Dd(-h, -h, z), {h, -h, z}, {h, h, z}, {-h, h, z}}});
     }
     QM::IShape& shape(unsigned id) { return *scene.getShapes().find(id); }
 
     // One collision step with the device at `p`.
-    bool detectAt(const zvuVector3Dd& p)
-    {
+    bool detectAt(const zvuVector3Dd& p) {
         device.place(p);
         return detector.detect(scene.getShapes(), device, proxy);
     }
     // Servo ticks on the features of the last step.
-    void ticks(int n)
-    {
+    void ticks(int n) {
         for (int i = 0; i < n; ++i) proxy.update(device);
     }
     zvuVector3Dd proxyAt() const { return proxy.motionTransform(2)->position(); }
@@ -98,8 +93,7 @@ protected:
     QM::HapticDeviceTarget device;
 };
 
-TEST_F(DetectorTest, ADeviceThatReachesNothingLeavesTheProxyFree)
-{
+TEST_F(DetectorTest, ADeviceThatReachesNothingLeavesTheProxyFree) {
     floorSquare();
     proxy.initialise(deviceAt({0.1, 0.1, 0.5}));
     ASSERT_TRUE(detectAt({0.3, 0.2, 0.1}));
@@ -109,15 +103,14 @@ TEST_F(DetectorTest, ADeviceThatReachesNothingLeavesTheProxyFree)
     EXPECT_FALSE(proxy.isTouching());
 }
 
-TEST_F(DetectorTest, PressedIntoAPlaneTheProxyStaysOnItAboveTheDevice)
-{
+TEST_F(DetectorTest, PressedIntoAPlaneTheProxyStaysOnItAboveTheDevice) {
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.6f);
     qmMaterialf(QM_FRONT, QM_DAMPING, 0.2f);
     qmMaterialf(QM_BACK, QM_STIFFNESS, 0.3f);
     const unsigned id = floorSquare();
     proxy.initialise(deviceAt({0.1, 0.2, 0.5}));
-    for (const zvuVector3Dd p : {zvuVector3Dd(0.1, 0.2, -0.2), zvuVector3Dd(0.3, -0.1, -0.3),
-                                 zvuVector3Dd(-0.2, -0.1, -0.05)}) {
+    for (const zvuVector3Dd p :
+         {zvuVector3Dd(0.1, 0.2, -0.2), zvuVector3Dd(0.3, -0.1, -0.3), zvuVector3Dd(-0.2, -0.1, -0.05)}) {
         SCOPED_TRACE(p.x);
         ASSERT_TRUE(detectAt(p));
         ASSERT_EQ(proxy.contactSet().size(), 1u);
@@ -157,8 +150,7 @@ TEST_F(DetectorTest, PressedIntoAPlaneTheProxyStaysOnItAboveTheDevice)
     EXPECT_TRUE(near3(proxyAt(), {0.1, 0.1, 0.3}, 0));
 }
 
-TEST_F(DetectorTest, ATwoSidedShapeTouchedFromBehindGivesTheBackMaterial)
-{
+TEST_F(DetectorTest, ATwoSidedShapeTouchedFromBehindGivesTheBackMaterial) {
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.6f);
     qmMaterialf(QM_BACK, QM_STIFFNESS, 0.3f);
     qmTouchableFace(QM_FRONT_AND_BACK);
@@ -179,8 +171,7 @@ TEST_F(DetectorTest, ATwoSidedShapeTouchedFromBehindGivesTheBackMaterial)
 
 // The floor z = 0 (x from 0 to 1) and the wall x = 0 (z from 0 to 1) meet
 // in the y axis.
-TEST_F(DetectorTest, InAConcaveEdgeTheProxySlidesAlongTheEdge)
-{
+TEST_F(DetectorTest, InAConcaveEdgeTheProxySlidesAlongTheEdge) {
     quads({{zvuVector3Dd(0, -1, 0), {1, -1, 0}, {1, 1, 0}, {0, 1, 0}},
            {zvuVector3Dd(0, -1, 0), {0, 1, 0}, {0, 1, 1}, {0, -1, 1}}});
     proxy.initialise(deviceAt({0.5, 0, 0.5}));
@@ -198,8 +189,7 @@ TEST_F(DetectorTest, InAConcaveEdgeTheProxySlidesAlongTheEdge)
     }
 }
 
-TEST_F(DetectorTest, InACornerTheProxyStaysAtTheCorner)
-{
+TEST_F(DetectorTest, InACornerTheProxyStaysAtTheCorner) {
     quads({{zvuVector3Dd(0, 0, 0), {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
            {zvuVector3Dd(0, 0, 0), {0, 1, 0}, {0, 1, 1}, {0, 0, 1}},
            {zvuVector3Dd(0, 0, 0), {0, 0, 1}, {1, 0, 1}, {1, 0, 0}}});
@@ -220,8 +210,7 @@ TEST_F(DetectorTest, InACornerTheProxyStaysAtTheCorner)
 // apart, facing into the notch. The sharper the notch, the more nearly
 // opposite the two normals: they must still count as two walls, or the
 // proxy slips through one of them.
-TEST_F(DetectorTest, AnAcuteWedgeDoesNotLetTheProxyThrough)
-{
+TEST_F(DetectorTest, AnAcuteWedgeDoesNotLetTheProxyThrough) {
     struct Case {
         double degrees;
         bool clockwise;
@@ -262,8 +251,7 @@ TEST_F(DetectorTest, AnAcuteWedgeDoesNotLetTheProxyThrough)
 
 // A flat floor for x < 0 and, for x > 0, a floor tilted up about the y
 // axis by `angle`; the proxy slides from the flat part over the crease.
-TEST_F(DetectorTest, NearlyCoplanarSurfacesCountAsOnePlane)
-{
+TEST_F(DetectorTest, NearlyCoplanarSurfacesCountAsOnePlane) {
     struct Case {
         double angle;
         std::size_t planes;
@@ -287,8 +275,7 @@ TEST_F(DetectorTest, NearlyCoplanarSurfacesCountAsOnePlane)
 
 // A device that crosses a thin slab within one collision step is caught by
 // the sweep from the proxy's last position.
-TEST_F(DetectorTest, AFastStrokeAcrossAThinShapeDoesNotTunnel)
-{
+TEST_F(DetectorTest, AFastStrokeAcrossAThinShapeDoesNotTunnel) {
     // Top face z = 0 facing up, bottom face z = -0.001 facing down.
     quads({{zvuVector3Dd(-0.5, -0.5, 0), {0.5, -0.5, 0}, {0.5, 0.5, 0}, {-0.5, 0.5, 0}},
            {zvuVector3Dd(-0.5, -0.5, -0.001), {-0.5, 0.5, -0.001}, {0.5, 0.5, -0.001}, {0.5, -0.5, -0.001}}});
@@ -308,15 +295,17 @@ TEST_F(DetectorTest, AFastStrokeAcrossAThinShapeDoesNotTunnel)
     }
 }
 
-TEST_F(DetectorTest, PopThroughAtTenTimesThePopThroughValue)
-{
+TEST_F(DetectorTest, PopThroughAtTenTimesThePopThroughValue) {
     struct Case {
         float popThrough;
         double force;
         bool pops;
     };
     const Case cases[] = {
-        {0.5f, 4.9, false}, {0.5f, 5.1, true}, {0.1f, 1.01, true}, {0.0f, 1e6, false},
+        {0.5f, 4.9, false},
+        {0.5f, 5.1, true},
+        {0.1f, 1.01, true},
+        {0.0f, 1e6, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.popThrough << " " << c.force);
@@ -346,8 +335,7 @@ TEST_F(DetectorTest, PopThroughAtTenTimesThePopThroughValue)
 
 // A constraint shape holding one point and one segment, the device 0.25
 // from the point and 0.5 from the segment.
-TEST_F(DetectorTest, SnapDistanceDropsConstraintsAndAPointBeatsALine)
-{
+TEST_F(DetectorTest, SnapDistanceDropsConstraintsAndAPointBeatsALine) {
     struct Case {
         float snap;
         std::size_t features;
@@ -393,8 +381,7 @@ TEST_F(DetectorTest, SnapDistanceDropsConstraintsAndAPointBeatsALine)
 // A constraint plane catches a device that goes through it, from either
 // side, and holds the proxy on the side it came from; one beyond the snap
 // distance is not caught.
-TEST_F(DetectorTest, AConstraintPlaneHoldsTheProxyFromEitherSide)
-{
+TEST_F(DetectorTest, AConstraintPlaneHoldsTheProxyFromEitherSide) {
     qmTouchModel(QM_CONSTRAINT);
     qmTouchModelf(QM_SNAP_DISTANCE, 0.1f);
     floorSquare();
@@ -420,8 +407,7 @@ TEST_F(DetectorTest, AConstraintPlaneHoldsTheProxyFromEitherSide)
     }
 }
 
-TEST_F(DetectorTest, FeaturesNotForTheFastLoopAreErasedWithTheirRecords)
-{
+TEST_F(DetectorTest, FeaturesNotForTheFastLoopAreErasedWithTheirRecords) {
     const unsigned id = floorSquare();
     shape(id).getAttributes().set<bool>(QM::QM_INT_USE_IN_FAST_LOOP, false);
     proxy.initialise(deviceAt({0, 0, 0.5}));
@@ -432,8 +418,7 @@ TEST_F(DetectorTest, FeaturesNotForTheFastLoopAreErasedWithTheirRecords)
 }
 
 // Features handed over from elsewhere are sorted by their touch model.
-TEST_F(DetectorTest, DistributeSortsFeaturesByTouchModel)
-{
+TEST_F(DetectorTest, DistributeSortsFeaturesByTouchModel) {
     QM::LocalFeatureSet features;
     features.insert(plane({0, 0, 1}, {0, 0, 0}));
     QM::ILocalFeature* guide = features.insert(line({-1, 0, 0}, {1, 0, 0}));
@@ -452,20 +437,16 @@ TEST_F(DetectorTest, DistributeSortsFeaturesByTouchModel)
     EXPECT_TRUE(near3(proxyAt(), {0.3, 0, 0}, 1e-12));
 }
 
-TEST_F(DetectorTest, ADetectionThatThrowsLeavesTheProxyWithoutFeatures)
-{
+TEST_F(DetectorTest, ADetectionThatThrowsLeavesTheProxyWithoutFeatures) {
     class Throwing final : public sched::ReferenceCounter<QM::IShape> {
     public:
-        bool intersectSegment(const zvu::zvuLineSegmentd&, zvuVector3Dd&, zvuVector3Dd&, QMenum&) override
-        {
+        bool intersectSegment(const zvu::zvuLineSegmentd&, zvuVector3Dd&, zvuVector3Dd&, QMenum&) override {
             throw std::bad_alloc();
         }
-        bool intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvuVector3Dd&, zvuVector3Dd&, QMenum&) override
-        {
+        bool intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvuVector3Dd&, zvuVector3Dd&, QMenum&) override {
             throw std::bad_alloc();
         }
-        bool closestFeatures(const zvu::zvuLineSegmentd&, QM::LocalFeatureSet&, zvuVector3Dd&) override
-        {
+        bool closestFeatures(const zvu::zvuLineSegmentd&, QM::LocalFeatureSet&, zvuVector3Dd&) override {
             throw std::bad_alloc();
         }
         double getProxyOffset() const override { return 0.0; }
@@ -486,8 +467,7 @@ TEST_F(DetectorTest, ADetectionThatThrowsLeavesTheProxyWithoutFeatures)
     EXPECT_TRUE(near3(proxyAt(), {0, 0, -0.2}, 0));
 }
 
-TEST_F(DetectorTest, TouchChangesComeInIdentifierOrder)
-{
+TEST_F(DetectorTest, TouchChangesComeInIdentifierOrder) {
     // Two floors side by side; the proxy rests on the one, then the other,
     // then on both along their common edge, then on neither.
     const unsigned left = quads({{zvuVector3Dd(-1, -1, 0), {0, -1, 0}, {0, 1, 0}, {-1, 1, 0}}});
@@ -518,8 +498,7 @@ TEST_F(DetectorTest, TouchChangesComeInIdentifierOrder)
 
 // Records from planes of shape 7 (and one from shape 8, which never
 // counts for shape 7).
-TEST(ReactionForceTest, TheShapeTakesTheForceItsContactsCanHold)
-{
+TEST(ReactionForceTest, TheShapeTakesTheForceItsContactsCanHold) {
     const double r3 = std::sqrt(3.0) / 2.0;
     struct Case {
         const char* name;
@@ -559,8 +538,7 @@ TEST(ReactionForceTest, TheShapeTakesTheForceItsContactsCanHold)
 
 // A floor that moves up between two frames carries the touching proxy with
 // it; one that stays does not move the proxy.
-TEST_F(DetectorTest, ContactsAreCarriedOverToAMovedShape)
-{
+TEST_F(DetectorTest, ContactsAreCarriedOverToAMovedShape) {
     for (const double lift : {0.0, 0.1}) {
         SCOPED_TRACE(lift);
         scene.clear();
@@ -609,8 +587,7 @@ TEST_F(DetectorTest, ContactsAreCarriedOverToAMovedShape)
 
 // A shape redrawn with another touchable face than the one it was touched
 // on does not inherit the touch; one touchable from both sides does.
-TEST_F(DetectorTest, ATouchIsTakenOverOnlyByAShapeThatCanStillBeTouchedThere)
-{
+TEST_F(DetectorTest, ATouchIsTakenOverOnlyByAShapeThatCanStillBeTouchedThere) {
     for (const QMenum face : {QM_BACK, QM_FRONT_AND_BACK}) {
         SCOPED_TRACE(face);
         const unsigned id = qmGenShapes(1);
@@ -630,8 +607,8 @@ TEST_F(DetectorTest, ATouchIsTakenOverOnlyByAShapeThatCanStillBeTouchedThere)
         proxy.uninitialise();
         proxy.initialise(deviceAt({0, 0, 0.01}));
         QM::TouchState touch;
-        const QM::CarriedContacts carried = QM::carryContacts(before.getShapes(), after.getShapes(), proxy,
-                                                              deviceAt({0, 0, -0.1}), detector, touch);
+        const QM::CarriedContacts carried =
+            QM::carryContacts(before.getShapes(), after.getShapes(), proxy, deviceAt({0, 0, -0.1}), detector, touch);
         EXPECT_FALSE(carried.move.has_value()) << "nothing moved";
         bool touching = false;
         after.getShapes().find(id)->getAttributes().get<bool>(QM_PROXY_IS_TOUCHING, touching);

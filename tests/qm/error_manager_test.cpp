@@ -22,8 +22,7 @@ Push code(QMenum c) { return {Push::Code, c, {}}; }
 Push device(ZVerror e, int internal, HZV handle) { return {Push::Device, nullptr, {e, internal, handle}}; }
 Push record(QMenum c, ZVerror e, int internal, HZV handle) { return {Push::Record, c, {e, internal, handle}}; }
 
-void apply(ErrorManager& store, const Push& p)
-{
+void apply(ErrorManager& store, const Push& p) {
     switch (p.kind) {
     case Push::Code: store.pushError(p.code); break;
     case Push::Device: store.pushDeviceError(p.info); break;
@@ -31,8 +30,7 @@ void apply(ErrorManager& store, const Push& p)
     }
 }
 
-TEST(QmErrorManager, EmptyStoreAnswersTheNoErrorRecord)
-{
+TEST(QmErrorManager, EmptyStoreAnswersTheNoErrorRecord) {
     ErrorManager store;
     const QMerror none = QM::noErrorRecord();
     EXPECT_EQ(none.errorCode, QM_NO_ERROR);
@@ -43,8 +41,7 @@ TEST(QmErrorManager, EmptyStoreAnswersTheNoErrorRecord)
 
 // Only a repeat of the newest record is dropped; each kind of push compares
 // its own part of the record.
-TEST(QmErrorManager, ConsecutiveRepeatsAreStoredOnce)
-{
+TEST(QmErrorManager, ConsecutiveRepeatsAreStoredOnce) {
     struct Case {
         const char* what;
         std::vector<Push> pushes;
@@ -56,9 +53,7 @@ TEST(QmErrorManager, ConsecutiveRepeatsAreStoredOnce)
         {"repeat after another",
          {code(QM_INVALID_VALUE), code(QM_INVALID_ENUM), code(QM_INVALID_VALUE)},
          {{QM_INVALID_VALUE, none}, {QM_INVALID_ENUM, none}, {QM_INVALID_VALUE, none}}},
-        {"same device record twice",
-         {device(0x302, -3, 0), device(0x302, -3, 0)},
-         {{QM_DEVICE_ERROR, {0x302, -3, 0}}}},
+        {"same device record twice", {device(0x302, -3, 0), device(0x302, -3, 0)}, {{QM_DEVICE_ERROR, {0x302, -3, 0}}}},
         {"device records differing in one field",
          {device(0x302, -3, 0), device(0x302, -4, 0), device(0x302, -4, 1)},
          {{QM_DEVICE_ERROR, {0x302, -4, 1}}, {QM_DEVICE_ERROR, {0x302, -4, 0}}, {QM_DEVICE_ERROR, {0x302, -3, 0}}}},
@@ -90,8 +85,7 @@ TEST(QmErrorManager, ConsecutiveRepeatsAreStoredOnce)
 }
 
 // Errors arrive from several threads; the store stays consistent.
-TEST(QmErrorManager, ConcurrentPushesAndPops)
-{
+TEST(QmErrorManager, ConcurrentPushesAndPops) {
     ErrorManager store;
     constexpr int kPushes = 2000;
     std::thread pusher([&] {

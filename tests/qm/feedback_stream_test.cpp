@@ -22,8 +22,8 @@ constexpr float kPassThrough = 0x0700, kPoint = 0x0701, kLine = 0x0702, kPolygon
 
 // A heap copy of exactly the stream's length.
 struct Stream {
-    explicit Stream(const std::vector<float>& values) : size(static_cast<int>(values.size())), data(new float[values.size()])
-    {
+    explicit Stream(const std::vector<float>& values)
+        : size(static_cast<int>(values.size())), data(new float[values.size()]) {
         std::copy(values.begin(), values.end(), data.get());
     }
     int size;
@@ -32,8 +32,7 @@ struct Stream {
 
 bool sameVertex(const zvu::zvuVector3Df& v, float x, float y, float z) { return v.x == x && v.y == y && v.z == z; }
 
-TEST(FeedbackStream, QuadBecomesFanOfTwoTriangles)
-{
+TEST(FeedbackStream, QuadBecomesFanOfTwoTriangles) {
     for (bool ccw : {true, false}) {
         const Stream s({kPolygon, 4, 0, 0, 0.5f, 10, 0, 0.5f, 10, 10, 0.5f, 0, 10, 0.5f});
         TouchGeometry g;
@@ -60,8 +59,7 @@ TEST(FeedbackStream, QuadBecomesFanOfTwoTriangles)
     }
 }
 
-TEST(FeedbackStream, PolygonsOfEveryVertexCount)
-{
+TEST(FeedbackStream, PolygonsOfEveryVertexCount) {
     // 0, 1 and 2 vertices give no triangle; 12 give a fan of 10.
     std::vector<float> values = {kPolygon, 0, kPolygon, 1, 1, 1, 1, kPolygon, 2, 1, 1, 1, 2, 2, 2, kPolygon, 12};
     for (int k = 0; k < 12; ++k) {
@@ -82,10 +80,9 @@ TEST(FeedbackStream, PolygonsOfEveryVertexCount)
 
 // Every token's values are stepped over, even when they look like tokens:
 // the vertex coordinates below equal token values.
-TEST(FeedbackStream, TokensWithoutGeometryAreSteppedOver)
-{
-    const Stream s({kBitmap, kPoint, kPoint, kPoint, kDrawPixel, kLine, kPolygon, 3, kCopyPixel, kPolygon, 0, 1,
-                    kPassThrough, kPoint, 42.0f, -1.0f, kPoint, 7, 8, 0.25f});
+TEST(FeedbackStream, TokensWithoutGeometryAreSteppedOver) {
+    const Stream s({kBitmap, kPoint, kPoint,       kPoint, kDrawPixel, kLine, kPolygon, 3, kCopyPixel, kPolygon,
+                    0,       1,      kPassThrough, kPoint, 42.0f,      -1.0f, kPoint,   7, 8,          0.25f});
     TouchGeometry g;
     const auto r = QM::parseFeedbackStream(s.data.get(), s.size, true, g);
     EXPECT_TRUE(r.complete());
@@ -95,10 +92,9 @@ TEST(FeedbackStream, TokensWithoutGeometryAreSteppedOver)
     EXPECT_TRUE(sameVertex(g.point(0), 7, 8, 0.25f));
 }
 
-TEST(FeedbackStream, LinesThenResetLinesInStreamOrder)
-{
-    const Stream s({kLine, 1, 0, 0, 1, 1, 0,  kLineReset, 2, 0, 0, 2, 1, 0, kPoint, 9, 9, 0,
-                    kLine, 3, 0, 0, 3, 1, 0,  kLineReset, 4, 0, 0, 4, 1, 0, kPoint, 8, 8, 0});
+TEST(FeedbackStream, LinesThenResetLinesInStreamOrder) {
+    const Stream s({kLine, 1, 0, 0, 1, 1, 0, kLineReset, 2, 0, 0, 2, 1, 0, kPoint, 9, 9, 0,
+                    kLine, 3, 0, 0, 3, 1, 0, kLineReset, 4, 0, 0, 4, 1, 0, kPoint, 8, 8, 0});
     TouchGeometry g;
     const auto r = QM::parseFeedbackStream(s.data.get(), s.size, true, g);
     EXPECT_TRUE(r.complete());
@@ -117,8 +113,7 @@ TEST(FeedbackStream, LinesThenResetLinesInStreamOrder)
 // Streams whose last token claims more values than there are, or a polygon
 // count that is no count: reading stops at that token, keeps everything
 // before it, and says why.
-TEST(FeedbackStream, MalformedStreamsStopWithoutReadingPastTheEnd)
-{
+TEST(FeedbackStream, MalformedStreamsStopWithoutReadingPastTheEnd) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     struct Case {
@@ -162,10 +157,9 @@ TEST(FeedbackStream, MalformedStreamsStopWithoutReadingPastTheEnd)
     EXPECT_EQ(g.triangleCount(), 0u);
 }
 
-TEST(FeedbackStream, ScaleDepthsTouchesVertexDepthsOnly)
-{
-    const std::vector<float> values = {kPassThrough, 3, kPoint,  1, 2, 3, 7,  kBitmap, 1, 1, 3, kLine, 0, 0, 3, 1, 1, 3,
-                                       kPolygon,     3, 0,       0, 3, 1, 0,  3,       0, 1, 3};
+TEST(FeedbackStream, ScaleDepthsTouchesVertexDepthsOnly) {
+    const std::vector<float> values = {kPassThrough, 3, kPoint, 1, 2, 3, 7, kBitmap, 1, 1, 3, kLine, 0, 0, 3, 1, 1, 3,
+                                       kPolygon,     3, 0,      0, 3, 1, 0, 3,       0, 1, 3};
     Stream s(values);
     const auto r = QM::scaleDepths(s.data.get(), s.size, 0.5f);
     EXPECT_TRUE(r.complete());

@@ -9,8 +9,8 @@
 
 #include "korvo/korvo_sim.h"
 #include "qm/api/OperationSchedulers.h"
-#include "qm/collision/CollisionScheduler.h"
 #include "qm/api/Symbols.h"
+#include "qm/collision/CollisionScheduler.h"
 #include "qm/shapes/PrimitiveShape.h"
 #include "shape_test_support.h"
 
@@ -19,8 +19,7 @@ namespace {
 using qmtest::ShapeTest;
 
 // A primitive square of half-size h in the plane z = 0.
-void primitiveSquare(unsigned id, double h = 0.5)
-{
+void primitiveSquare(unsigned id, double h = 0.5) {
     qmBeginShape(QM_SHAPE_PRIMITIVE, id);
     qmBegin(QM_QUADS);
     qmVertex3d(-h, -h, 0);
@@ -31,8 +30,7 @@ void primitiveSquare(unsigned id, double h = 0.5)
     qmEndShape();
 }
 
-float stiffness(const QM::IShape* shape)
-{
+float stiffness(const QM::IShape* shape) {
     float value = -1.0f;
     shape->getAttributes().get<float>(QM::QM_INT_FRONT_FACE_STIFFNESS, value);
     return value;
@@ -40,15 +38,13 @@ float stiffness(const QM::IShape* shape)
 
 class FrameTest : public ShapeTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ShapeTest::SetUp();
         qmDisable(QM_USE_GL_MODELVIEW);
     }
 };
 
-TEST_F(FrameTest, FrameCallsCheckTheirState)
-{
+TEST_F(FrameTest, FrameCallsCheckTheirState) {
     qmEndFrame();
     EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_OPERATION});
     qmBeginFrame();
@@ -67,8 +63,7 @@ TEST_F(FrameTest, FrameCallsCheckTheirState)
     EXPECT_TRUE(errors().empty());
 }
 
-TEST_F(FrameTest, BeginShapeRefusesWhatItCannotBuild)
-{
+TEST_F(FrameTest, BeginShapeRefusesWhatItCannotBuild) {
     const unsigned id = qmGenShapes(1);
     // Types without a builder, the placeholder type and reserved names.
     for (QMenum type : {QM_SHAPE_CALLBACK, QM_SHAPE_DEPTH_BUFFER, QM::QM_INT_SHAPE_BASE, QM_FLAT, QM_FRONT}) {
@@ -89,8 +84,7 @@ TEST_F(FrameTest, BeginShapeRefusesWhatItCannotBuild)
 // A shape copies the shape attributes (material, touchable face, touch
 // model, snap distance, hints...) but not the context-wide touch state the
 // collision side publishes into the attribute state.
-TEST_F(FrameTest, ShapesCopyTheirAttributesButNotThePublishedTouchState)
-{
+TEST_F(FrameTest, ShapesCopyTheirAttributesButNotThePublishedTouchState) {
     QM::IStackedAttributeMap& state = context().state->getAttributes();
     state.set<bool>(QM_PROXY_IS_TOUCHING, true);
     const double normal[3] = {0, 0, 1};
@@ -124,8 +118,7 @@ TEST_F(FrameTest, ShapesCopyTheirAttributesButNotThePublishedTouchState)
     EXPECT_TRUE(a.getArray<double>(QM::QM_INT_WORKSPACESHAPE_MATRIX, matrix));
 }
 
-TEST_F(FrameTest, OnlyPersistentShapesOutliveTheFrameThatDrewThem)
-{
+TEST_F(FrameTest, OnlyPersistentShapesOutliveTheFrameThatDrewThem) {
     const unsigned kept = qmGenShapes(2);
     const unsigned dropped = kept + 1;
     qmBeginFrame();
@@ -150,8 +143,7 @@ TEST_F(FrameTest, OnlyPersistentShapesOutliveTheFrameThatDrewThem)
     EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_VALUE});
 }
 
-TEST_F(FrameTest, ADeletedShapeIsNotCarriedOver)
-{
+TEST_F(FrameTest, ADeletedShapeIsNotCarriedOver) {
     const unsigned id = qmGenShapes(1);
     qmBeginFrame();
     qmHintb(QM_SHAPE_PERSISTENCE, QM_TRUE);
@@ -166,8 +158,7 @@ TEST_F(FrameTest, ADeletedShapeIsNotCarriedOver)
 
 // qmCallShape re-uses the geometry of the shape last defined under the
 // identifier and gives it the attributes current at the call.
-TEST_F(FrameTest, CallShapeKeepsTheGeometryAndTakesNewAttributes)
-{
+TEST_F(FrameTest, CallShapeKeepsTheGeometryAndTakesNewAttributes) {
     const unsigned id = qmGenShapes(1);
     qmBeginFrame();
     qmMaterialf(QM_FRONT, QM_STIFFNESS, 0.3f);
@@ -203,13 +194,12 @@ TEST_F(FrameTest, CallShapeKeepsTheGeometryAndTakesNewAttributes)
     EXPECT_TRUE(errors().empty());
 }
 
-TEST_F(FrameTest, CallShapeErrors)
-{
+TEST_F(FrameTest, CallShapeErrors) {
     const unsigned id = qmGenShapes(2);
     primitiveSquare(id);
     qmCallShape(id);  // outside a frame
     qmBeginFrame();
-    qmCallShape(id + 1);  // never defined
+    qmCallShape(id + 1);   // never defined
     qmCallShape(id + 50);  // not reserved
     qmEndFrame();
     EXPECT_EQ(errors(), (std::vector<QMenum>{QM_INVALID_OPERATION, QM_INVALID_VALUE}));
@@ -218,8 +208,7 @@ TEST_F(FrameTest, CallShapeErrors)
 // Two shapes under one identifier in one frame: the second replaces the
 // first everywhere and the first is destroyed (the sanitizer build checks
 // that nothing leaks).
-TEST_F(FrameTest, ASecondShapeUnderTheSameIdentifierReplacesTheFirst)
-{
+TEST_F(FrameTest, ASecondShapeUnderTheSameIdentifierReplacesTheFirst) {
     const unsigned id = qmGenShapes(1);
     qmBeginFrame();
     primitiveSquare(id, 0.5);
@@ -239,8 +228,7 @@ TEST_F(FrameTest, ASecondShapeUnderTheSameIdentifierReplacesTheFirst)
 // identifier and its "triggered" flag.
 class TriggeredEffect final : public sched::ReferenceCounter<QM::IEffect> {
 public:
-    explicit TriggeredEffect(unsigned id) : id_(id)
-    {
+    explicit TriggeredEffect(unsigned id) : id_(id) {
         properties_.declare<bool>(QM::QM_INT_EFFECT_WAS_TRIGGERED);
         properties_.set<bool>(QM::QM_INT_EFFECT_WAS_TRIGGERED, true);
     }
@@ -257,8 +245,7 @@ private:
     QM::AttributeMap properties_;
 };
 
-TEST_F(FrameTest, TriggeredEffectIdentifiersReturnAtTheSecondFollowingFrame)
-{
+TEST_F(FrameTest, TriggeredEffectIdentifiersReturnAtTheSecondFollowingFrame) {
     qmBeginFrame();
     const unsigned id = qmGenEffects(1);
     context().addEffect(new TriggeredEffect(id));
@@ -273,8 +260,7 @@ TEST_F(FrameTest, TriggeredEffectIdentifiersReturnAtTheSecondFollowingFrame)
 
 // What the collision side publishes reaches the client at qmBeginFrame;
 // what it never published leaves the defaults alone.
-TEST_F(FrameTest, BeginFrameRefreshesTheClientFromTheCollisionCache)
-{
+TEST_F(FrameTest, BeginFrameRefreshesTheClientFromTheCollisionCache) {
     QM::ISceneRenderer& renderer = *context().sceneRenderer;
     const double proxy[3] = {1.0, 2.0, 3.0};
     renderer.getCollisionCache().getValues().setArray<double>(QM_PROXY_POSITION, proxy);
@@ -304,8 +290,7 @@ TEST_F(FrameTest, BeginFrameRefreshesTheClientFromTheCollisionCache)
 // Touch results written by the collision side into a submitted shape reach
 // the per-shape results at the next qmBeginFrame, converted to model
 // coordinates.
-TEST_F(FrameTest, TouchResultsReachTheShapeQueries)
-{
+TEST_F(FrameTest, TouchResultsReachTheShapeQueries) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmScaled(2.0, 2.0, 2.0);
     const unsigned id = qmGenShapes(1);
@@ -339,8 +324,7 @@ TEST_F(FrameTest, TouchResultsReachTheShapeQueries)
 
 // A model-to-workspace chain without an inverse (a zero scale) is reported
 // wherever the inverse is needed, and the last good inverse stays in use.
-TEST_F(FrameTest, ASingularTransformIsReportedAndTheLastGoodInverseKept)
-{
+TEST_F(FrameTest, ASingularTransformIsReportedAndTheLastGoodInverseKept) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmTranslated(10.0, 0.0, 0.0);
     qmBeginFrame();
@@ -362,8 +346,7 @@ TEST_F(FrameTest, ASingularTransformIsReportedAndTheLastGoodInverseKept)
     qmEndFrame();
 }
 
-TEST_F(FrameTest, TheApplicationProxyPoseRoundTripsAndReachesTheRenderer)
-{
+TEST_F(FrameTest, TheApplicationProxyPoseRoundTripsAndReachesTheRenderer) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmTranslated(5.0, 0.0, 0.0);
     qmBeginFrame();
@@ -398,8 +381,7 @@ TEST_F(FrameTest, TheApplicationProxyPoseRoundTripsAndReachesTheRenderer)
     EXPECT_EQ(stiffnessValue, 0.5f);
 }
 
-TEST_F(FrameTest, CacheQueriesCheckTheirArguments)
-{
+TEST_F(FrameTest, CacheQueriesCheckTheirArguments) {
     QM::ISceneRenderer& renderer = *context().sceneRenderer;
     auto* cache = reinterpret_cast<QMcache>(&renderer.getCollisionCache());
     QMboolean flag = QM_FALSE;
@@ -420,16 +402,14 @@ TEST_F(FrameTest, CacheQueriesCheckTheirArguments)
 
 // ---------------------------------------------------------------- scene dump
 
-std::string readFile(const std::string& path)
-{
+std::string readFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-TEST_F(FrameTest, TheDumpOfAnEmptySceneIsTheFixedFrame)
-{
+TEST_F(FrameTest, TheDumpOfAnEmptySceneIsTheFixedFrame) {
     const std::string path = testing::TempDir() + "empty_scene.xml";
     qmDumpScene(path.c_str());
     EXPECT_EQ(readFile(path),
@@ -444,8 +424,7 @@ TEST_F(FrameTest, TheDumpOfAnEmptySceneIsTheFixedFrame)
     EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_OPERATION});
 }
 
-TEST_F(FrameTest, TheDumpListsEveryShapeWithEveryAttribute)
-{
+TEST_F(FrameTest, TheDumpListsEveryShapeWithEveryAttribute) {
     qmGenShapes(5);  // identifiers 2 to 6; 1 is the context's own
     const unsigned id = qmGenShapes(1);
     ASSERT_EQ(id, 7u);
@@ -472,8 +451,7 @@ TEST_F(FrameTest, TheDumpListsEveryShapeWithEveryAttribute)
 
 // ---------------------------------------------------------------- threads
 
-TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes)
-{
+TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes) {
     const unsigned id = qmGenShapes(1);
     primitiveSquare(id);
     qmBeginFrame();
@@ -511,8 +489,7 @@ TEST_F(FrameTest, TheCollisionThreadMayNotBeginOrEndFramesOrShapes)
 // thread steps on its own timer (and runs a reader between steps), and the
 // servo loop ticks. The thread sanitizer build checks that every shared
 // value is guarded.
-TEST_F(FrameTest, ClientCollisionAndServoThreadsShareAContextSafely)
-{
+TEST_F(FrameTest, ClientCollisionAndServoThreadsShareAContextSafely) {
     const unsigned ids = qmGenShapes(3);
     std::atomic<bool> stop{false};
     std::thread servo([&] {

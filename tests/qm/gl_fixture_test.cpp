@@ -10,16 +10,14 @@ extern "C" int qmtest_c_bits(void);
 
 namespace {
 
-TEST(QmHeader, UsableFromC)
-{
+TEST(QmHeader, UsableFromC) {
     EXPECT_EQ(qmtest_c_version_ok(), 1);
     EXPECT_EQ(qmtest_c_bits(), 63 + 100 + 1000);
 }
 
 class QmHeadlessGl : public zvtest::EglTest {};
 
-TEST_F(QmHeadlessGl, ContextIsCurrentWithItsViewport)
-{
+TEST_F(QmHeadlessGl, ContextIsCurrentWithItsViewport) {
     EXPECT_NE(eglGetCurrentContext(), EGL_NO_CONTEXT);
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -31,8 +29,7 @@ TEST_F(QmHeadlessGl, ContextIsCurrentWithItsViewport)
     EXPECT_FALSE(gl().version().empty());
 }
 
-TEST_F(QmHeadlessGl, FixedFunctionMatrixStacks)
-{
+TEST_F(QmHeadlessGl, FixedFunctionMatrixStacks) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glTranslated(1, 2, 3);
@@ -52,8 +49,7 @@ TEST_F(QmHeadlessGl, FixedFunctionMatrixStacks)
 }
 
 // The feedback buffer returns the transformed vertices of drawn primitives.
-TEST_F(QmHeadlessGl, FeedbackBufferCapturesATriangle)
-{
+TEST_F(QmHeadlessGl, FeedbackBufferCapturesATriangle) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(-1, 1, -1, 1, -1, 1);
@@ -75,8 +71,7 @@ TEST_F(QmHeadlessGl, FeedbackBufferCapturesATriangle)
 }
 
 // The depth buffer can be drawn into and read back.
-TEST_F(QmHeadlessGl, DepthBufferReadsBack)
-{
+TEST_F(QmHeadlessGl, DepthBufferReadsBack) {
     glEnable(GL_DEPTH_TEST);
     glClearDepth(1.0);
     glClear(GL_DEPTH_BUFFER_BIT | GL_COLOR_BUFFER_BIT);
@@ -98,8 +93,7 @@ TEST_F(QmHeadlessGl, DepthBufferReadsBack)
 }
 
 // A second context may live beside the fixture's.
-TEST_F(QmHeadlessGl, TwoContextsCoexist)
-{
+TEST_F(QmHeadlessGl, TwoContextsCoexist) {
     zvtest::EglContext other;
     ASSERT_TRUE(other.valid()) << other.error();
     ASSERT_TRUE(other.makeCurrent());

@@ -16,8 +16,7 @@ using qmtest::ShapeTest;
 using zvu::zvuVector3Dd;
 
 // A square in the plane z = `z` (workspace millimetres), facing +z.
-void squareAt(unsigned id, double h, double z)
-{
+void squareAt(unsigned id, double h, double z) {
     qmBeginShape(QM_SHAPE_PRIMITIVE, id);
     qmBegin(QM_QUADS);
     qmVertex3d(-h, -h, z);
@@ -34,39 +33,33 @@ protected:
     // switched on; tests that measure forces wait that long first.
     static constexpr int kRampSteps = 60;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ShapeTest::SetUp();
         qmDisable(QM_USE_GL_MODELVIEW);
     }
-    zvuVector3Dd stylus() const
-    {
+    zvuVector3Dd stylus() const {
         double p[3];
         double v[3];
         double f[3];
         korvo_sim_get_true_state(device, p, v, f);
         return {p[0], p[1], p[2]};
     }
-    zvuVector3Dd appliedForce() const
-    {
+    zvuVector3Dd appliedForce() const {
         double p[3];
         double v[3];
         double f[3];
         korvo_sim_get_true_state(device, p, v, f);
         return {f[0], f[1], f[2]};
     }
-    void placeStylus(const zvuVector3Dd& p)
-    {
+    void placeStylus(const zvuVector3Dd& p) {
         const double where[3] = {p.x, p.y, p.z};
         ASSERT_EQ(korvo_sim_place_stylus(device, where), 0);
     }
-    void handTo(const zvuVector3Dd& p)
-    {
+    void handTo(const zvuVector3Dd& p) {
         const double where[3] = {p.x, p.y, p.z};
         ASSERT_EQ(korvo_sim_set_hand_target(device, where), 0);
     }
-    void drawFrame(unsigned id, double z)
-    {
+    void drawFrame(unsigned id, double z) {
         qmBeginFrame();
         squareAt(id, 50.0, z);
         qmEndFrame();
@@ -74,8 +67,7 @@ protected:
     const QM::ISceneRenderer& renderer() { return *context().sceneRenderer; }
 };
 
-TEST_F(HapticLoop, AddingAContextStartsTheServoLoopAndDeletingItStopsIt)
-{
+TEST_F(HapticLoop, AddingAContextStartsTheServoLoopAndDeletingItStopsIt) {
     EXPECT_EQ(zvIsSchedulerRunning(), 1);
     EXPECT_TRUE(renderer().getPipeline().isRunning());
     qmMakeCurrent(nullptr);
@@ -86,8 +78,7 @@ TEST_F(HapticLoop, AddingAContextStartsTheServoLoopAndDeletingItStopsIt)
 
 // The program started the servo loop for its own callbacks: the rendering
 // library leaves it running when its last pipeline goes.
-TEST_F(HapticLoop, TheApplicationsOwnServoLoopKeepsRunning)
-{
+TEST_F(HapticLoop, TheApplicationsOwnServoLoopKeepsRunning) {
     qmMakeCurrent(nullptr);
     qmDeleteContext(rc);
     zvStartScheduler();
@@ -105,8 +96,7 @@ TEST_F(HapticLoop, TheApplicationsOwnServoLoopKeepsRunning)
 // penetration, along the normal. The hand, a soft spring toward a point 30
 // below the plane, settles where the two springs balance:
 // kh (z + 30) = ks (-z), with ks the device stiffness times the material's.
-TEST_F(HapticLoop, APlanePushesBackWithStiffnessTimesPenetration)
-{
+TEST_F(HapticLoop, APlanePushesBackWithStiffnessTimesPenetration) {
     const double handStiffness = 0.1;
     ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
     placeStylus({3.0, -2.0, 20.0});
@@ -146,8 +136,7 @@ TEST_F(HapticLoop, APlanePushesBackWithStiffnessTimesPenetration)
 
 // Settling does not ring: once near the balance point the stylus stays
 // within a small band instead of oscillating around it.
-TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating)
-{
+TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating) {
     ASSERT_EQ(korvo_sim_set_hand_gains(device, 0.1, 0.005), 0);
     placeStylus({0.0, 0.0, 10.0});
     const unsigned id = qmGenShapes(1);
@@ -167,8 +156,7 @@ TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating)
 
 // A stroke that crosses a thin shape within one collision period is caught
 // by the sweep from the proxy: the proxy stays on the near side.
-TEST_F(HapticLoop, AFastStrokeDoesNotTunnel)
-{
+TEST_F(HapticLoop, AFastStrokeDoesNotTunnel) {
     placeStylus({0.0, 0.0, 15.0});
     const unsigned id = qmGenShapes(1);
     drawFrame(id, 0.0);
@@ -183,8 +171,7 @@ TEST_F(HapticLoop, AFastStrokeDoesNotTunnel)
 
 // No force above the device's nominal maximum reaches the motors, however
 // deep the stylus is.
-TEST_F(HapticLoop, TheForceNeverExceedsTheNominalMaximum)
-{
+TEST_F(HapticLoop, TheForceNeverExceedsTheNominalMaximum) {
     double maximum = 0.0;
     zvGetDoublev(ZV_NOMINAL_MAX_FORCE, &maximum);
     ASSERT_EQ(korvo_sim_set_hand_gains(device, 2.0, 0.01), 0);
@@ -204,8 +191,7 @@ TEST_F(HapticLoop, TheForceNeverExceedsTheNominalMaximum)
 
 // Two contexts on one device each couple it to their own proxy; their
 // forces add up in the one device frame.
-TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces)
-{
+TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces) {
     // A firm grip holds the stylus where it is put.
     ASSERT_EQ(korvo_sim_set_hand_gains(device, 50.0, 0.5), 0);
     placeStylus({0.0, 0.0, 10.0});
@@ -240,8 +226,7 @@ TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces)
 // A device fault in the pipeline's stages resets the pipeline once (the
 // proxies start again at the device) and reaches the context's errors once,
 // while another device's errors and the application's stay where they were.
-TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone)
-{
+TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone) {
     const unsigned id = qmGenShapes(1);
     drawFrame(id, 0.0);
     run(3);
@@ -263,8 +248,7 @@ TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone)
 // Many contexts come and go while the loop runs: nothing leaks (the
 // address sanitizer build), nothing hangs, nothing races (the thread
 // sanitizer build).
-TEST_F(HapticLoop, ContextsComeAndGoAThousandTimes)
-{
+TEST_F(HapticLoop, ContextsComeAndGoAThousandTimes) {
     qmMakeCurrent(nullptr);
     qmDeleteContext(rc);
     rc = nullptr;
@@ -290,8 +274,7 @@ TEST_F(HapticLoop, ContextsComeAndGoAThousandTimes)
 // A calibration update asked for between steps is done by the next step:
 // the collision proxy restarts at the device (here below the square, which
 // it then no longer touches) and nothing is reported.
-TEST_F(HapticLoop, ACalibrationUpdateRestartsTheProxyAtTheDevice)
-{
+TEST_F(HapticLoop, ACalibrationUpdateRestartsTheProxyAtTheDevice) {
     placeStylus({0.0, 0.0, 10.0});
     drawFrame(qmGenShapes(1), 0.0);
     run(5);
@@ -305,8 +288,7 @@ TEST_F(HapticLoop, ACalibrationUpdateRestartsTheProxyAtTheDevice)
     EXPECT_TRUE(errors().empty());
 }
 
-TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated)
-{
+TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated) {
     EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(100), 0.010);
     EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(300), 0.003);
     EXPECT_DOUBLE_EQ(QM::CollisionScheduler::periodFor(1), 0.100);
@@ -321,8 +303,7 @@ TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated)
 }
 
 // On the real-time clock the collision thread steps at its rate by itself.
-TEST(CollisionRealTime, StepsRunAtTheirRateWithoutHelp)
-{
+TEST(CollisionRealTime, StepsRunAtTheirRateWithoutHelp) {
     HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(device, ZV_INVALID_HANDLE);
     HQMRC rc = qmCreateContext(device);

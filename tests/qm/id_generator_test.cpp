@@ -21,8 +21,7 @@ struct Op {
     std::uint32_t high;
 };
 
-TEST(QmReservedRanges, InsertAndEraseKeepRangesMaximalAndDisjoint)
-{
+TEST(QmReservedRanges, InsertAndEraseKeepRangesMaximalAndDisjoint) {
     struct Case {
         const char* what;
         std::vector<Op> ops;
@@ -35,11 +34,13 @@ TEST(QmReservedRanges, InsertAndEraseKeepRangesMaximalAndDisjoint)
         {"gap of one stays", {{Op::Insert, 1, 4}, {Op::Insert, 6, 7}}, {{1, 4}, {6, 7}}},
         {"filling a gap joins three", {{Op::Insert, 1, 2}, {Op::Insert, 6, 7}, {Op::Insert, 3, 5}}, {{1, 7}}},
         {"overlap", {{Op::Insert, 1, 5}, {Op::Insert, 3, 9}}, {{1, 9}}},
-        {"swallowing several", {{Op::Insert, 2, 2}, {Op::Insert, 4, 4}, {Op::Insert, 8, 8}, {Op::Insert, 1, 10}},
+        {"swallowing several",
+         {{Op::Insert, 2, 2}, {Op::Insert, 4, 4}, {Op::Insert, 8, 8}, {Op::Insert, 1, 10}},
          {{1, 10}}},
         {"inside an existing one", {{Op::Insert, 1, 10}, {Op::Insert, 3, 4}}, {{1, 10}}},
         {"at zero", {{Op::Insert, 0, 0}, {Op::Insert, 1, 1}}, {{0, 1}}},
-        {"at the largest identifier", {{Op::Insert, kMax - 1, kMax}, {Op::Insert, kMax - 3, kMax - 2}},
+        {"at the largest identifier",
+         {{Op::Insert, kMax - 1, kMax}, {Op::Insert, kMax - 3, kMax - 2}},
          {{kMax - 3, kMax}}},
         {"erase the middle", {{Op::Insert, 2, 6}, {Op::Erase, 3, 4}}, {{2, 2}, {5, 6}}},
         {"erase across ranges", {{Op::Insert, 1, 3}, {Op::Insert, 5, 7}, {Op::Erase, 2, 6}}, {{1, 1}, {7, 7}}},
@@ -69,8 +70,7 @@ TEST(QmReservedRanges, InsertAndEraseKeepRangesMaximalAndDisjoint)
     }
 }
 
-TEST(QmIDGenerator, CountersStartAtOneAndNeverGoBack)
-{
+TEST(QmIDGenerator, CountersStartAtOneAndNeverGoBack) {
     IDGenerator ids;
     EXPECT_EQ(ids.generate(IDGenerator::kShapePool, 1), 1u);
     EXPECT_EQ(ids.generate(IDGenerator::kShapePool, 3), 2u);
@@ -85,8 +85,7 @@ TEST(QmIDGenerator, CountersStartAtOneAndNeverGoBack)
     EXPECT_EQ(ids.ranges(IDGenerator::kShapePool), (Ranges{{5, 6}}));
 }
 
-TEST(QmIDGenerator, ReleaseIgnoresEmptyAndClipsHugeRanges)
-{
+TEST(QmIDGenerator, ReleaseIgnoresEmptyAndClipsHugeRanges) {
     IDGenerator ids;
     ids.generate(IDGenerator::kShapePool, 10);
     ids.release(IDGenerator::kShapePool, 3, 0);
@@ -98,8 +97,7 @@ TEST(QmIDGenerator, ReleaseIgnoresEmptyAndClipsHugeRanges)
     EXPECT_EQ(ids.ranges(IDGenerator::kShapePool), (Ranges{{1, 7}}));
 }
 
-TEST(QmIDGenerator, InvalidPoolsDoNothing)
-{
+TEST(QmIDGenerator, InvalidPoolsDoNothing) {
     IDGenerator ids;
     EXPECT_EQ(ids.generate(2, 1), 0u);
     EXPECT_EQ(ids.generate(-1, 1), 0u);
@@ -108,8 +106,7 @@ TEST(QmIDGenerator, InvalidPoolsDoNothing)
     EXPECT_EQ(ids.generate(0, 1), 1u);
 }
 
-TEST(QmIDGenerator, ConcurrentGenerationAndReleaseStayConsistent)
-{
+TEST(QmIDGenerator, ConcurrentGenerationAndReleaseStayConsistent) {
     IDGenerator ids;
     constexpr int kRounds = 500;
     std::vector<unsigned> a;
@@ -141,8 +138,7 @@ TEST(QmIDGenerator, ConcurrentGenerationAndReleaseStayConsistent)
 
 // ---------------------------------------------------------------- IDMap
 
-TEST(QmIDMap, IteratesInIncreasingOrderAndKeepsTheFirstPointer)
-{
+TEST(QmIDMap, IteratesInIncreasingOrderAndKeepsTheFirstPointer) {
     int objects[4] = {};
     QM::IDMap<int*> map;
     EXPECT_TRUE(map.insert(5, &objects[0]));

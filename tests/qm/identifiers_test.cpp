@@ -11,8 +11,7 @@ using qmtest::ContextTest;
 
 class QmIdentifiers : public ContextTest {};
 
-TEST_F(QmIdentifiers, FirstIdentifiersOfANewContext)
-{
+TEST_F(QmIdentifiers, FirstIdentifiersOfANewContext) {
     EXPECT_EQ(qmGenShapes(3), 2u);  // 1 is the context's own
     EXPECT_EQ(qmGenEffects(3), 1u);
     EXPECT_EQ(qmGenShapes(1), 5u);
@@ -21,8 +20,7 @@ TEST_F(QmIdentifiers, FirstIdentifiersOfANewContext)
     expectNoError();
 }
 
-TEST_F(QmIdentifiers, ZeroIsNeverAnIdentifier)
-{
+TEST_F(QmIdentifiers, ZeroIsNeverAnIdentifier) {
     EXPECT_EQ(qmGenShapes(0), 0u);
     EXPECT_EQ(qmGenEffects(0), 0u);
     EXPECT_FALSE(qmIsShape(0));
@@ -31,8 +29,7 @@ TEST_F(QmIdentifiers, ZeroIsNeverAnIdentifier)
     expectNoError();
 }
 
-TEST_F(QmIdentifiers, DeletingAMiddleRunLeavesTheRestAndIsNeverReused)
-{
+TEST_F(QmIdentifiers, DeletingAMiddleRunLeavesTheRestAndIsNeverReused) {
     ASSERT_EQ(qmGenShapes(5), 2u);
     qmDeleteShapes(3, 2);
     const bool expected[] = {false, true, true, false, false, true, true, false};
@@ -43,8 +40,7 @@ TEST_F(QmIdentifiers, DeletingAMiddleRunLeavesTheRestAndIsNeverReused)
     expectNoError();
 }
 
-TEST_F(QmIdentifiers, ThePoolsAreIndependent)
-{
+TEST_F(QmIdentifiers, ThePoolsAreIndependent) {
     ASSERT_EQ(qmGenEffects(2), 1u);
     EXPECT_FALSE(qmIsShape(2));
     EXPECT_TRUE(qmIsEffect(2));
@@ -57,8 +53,7 @@ TEST_F(QmIdentifiers, ThePoolsAreIndependent)
     expectNoError();
 }
 
-TEST_F(QmIdentifiers, NegativeCountsAreRefused)
-{
+TEST_F(QmIdentifiers, NegativeCountsAreRefused) {
     ASSERT_EQ(qmGenShapes(2), 2u);
     ASSERT_EQ(qmGenEffects(2), 1u);
     EXPECT_EQ(qmGenShapes(-1), 0u);
@@ -74,8 +69,7 @@ TEST_F(QmIdentifiers, NegativeCountsAreRefused)
     EXPECT_EQ(qmGenShapes(1), 4u);
 }
 
-TEST_F(QmIdentifiers, DeletingUnreservedOrHugeRangesIsHarmless)
-{
+TEST_F(QmIdentifiers, DeletingUnreservedOrHugeRangesIsHarmless) {
     ASSERT_EQ(qmGenShapes(2), 2u);
     qmDeleteShapes(100, 5);
     qmDeleteShapes(0, 0);
@@ -90,8 +84,7 @@ TEST_F(QmIdentifiers, DeletingUnreservedOrHugeRangesIsHarmless)
 
 // The counter never wraps: a request that would pass the largest identifier
 // is refused and reserves nothing.
-TEST_F(QmIdentifiers, ExhaustedPoolRefusesInsteadOfWrapping)
-{
+TEST_F(QmIdentifiers, ExhaustedPoolRefusesInsteadOfWrapping) {
     ASSERT_EQ(qmGenEffects(INT_MAX), 1u);
     ASSERT_EQ(qmGenEffects(INT_MAX), 0x80000000u);
     expectNoError();
@@ -106,8 +99,7 @@ TEST_F(QmIdentifiers, ExhaustedPoolRefusesInsteadOfWrapping)
 
 // The pools are locked: identifiers generated on two threads at once never
 // overlap.
-TEST_F(QmIdentifiers, ConcurrentGenerationNeverOverlaps)
-{
+TEST_F(QmIdentifiers, ConcurrentGenerationNeverOverlaps) {
     constexpr int kPerThread = 200;
     std::vector<unsigned> mine;
     std::vector<unsigned> theirs;

@@ -16,7 +16,7 @@ using zvu::zvuLineSegmentd;
 
 struct IntersectCase {
     const char* name;
-    int kind;  // 0 point, 1 line, 2 plane
+    int kind;           // 0 point, 1 line, 2 plane
     zvuVector3Dd a, b;  // the feature (point; line ends; plane normal and point)
     zvuVector3Dd from, to;
     bool hit;
@@ -25,35 +25,87 @@ struct IntersectCase {
     zvuVector3Dd point, normal;
 };
 
-std::unique_ptr<QM::ILocalFeature> make(const IntersectCase& c)
-{
+std::unique_ptr<QM::ILocalFeature> make(const IntersectCase& c) {
     switch (c.kind) {
-        case 0: return point(c.a);
-        case 1: return line(c.a, c.b);
-        default: return plane(c.a, c.b);
+    case 0: return point(c.a);
+    case 1: return line(c.a, c.b);
+    default: return plane(c.a, c.b);
     }
 }
 
-TEST(LocalFeatureTest, IntersectMeetsEachKindAsTheMotionDoes)
-{
+TEST(LocalFeatureTest, IntersectMeetsEachKindAsTheMotionDoes) {
     const double r = 1.0 / std::sqrt(2.0);
     const IntersectCase cases[] = {
         {"point on the path", 0, {0, 0, 0}, {}, {0, 0, 1}, {0, 0, -1}, true, 1, 0.5, {0, 0, 0}, {0, 0, 1}},
         {"point within reach", 0, {0.0009, 0, 0}, {}, {0, 0, 1}, {0, 0, -1}, true, 1, 0.5, {0.0009, 0, 0}, {0, 0, 1}},
         {"point out of reach", 0, {0.0011, 0, 0}, {}, {0, 0, 1}, {0, 0, -1}, false, 0, 0, {}, {}},
         {"point under a resting proxy", 0, {0, 0, 0}, {}, {0, 0, 0}, {0, 0, 0}, true, 1, 0, {0, 0, 0}, {0, 0, 1}},
-        {"line crossed at right angles", 1, {-1, 0, 0}, {1, 0, 0}, {0.5, 0, 1}, {0.5, 0, -1}, true, 1, 0.5,
-         {0.5, 0, 0}, {0, 0, 1}},
-        {"line crossed obliquely pushes off it only", 1, {-1, 0, 0}, {1, 0, 0}, {-0.5, 0, 1}, {0.5, 0, -1}, true, 1,
-         0.5, {0, 0, 0}, {0, 0, 1}},
-        {"line met along its length", 1, {-1, 0, 0}, {1, 0, 0}, {-2, 0, 0}, {0, 0, 0}, true, 1, 0.5, {-1, 0, 0},
+        {"line crossed at right angles",
+         1,
+         {-1, 0, 0},
+         {1, 0, 0},
+         {0.5, 0, 1},
+         {0.5, 0, -1},
+         true,
+         1,
+         0.5,
+         {0.5, 0, 0},
+         {0, 0, 1}},
+        {"line crossed obliquely pushes off it only",
+         1,
+         {-1, 0, 0},
+         {1, 0, 0},
+         {-0.5, 0, 1},
+         {0.5, 0, -1},
+         true,
+         1,
+         0.5,
+         {0, 0, 0},
+         {0, 0, 1}},
+        {"line met along its length",
+         1,
+         {-1, 0, 0},
+         {1, 0, 0},
+         {-2, 0, 0},
+         {0, 0, 0},
+         true,
+         1,
+         0.5,
+         {-1, 0, 0},
          {-1, 0, 0}},
         {"line missed beyond its end", 1, {-1, 0, 0}, {1, 0, 0}, {1.5, 0, 1}, {1.5, 0, -1}, false, 0, 0, {}, {}},
-        {"line under a resting proxy", 1, {-1, 0, 0}, {1, 0, 0}, {0, 0, 0}, {0, 0, 0}, true, 1, 0, {0, 0, 0},
+        {"line under a resting proxy",
+         1,
+         {-1, 0, 0},
+         {1, 0, 0},
+         {0, 0, 0},
+         {0, 0, 0},
+         true,
+         1,
+         0,
+         {0, 0, 0},
          {0, 0, 1}},
-        {"plane entered from the front", 2, {0, 0, 1}, {0, 0, 0}, {0, 0, 1}, {0, 0, -3}, true, 1, 0.25, {0, 0, 0},
+        {"plane entered from the front",
+         2,
+         {0, 0, 1},
+         {0, 0, 0},
+         {0, 0, 1},
+         {0, 0, -3},
+         true,
+         1,
+         0.25,
+         {0, 0, 0},
          {0, 0, 1}},
-        {"plane entered from the back", 2, {0, 0, 1}, {0, 0, 0}, {0, 0, -1}, {0, 0, 3}, true, 2, 0.25, {0, 0, 0},
+        {"plane entered from the back",
+         2,
+         {0, 0, 1},
+         {0, 0, 0},
+         {0, 0, -1},
+         {0, 0, 3},
+         true,
+         2,
+         0.25,
+         {0, 0, 0},
          {0, 0, -1}},
         {"tilted plane", 2, {r, 0, r}, {0, 0, 0}, {1, 0, 1}, {-1, 0, -1}, true, 1, 0.5, {0, 0, 0}, {r, 0, r}},
         {"plane not reached", 2, {0, 0, 1}, {0, 0, 0}, {0, 0, 2}, {0, 0, 1}, false, 0, 0, {}, {}},
@@ -75,8 +127,7 @@ TEST(LocalFeatureTest, IntersectMeetsEachKindAsTheMotionDoes)
     }
 }
 
-TEST(LocalFeatureTest, PenetrationCountsAPlaneOnlyWhenTheMotionEndsBehindIt)
-{
+TEST(LocalFeatureTest, PenetrationCountsAPlaneOnlyWhenTheMotionEndsBehindIt) {
     const auto wall = plane({0, 0, 1}, {0, 0, 0});
     LocalIntersectionInfo hit;
     // Ends in front, or comes out through the back: not a penetration.
@@ -92,16 +143,14 @@ TEST(LocalFeatureTest, PenetrationCountsAPlaneOnlyWhenTheMotionEndsBehindIt)
     EXPECT_EQ(hit.side, 1);
 }
 
-TEST(LocalFeatureTest, APlaneWithoutANormalIsNeverMet)
-{
+TEST(LocalFeatureTest, APlaneWithoutANormalIsNeverMet) {
     const auto degenerate = plane({0, 0, 0}, {0, 0, 0});
     LocalIntersectionInfo hit;
     EXPECT_FALSE(degenerate->intersect(zvuLineSegmentd({0, 0, 1}, {0, 0, -1}), hit));
     EXPECT_FALSE(degenerate->penetrationTest(zvuLineSegmentd({0, 0, 1}, {0, 0, -1}), hit));
 }
 
-TEST(LocalFeatureTest, ClosestPointOfEachKind)
-{
+TEST(LocalFeatureTest, ClosestPointOfEachKind) {
     EXPECT_TRUE(near3(point({1, 2, 3})->closestPoint({9, 9, 9}), {1, 2, 3}, 0));
     EXPECT_TRUE(near3(line({0, 0, 0}, {1, 0, 0})->closestPoint({0.3, 5, 0}), {0.3, 0, 0}, 1e-15));
     EXPECT_TRUE(near3(line({0, 0, 0}, {1, 0, 0})->closestPoint({4, 5, 0}), {1, 0, 0}, 1e-15));
@@ -109,8 +158,7 @@ TEST(LocalFeatureTest, ClosestPointOfEachKind)
 }
 
 // Equal answers go to the feature inserted first, whatever the addresses.
-TEST(LocalFeatureTest, SetQueriesBreakTiesByInsertionOrder)
-{
+TEST(LocalFeatureTest, SetQueriesBreakTiesByInsertionOrder) {
     for (int order = 0; order < 2; ++order) {
         SCOPED_TRACE(order);
         QM::LocalFeatureSet set;
@@ -129,8 +177,7 @@ TEST(LocalFeatureTest, SetQueriesBreakTiesByInsertionOrder)
     }
 }
 
-TEST(LocalFeatureTest, SetQueriesPickTheFirstMetAndTheNearest)
-{
+TEST(LocalFeatureTest, SetQueriesPickTheFirstMetAndTheNearest) {
     QM::LocalFeatureSet set;
     EXPECT_EQ(set.closestFeature({0, 0, 0}), nullptr);
     zvuVector3Dd closest;
@@ -163,8 +210,7 @@ TEST(LocalFeatureTest, SetQueriesPickTheFirstMetAndTheNearest)
     EXPECT_EQ(set.at(1).dimension(), 0);
 }
 
-TEST(LocalFeatureTest, ShapeFeaturesAreMappedIntoTheWorkspace)
-{
+TEST(LocalFeatureTest, ShapeFeaturesAreMappedIntoTheWorkspace) {
     // Shape space scaled by 2 along x and 1 elsewhere, then moved by (1, 0, 0).
     const zvu::zvuMatrix toWorkspace = zvu::zvuMatrix::translation(1, 0, 0) * zvu::zvuMatrix::scale(2, 1, 1);
     QM::LocalFeatureSet set;

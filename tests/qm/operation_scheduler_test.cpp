@@ -18,11 +18,8 @@ using QM::OperationScheduler;
 class Operation final : public sched::SchedulerOperation {
 public:
     Operation(sched::SchedulerThread* owner, std::function<void()> body, int runs = 1)
-        : sched::SchedulerOperation(owner), body_(std::move(body)), left_(runs)
-    {
-    }
-    void execute() override
-    {
+        : sched::SchedulerOperation(owner), body_(std::move(body)), left_(runs) {}
+    void execute() override {
         body_();
         if (--left_ <= 0) {
             done_ = true;
@@ -37,8 +34,7 @@ private:
     bool done_ = false;
 };
 
-TEST(QmOperationSchedulers, OnePerThreadSymbolCreatedAtLoad)
-{
+TEST(QmOperationSchedulers, OnePerThreadSymbolCreatedAtLoad) {
     OperationScheduler* client = QM::operationScheduler(QM_CLIENT_THREAD);
     OperationScheduler* collision = QM::operationScheduler(QM_COLLISION_THREAD);
     ASSERT_NE(client, nullptr);
@@ -50,8 +46,7 @@ TEST(QmOperationSchedulers, OnePerThreadSymbolCreatedAtLoad)
     EXPECT_EQ(QM::operationScheduler(nullptr), nullptr);
 }
 
-TEST(QmOperationSchedulers, BindingRegistersTheCallingThread)
-{
+TEST(QmOperationSchedulers, BindingRegistersTheCallingThread) {
     OperationScheduler* client = QM::operationScheduler(QM_CLIENT_THREAD);
     client->bindToCurrentThread();
     EXPECT_TRUE(client->isBound());
@@ -72,8 +67,7 @@ TEST(QmOperationSchedulers, BindingRegistersTheCallingThread)
 
 // Work queued from any thread runs on the thread that runs the queue, once
 // per run, in priority order; one-shot operations leave the queue.
-TEST(QmOperationSchedulers, PendingOperationsRunOnTheCallingThread)
-{
+TEST(QmOperationSchedulers, PendingOperationsRunOnTheCallingThread) {
     OperationScheduler* collision = QM::operationScheduler(QM_COLLISION_THREAD);
     collision->bindToCurrentThread();
     const std::thread::id self = std::this_thread::get_id();
@@ -81,8 +75,15 @@ TEST(QmOperationSchedulers, PendingOperationsRunOnTheCallingThread)
     std::thread::id ranOn;
     std::thread producer([&] {
         collision->schedule(new Operation(collision, [&] { order.push_back(1); }), 1);
-        collision->schedule(new Operation(collision, [&] { order.push_back(3); ranOn = std::this_thread::get_id(); }), 3);
-        collision->schedule(new Operation(collision, [&] { order.push_back(2); }, 2), 2);
+        collision->schedule(new Operation(collision,
+                                          [&] {
+                                              order.push_back(3);
+                                              ranOn = std::this_thread::get_id();
+                                          }),
+                            3);
+        collision->schedule(new Operation(
+                                collision, [&] { order.push_back(2); }, 2),
+                            2);
     });
     producer.join();
     EXPECT_TRUE(collision->wakeUpEvent().wait(0.0));
@@ -99,21 +100,17 @@ TEST(QmOperationSchedulers, PendingOperationsRunOnTheCallingThread)
 
 // An operation may queue more work while it runs; that work waits for the
 // next run instead of deadlocking on the queue.
-TEST(QmOperationSchedulers, OperationsMayQueueWork)
-{
+TEST(QmOperationSchedulers, OperationsMayQueueWork) {
     OperationScheduler* client = QM::operationScheduler(QM_CLIENT_THREAD);
     int second = 0;
-    client->schedule(new Operation(client, [&] {
-        client->schedule(new Operation(client, [&] { ++second; }));
-    }));
+    client->schedule(new Operation(client, [&] { client->schedule(new Operation(client, [&] { ++second; })); }));
     EXPECT_EQ(client->runPending(), 1);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(client->runPending(), 1);
     EXPECT_EQ(second, 1);
 }
 
-TEST(QmOperationSchedulers, ShutDownDiscardsQueuedWork)
-{
+TEST(QmOperationSchedulers, ShutDownDiscardsQueuedWork) {
     OperationScheduler scheduler(QM_CLIENT_THREAD);
     int ran = 0;
     auto* op = new Operation(&scheduler, [&] { ++ran; });
@@ -127,8 +124,7 @@ TEST(QmOperationSchedulers, ShutDownDiscardsQueuedWork)
 
 // Unloading takes the scheduler-thread manager down with the two schedulers:
 // what other scheduler threads had registered is gone with it.
-TEST(QmOperationSchedulers, ReleasingShutsTheThreadManagerDown)
-{
+TEST(QmOperationSchedulers, ReleasingShutsTheThreadManagerDown) {
     sched::SchedulerThreadImp other("other");
     other.attach();
     ASSERT_EQ(sched::SchedulerThreadManager::instance().lookupCurrent(), &other);

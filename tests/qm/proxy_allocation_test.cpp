@@ -14,8 +14,7 @@ namespace {
 std::atomic<long> gAllocations{0};
 }  // namespace
 
-void* operator new(std::size_t size)
-{
+void* operator new(std::size_t size) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size != 0 ? size : 1)) return p;
     throw std::bad_alloc();
@@ -32,8 +31,7 @@ namespace {
 
 using zvu::zvuVector3Dd;
 
-TEST(ProxyAllocationTest, UpdateDoesNotAllocate)
-{
+TEST(ProxyAllocationTest, UpdateDoesNotAllocate) {
     QM::PointProxy proxy;
     QM::HapticDeviceTarget device;
     device.place({0.5, 0.4, 0.3});
@@ -43,8 +41,7 @@ TEST(ProxyAllocationTest, UpdateDoesNotAllocate)
     proxy.contactSet().insert(std::make_unique<QM::LocalFeaturePlane>(zvu::zvuPlaned({1, 0, 0}, {0, 0, 0})));
     proxy.contactSet().insert(std::make_unique<QM::LocalFeaturePlane>(zvu::zvuPlaned({0, 1, 0}, {0, 0, 0})));
     proxy.constraintSet().insert(std::make_unique<QM::LocalFeaturePlane>(zvu::zvuPlaned({0, 0, 1}, {0, 0, 0})));
-    proxy.constraintSet().insert(
-        std::make_unique<QM::LocalFeatureLine>(zvu::zvuLineSegmentd({-1, 0, 0}, {1, 0, 0})));
+    proxy.constraintSet().insert(std::make_unique<QM::LocalFeatureLine>(zvu::zvuLineSegmentd({-1, 0, 0}, {1, 0, 0})));
     proxy.constraintSet().insert(std::make_unique<QM::LocalFeaturePoint>(zvuVector3Dd(0, 0, 0)));
     QM::PointProxy other;
 
@@ -64,8 +61,7 @@ TEST(ProxyAllocationTest, UpdateDoesNotAllocate)
     EXPECT_TRUE(proxy.isTouching());
 }
 
-TEST(ProxyAllocationTest, TheCounterSeesAllocations)
-{
+TEST(ProxyAllocationTest, TheCounterSeesAllocations) {
     const long before = gAllocations.load();
     auto p = std::make_unique<QM::PointProxy>();
     EXPECT_GT(gAllocations.load() - before, 0);

@@ -16,21 +16,16 @@ using namespace qmtest;
 using QM::PointProxy;
 
 // A proxy resting at `start`, with its sets still empty.
-void restAt(PointProxy& proxy, const zvuVector3Dd& start)
-{
-    proxy.initialise(deviceAt(start));
-}
+void restAt(PointProxy& proxy, const zvuVector3Dd& start) { proxy.initialise(deviceAt(start)); }
 
-void expectAllTransformsAt(const PointProxy& proxy, const zvuVector3Dd& p, double tol)
-{
+void expectAllTransformsAt(const PointProxy& proxy, const zvuVector3Dd& p, double tol) {
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(near3(proxy.motionTransform(i)->position(), p, tol));
     }
 }
 
-TEST(PointProxyTest, WithoutFeaturesTheProxyIsTheDevice)
-{
+TEST(PointProxyTest, WithoutFeaturesTheProxyIsTheDevice) {
     PointProxy proxy;
     EXPECT_FALSE(proxy.isInitialised());
     for (int i = 0; i < 4; ++i) {
@@ -56,8 +51,7 @@ struct PlaneCase {
 };
 
 // Pressed into one plane, the proxy is the device's projection on it.
-TEST(PointProxyTest, PressedIntoAPlaneTheProxyIsTheDevicesProjection)
-{
+TEST(PointProxyTest, PressedIntoAPlaneTheProxyIsTheDevicesProjection) {
     const PlaneCase cases[] = {
         {"floor", {0, 0, 1}, {0, 0, 0}, {0.1, 0.2, 0.5}, {0.3, -0.2, -0.4}},
         {"straight down", {0, 0, 1}, {0, 0, 0}, {0, 0, 0.5}, {0, 0, -0.1}},
@@ -85,8 +79,7 @@ TEST(PointProxyTest, PressedIntoAPlaneTheProxyIsTheDevicesProjection)
     }
 }
 
-TEST(PointProxyTest, ADeviceInFrontOfThePlaneIsFree)
-{
+TEST(PointProxyTest, ADeviceInFrontOfThePlaneIsFree) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.5});
     proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
@@ -97,8 +90,7 @@ TEST(PointProxyTest, ADeviceInFrontOfThePlaneIsFree)
 
 // The floor z = 0 and the wall x = 0 meet in the y axis; the proxy comes
 // from the quadrant x > 0, z > 0.
-TEST(PointProxyTest, InAConcaveEdgeTheProxySlidesAlongTheEdge)
-{
+TEST(PointProxyTest, InAConcaveEdgeTheProxySlidesAlongTheEdge) {
     PointProxy proxy;
     restAt(proxy, {0.5, 0, 0.5});
     proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
@@ -112,15 +104,14 @@ TEST(PointProxyTest, InAConcaveEdgeTheProxySlidesAlongTheEdge)
     }
 }
 
-TEST(PointProxyTest, InACornerOfThreePlanesTheProxyStaysAtTheCorner)
-{
+TEST(PointProxyTest, InACornerOfThreePlanesTheProxyStaysAtTheCorner) {
     PointProxy proxy;
     restAt(proxy, {0.5, 0.4, 0.3});
     proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
     proxy.contactSet().insert(plane({1, 0, 0}, {0, 0, 0}));
     proxy.contactSet().insert(plane({0, 1, 0}, {0, 0, 0}));
-    for (const zvuVector3Dd device : {zvuVector3Dd(-0.2, -0.1, -0.3), zvuVector3Dd(-0.01, -0.5, -0.02),
-                                      zvuVector3Dd(-0.3, -0.3, -0.3)}) {
+    for (const zvuVector3Dd device :
+         {zvuVector3Dd(-0.2, -0.1, -0.3), zvuVector3Dd(-0.01, -0.5, -0.02), zvuVector3Dd(-0.3, -0.3, -0.3)}) {
         proxy.update(deviceAt(device));
         expectAllTransformsAt(proxy, {0, 0, 0}, 1e-12);
         ASSERT_EQ(proxy.collisionSet().count(), 3u);
@@ -131,8 +122,7 @@ TEST(PointProxyTest, InACornerOfThreePlanesTheProxyStaysAtTheCorner)
 // A V-shaped notch along the x axis, opening toward +z, its two faces
 // `angle` apart. Their normals point into the notch and nearly oppose each
 // other when the notch is sharp; the proxy must stay inside all the same.
-TEST(PointProxyTest, AnAcuteWedgeDoesNotLetTheProxyThrough)
-{
+TEST(PointProxyTest, AnAcuteWedgeDoesNotLetTheProxyThrough) {
     for (const double angle : {20.0 * std::numbers::pi / 180.0, std::numbers::pi / 180.0, 1e-6}) {
         SCOPED_TRACE(angle);
         const double s = std::sin(angle / 2);
@@ -154,8 +144,7 @@ TEST(PointProxyTest, AnAcuteWedgeDoesNotLetTheProxyThrough)
 
 // Two planes whose normals differ by less than the merge tolerance are one
 // plane: one collision, and the proxy on the first of them.
-TEST(PointProxyTest, NearlyCoplanarPlanesCountAsOne)
-{
+TEST(PointProxyTest, NearlyCoplanarPlanesCountAsOne) {
     for (const double angle : {0.0, 1e-6}) {
         SCOPED_TRACE(angle);
         PointProxy proxy;
@@ -170,8 +159,7 @@ TEST(PointProxyTest, NearlyCoplanarPlanesCountAsOne)
 
 // Two parallel walls facing each other (a slot): neither lets the proxy
 // through, and no NaN comes out of the missing edge.
-TEST(PointProxyTest, FacingWallsHoldTheProxyBetweenThem)
-{
+TEST(PointProxyTest, FacingWallsHoldTheProxyBetweenThem) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.05});
     proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
@@ -182,8 +170,7 @@ TEST(PointProxyTest, FacingWallsHoldTheProxyBetweenThem)
     EXPECT_TRUE(near3(proxy.motionTransform(2)->position(), {0.3, 0, 0.1}, 1e-12));
 }
 
-TEST(PointProxyTest, TheConstraintSnapPrefersPointsToLinesToPlanes)
-{
+TEST(PointProxyTest, TheConstraintSnapPrefersPointsToLinesToPlanes) {
     struct Case {
         const char* name;
         bool withPlane, withLine, withPoint;
@@ -216,8 +203,7 @@ TEST(PointProxyTest, TheConstraintSnapPrefersPointsToLinesToPlanes)
 
 // Of two lines, the one crossed first on the way to the nearest one wins
 // when it holds the proxy closer to the device.
-TEST(PointProxyTest, TheConstraintSnapTakesALineCrossedOnTheWay)
-{
+TEST(PointProxyTest, TheConstraintSnapTakesALineCrossedOnTheWay) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0});
     // Nearest to the start: the line y = 0.1 (parallel to x, at z = 0).
@@ -229,8 +215,7 @@ TEST(PointProxyTest, TheConstraintSnapTakesALineCrossedOnTheWay)
     EXPECT_TRUE(near3(proxy.motionTransform(2)->position(), {0, 0.5, 0.0005}, 1e-12));
 }
 
-TEST(PointProxyTest, TheOverridePositionReplacesTheContactResult)
-{
+TEST(PointProxyTest, TheOverridePositionReplacesTheContactResult) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.5});
     proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
@@ -238,8 +223,7 @@ TEST(PointProxyTest, TheOverridePositionReplacesTheContactResult)
     expectAllTransformsAt(proxy, {0.1, 0.1, 0.01}, 0);
 }
 
-TEST(PointProxyTest, CollisionsOfFeaturesThatDoNotReportAreDropped)
-{
+TEST(PointProxyTest, CollisionsOfFeaturesThatDoNotReportAreDropped) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.5});
     QM::ILocalFeature* silent = proxy.contactSet().insert(plane({0, 0, 1}, {0, 0, 0}));
@@ -253,8 +237,7 @@ TEST(PointProxyTest, CollisionsOfFeaturesThatDoNotReportAreDropped)
     EXPECT_TRUE(near3(proxy.collisionSet().touchNormal(), {1, 0, 0}, 0));
 }
 
-TEST(PointProxyTest, WithProxyResolutionOffTheProxyStaysWhereTheApplicationPutIt)
-{
+TEST(PointProxyTest, WithProxyResolutionOffTheProxyStaysWhereTheApplicationPutIt) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.5});
     proxy.controlParameters().set<bool>(QM_PROXY_RESOLUTION, false);
@@ -265,16 +248,14 @@ TEST(PointProxyTest, WithProxyResolutionOffTheProxyStaysWhereTheApplicationPutIt
     EXPECT_EQ(proxy.motionTransform(0)->rotation(), held);
 }
 
-TEST(PointProxyTest, ANonFiniteDeviceLeavesTheProxyWhereItIs)
-{
+TEST(PointProxyTest, ANonFiniteDeviceLeavesTheProxyWhereItIs) {
     PointProxy proxy;
     restAt(proxy, {0, 0, 0.5});
     proxy.update(deviceAt({std::nan(""), 0, 0}));
     expectAllTransformsAt(proxy, {0, 0, 0.5}, 0);
 }
 
-TEST(PointProxyTest, SetsAreSwappedClearedAndDroppedWithTheInitialisation)
-{
+TEST(PointProxyTest, SetsAreSwappedClearedAndDroppedWithTheInitialisation) {
     PointProxy a;
     PointProxy b;
     restAt(a, {0, 0, 0.5});
@@ -304,8 +285,7 @@ TEST(PointProxyTest, SetsAreSwappedClearedAndDroppedWithTheInitialisation)
     EXPECT_TRUE(b.contactSet().empty());
 }
 
-TEST(PointProxyTest, TransformsSegmentsAndCopies)
-{
+TEST(PointProxyTest, TransformsSegmentsAndCopies) {
     QM::HapticDeviceTarget device = deviceAt({1, 2, 3});
     device.motion().setPosition({1, 2, 4});  // last position (1, 2, 3)
     PointProxy a;
@@ -331,8 +311,7 @@ TEST(PointProxyTest, TransformsSegmentsAndCopies)
     EXPECT_EQ(b.motionTransform(3)->position(), zvuVector3Dd(0, 0, 0));
 }
 
-TEST(MotionTransformTest, TheMatrixRotatesThenTranslates)
-{
+TEST(MotionTransformTest, TheMatrixRotatesThenTranslates) {
     QM::MotionTransform m;
     m.set({1, 2, 3}, zvu::zvuQuaternion::fromAxisAngle({0, 0, 1}, std::numbers::pi / 2));
     const zvuVector3Dd p = m.transform().transformPoint({1, 0, 0});

@@ -4,8 +4,7 @@ namespace qmtest {
 
 std::string name(QMenum symbol) { return symbol == nullptr ? std::string("(null)") : std::string(symbol); }
 
-std::vector<QMenum> drainErrors()
-{
+std::vector<QMenum> drainErrors() {
     std::vector<QMenum> codes;
     for (QMerror e = qmGetError(); e.errorCode != QM_NO_ERROR; e = qmGetError()) {
         codes.push_back(e.errorCode);
@@ -16,8 +15,7 @@ std::vector<QMenum> drainErrors()
     return codes;
 }
 
-void ContextTest::SetUp()
-{
+void ContextTest::SetUp() {
     device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(device, ZV_INVALID_HANDLE) << "the simulated device did not open";
     context = qmCreateContext(device);
@@ -25,8 +23,7 @@ void ContextTest::SetUp()
     qmMakeCurrent(context);
 }
 
-void ContextTest::TearDown()
-{
+void ContextTest::TearDown() {
     qmMakeCurrent(nullptr);
     qmDeleteContext(context);
     if (device != ZV_INVALID_HANDLE) {
@@ -34,8 +31,7 @@ void ContextTest::TearDown()
     }
 }
 
-void ContextTest::expectErrors(const std::vector<QMenum>& oldestFirst)
-{
+void ContextTest::expectErrors(const std::vector<QMenum>& oldestFirst) {
     std::vector<std::string> expected;
     for (auto it = oldestFirst.rbegin(); it != oldestFirst.rend(); ++it) {
         expected.push_back(name(*it));
@@ -47,15 +43,13 @@ void ContextTest::expectErrors(const std::vector<QMenum>& oldestFirst)
     EXPECT_EQ(actual, expected) << "errors, newest first";
 }
 
-Matrix getMatrix(QMenum name)
-{
+Matrix getMatrix(QMenum name) {
     Matrix m{};
     qmGetDoublev(name, m.data());
     return m;
 }
 
-Vec3 transform(const Matrix& m, const Vec3& p)
-{
+Vec3 transform(const Matrix& m, const Vec3& p) {
     const double w = m[3] * p[0] + m[7] * p[1] + m[11] * p[2] + m[15];
     return {(m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12]) / w,
             (m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13]) / w,

@@ -18,17 +18,14 @@ public:
     FakeShape(unsigned id, QMenum type) : id_(id), type_(type) {}
     ~FakeShape() override { ++gDestroyed; }
 
-    bool intersectSegment(const zvu::zvuLineSegmentd&, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&) override
-    {
+    bool intersectSegment(const zvu::zvuLineSegmentd&, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&, QMenum&) override {
         return false;
     }
     bool intersectSegment(const zvu::zvuLineSegmentd&, QMenum, zvu::zvuVector3Dd&, zvu::zvuVector3Dd&,
-                          QMenum&) override
-    {
+                          QMenum&) override {
         return false;
     }
-    bool closestFeatures(const zvu::zvuLineSegmentd&, QM::LocalFeatureSet&, zvu::zvuVector3Dd&) override
-    {
+    bool closestFeatures(const zvu::zvuLineSegmentd&, QM::LocalFeatureSet&, zvu::zvuVector3Dd&) override {
         return false;
     }
     double getProxyOffset() const override { return 0.0; }
@@ -68,8 +65,7 @@ protected:
     void SetUp() override { gDestroyed = 0; }
 };
 
-TEST_F(QmScenes, EntriesHoldOneReferenceEach)
-{
+TEST_F(QmScenes, EntriesHoldOneReferenceEach) {
     auto* shape = new FakeShape(3, QM_SHAPE_PRIMITIVE);
     {
         Scene a;
@@ -90,8 +86,7 @@ TEST_F(QmScenes, EntriesHoldOneReferenceEach)
 
 // A second shape under an identifier replaces the first, whose reference is
 // dropped rather than leaked.
-TEST_F(QmScenes, AddingUnderATakenIdentifierReplaces)
-{
+TEST_F(QmScenes, AddingUnderATakenIdentifierReplaces) {
     Scene scene;
     auto* first = new FakeShape(4, QM_SHAPE_PRIMITIVE);
     auto* second = new FakeShape(4, QM_SHAPE_PRIMITIVE);
@@ -102,8 +97,7 @@ TEST_F(QmScenes, AddingUnderATakenIdentifierReplaces)
     EXPECT_EQ(scene.getShapes().size(), 1u);
 }
 
-TEST_F(QmScenes, SwapMovesEntriesBetweenScenes)
-{
+TEST_F(QmScenes, SwapMovesEntriesBetweenScenes) {
     Scene a;
     Scene b;
     auto* onlyInA = new FakeShape(1, QM_SHAPE_PRIMITIVE);
@@ -125,8 +119,7 @@ TEST_F(QmScenes, SwapMovesEntriesBetweenScenes)
     EXPECT_TRUE(a.getShapes().iterator()->atEnd());
 }
 
-TEST_F(QmScenes, EffectsWorkTheSameWay)
-{
+TEST_F(QmScenes, EffectsWorkTheSameWay) {
     Scene a;
     Scene b;
     auto* effect = new FakeEffect(7, QM_EFFECT_SPRING);
@@ -145,8 +138,7 @@ protected:
     QM::Context context;
 };
 
-TEST_F(QmContextScenes, OutsideAFrameShapesGoToThePersistentSceneOnly)
-{
+TEST_F(QmContextScenes, OutsideAFrameShapesGoToThePersistentSceneOnly) {
     auto* shape = new FakeShape(2, QM_SHAPE_PRIMITIVE);
     context.addShape(shape);
     EXPECT_EQ(context.persistentScene->getShapes().find(2), shape);
@@ -154,8 +146,7 @@ TEST_F(QmContextScenes, OutsideAFrameShapesGoToThePersistentSceneOnly)
     EXPECT_EQ(shape->referenceCount(), 1);
 }
 
-TEST_F(QmContextScenes, InAFrameTheLaterShapeOfAnIdentifierPersists)
-{
+TEST_F(QmContextScenes, InAFrameTheLaterShapeOfAnIdentifierPersists) {
     context.inFrame = true;
     auto* first = new FakeShape(2, QM_SHAPE_PRIMITIVE);
     auto* second = new FakeShape(2, QM_SHAPE_FEEDBACK_BUFFER);
@@ -170,8 +161,7 @@ TEST_F(QmContextScenes, InAFrameTheLaterShapeOfAnIdentifierPersists)
 
 // A placeholder leaves the older shape in the persistent scene; outside a
 // frame nothing keeps it, so it is destroyed rather than leaked.
-TEST_F(QmContextScenes, APlaceholderKeepsTheOlderShape)
-{
+TEST_F(QmContextScenes, APlaceholderKeepsTheOlderShape) {
     auto* real = new FakeShape(5, QM_SHAPE_PRIMITIVE);
     context.addShape(real);
     context.addShape(new FakeShape(5, QM::QM_INT_SHAPE_BASE));
@@ -188,8 +178,7 @@ TEST_F(QmContextScenes, APlaceholderKeepsTheOlderShape)
     EXPECT_EQ(context.persistentScene->getShapes().find(6), fresh);
 }
 
-TEST_F(QmContextScenes, EffectsFollowTheSameRules)
-{
+TEST_F(QmContextScenes, EffectsFollowTheSameRules) {
     auto* running = new FakeEffect(1, QM_EFFECT_CONSTANT);
     context.inFrame = true;
     context.addEffect(running);

@@ -14,10 +14,10 @@
 
 namespace {
 
-using qmtest::ShapeTest;
 using QM::FeedbackBufferShape;
 using QM::MeshShape;
 using QM::PrimitiveShape;
+using qmtest::ShapeTest;
 using zvu::zvuLineSegmentd;
 using zvu::zvuVector3Dd;
 
@@ -30,13 +30,11 @@ std::pair<double, double> window(double x, double y) { return {(x + 1.0) * 128.0
 class FeedbackCapture : public ShapeTest {
 protected:
     unsigned id = 0;
-    void SetUp() override
-    {
+    void SetUp() override {
         ShapeTest::SetUp();
         id = qmGenShapes(1);
     }
-    FeedbackBufferShape* capture(void (*draw)())
-    {
+    FeedbackBufferShape* capture(void (*draw)()) {
         qmBeginShape(QM_SHAPE_FEEDBACK_BUFFER, id);
         draw();
         qmEndShape();
@@ -48,8 +46,7 @@ protected:
 // four-vertex polygon, or two triangles); either way the shape holds two
 // triangles on the quad's corners that cover it exactly. (The fan a
 // four-vertex polygon token gives is checked on a hand-made stream.)
-TEST_F(FeedbackCapture, AQuadBecomesTwoTrianglesCoveringIt)
-{
+TEST_F(FeedbackCapture, AQuadBecomesTwoTrianglesCoveringIt) {
     FeedbackBufferShape* shape = capture([] {
         glBegin(GL_QUADS);
         glVertex3d(-0.5, -0.5, 0);
@@ -81,8 +78,7 @@ TEST_F(FeedbackCapture, AQuadBecomesTwoTrianglesCoveringIt)
     EXPECT_NEAR(area, 128.0 * 128.0, 1e-2);
 }
 
-TEST(FeedbackStream, APolygonTokenBecomesAFan)
-{
+TEST(FeedbackStream, APolygonTokenBecomesAFan) {
     // A polygon token (0x0703) with four vertices.
     const float stream[] = {1795.0f, 4.0f, 0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
     QM::TouchGeometry g;
@@ -96,8 +92,7 @@ TEST(FeedbackStream, APolygonTokenBecomesAFan)
 // Whatever winding is the front, a segment that enters a square from the
 // viewer's side meets its front face with the normal pointing back at the
 // viewer, and one from behind meets the back face with the opposite normal.
-TEST_F(ShapeTest, NormalsFaceTheSideTheSegmentCameFromForEitherWinding)
-{
+TEST_F(ShapeTest, NormalsFaceTheSideTheSegmentCameFromForEitherWinding) {
     struct Case {
         const char* name;
         bool feedback;
@@ -150,8 +145,8 @@ TEST_F(ShapeTest, NormalsFaceTheSideTheSegmentCameFromForEitherWinding)
         // The same shape with its own touchable face set to the front only.
         auto* mesh = dynamic_cast<MeshShape*>(shape);
         ASSERT_NE(mesh, nullptr);
-        EXPECT_FALSE(mesh->intersectSegmentWith(zvuLineSegmentd({0.1, 0.2, -0.5}, {0.1, 0.2, 0.5}),
-                                                QM::FaceMode::Front, point, normal, face));
+        EXPECT_FALSE(mesh->intersectSegmentWith(zvuLineSegmentd({0.1, 0.2, -0.5}, {0.1, 0.2, 0.5}), QM::FaceMode::Front,
+                                                point, normal, face));
         // The plane reported as the nearest feature faces the front.
         QM::LocalFeatureSet features;
         zvuVector3Dd closest;
@@ -163,8 +158,7 @@ TEST_F(ShapeTest, NormalsFaceTheSideTheSegmentCameFromForEitherWinding)
     }
 }
 
-TEST_F(FeedbackCapture, AnOverflowingHintAddsNoShape)
-{
+TEST_F(FeedbackCapture, AnOverflowingHintAddsNoShape) {
     qmHinti(QM_SHAPE_FEEDBACK_BUFFER_VERTICES, 1);
     FeedbackBufferShape* shape = capture([] {
         for (int i = 0; i < 10; ++i) {
@@ -182,8 +176,7 @@ TEST_F(FeedbackCapture, AnOverflowingHintAddsNoShape)
     EXPECT_TRUE(errors().empty());
 }
 
-TEST_F(FeedbackCapture, HintsThatCannotBeCountedAreRefused)
-{
+TEST_F(FeedbackCapture, HintsThatCannotBeCountedAreRefused) {
     EXPECT_EQ(QM::FeedbackBufferShapeBuilder::capacityFor(0), 1966080);
     EXPECT_EQ(QM::FeedbackBufferShapeBuilder::capacityFor(100), 3000);
     EXPECT_EQ(QM::FeedbackBufferShapeBuilder::capacityFor(2147483647 / 30 + 1), 0);
@@ -194,8 +187,7 @@ TEST_F(FeedbackCapture, HintsThatCannotBeCountedAreRefused)
     EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_OPERATION});
 }
 
-TEST_F(FeedbackCapture, ASegmentThroughAPointVertexHitsItHeadOn)
-{
+TEST_F(FeedbackCapture, ASegmentThroughAPointVertexHitsItHeadOn) {
     FeedbackBufferShape* shape = capture([] {
         glBegin(GL_POINTS);
         glVertex3d(0.25, -0.5, 0.0);
@@ -218,8 +210,7 @@ TEST_F(FeedbackCapture, ASegmentThroughAPointVertexHitsItHeadOn)
     EXPECT_FALSE(shape->intersectSegment(zvuLineSegmentd({0.3, -0.5, 0.5}, {0.3, -0.5, -0.5}), point, normal, face));
 }
 
-TEST_F(FeedbackCapture, BitmapAndPixelTokensAddNoGeometry)
-{
+TEST_F(FeedbackCapture, BitmapAndPixelTokensAddNoGeometry) {
     FeedbackBufferShape* shape = capture([] {
         const GLubyte bits[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         const GLubyte pixels[16] = {};
@@ -239,8 +230,7 @@ TEST_F(FeedbackCapture, BitmapAndPixelTokensAddNoGeometry)
     EXPECT_TRUE(shape->complete());
 }
 
-TEST_F(FeedbackCapture, NothingDrawnGivesAShapeThatNeverTouches)
-{
+TEST_F(FeedbackCapture, NothingDrawnGivesAShapeThatNeverTouches) {
     FeedbackBufferShape* shape = capture([] {});
     ASSERT_NE(shape, nullptr);
     zvuVector3Dd point;
@@ -252,8 +242,7 @@ TEST_F(FeedbackCapture, NothingDrawnGivesAShapeThatNeverTouches)
     EXPECT_TRUE(features.empty());
 }
 
-TEST_F(FeedbackCapture, BeginningOutsideRenderModeIsRefused)
-{
+TEST_F(FeedbackCapture, BeginningOutsideRenderModeIsRefused) {
     GLfloat buffer[64];
     glFeedbackBuffer(64, GL_3D, buffer);
     glRenderMode(GL_FEEDBACK);
@@ -269,8 +258,7 @@ TEST_F(FeedbackCapture, BeginningOutsideRenderModeIsRefused)
 // a segment aimed at the centre lies on the tessellated surface, no farther
 // inside the true sphere than the tessellation allows, with the normal
 // pointing out.
-TEST_F(FeedbackCapture, AGluSphereIsHitOnItsSurfaceWithOutwardNormals)
-{
+TEST_F(FeedbackCapture, AGluSphereIsHitOnItsSurfaceWithOutwardNormals) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluPerspective(60.0, 1.0, 1.0, 10.0);
@@ -321,8 +309,7 @@ TEST_F(FeedbackCapture, AGluSphereIsHitOnItsSurfaceWithOutwardNormals)
 
 class PrimitiveAssembly : public ShapeTest {
 protected:
-    PrimitiveShape* build(QMenum mode, int vertices, QMenum secondMode = nullptr, int secondVertices = 0)
-    {
+    PrimitiveShape* build(QMenum mode, int vertices, QMenum secondMode = nullptr, int secondVertices = 0) {
         const unsigned id = qmGenShapes(1);
         qmBeginShape(QM_SHAPE_PRIMITIVE, id);
         int n = 0;
@@ -341,15 +328,13 @@ protected:
         qmEndShape();
         return persistentAs<PrimitiveShape>(id);
     }
-    static zvuVector3Dd vertexAt(int n)
-    {
+    static zvuVector3Dd vertexAt(int n) {
         const double a = 0.3 * n;
         return {std::cos(a), std::sin(a), 0.01 * n};
     }
 };
 
-TEST_F(PrimitiveAssembly, EveryModeAssemblesAsOpenGLDoes)
-{
+TEST_F(PrimitiveAssembly, EveryModeAssemblesAsOpenGLDoes) {
     struct Case {
         const char* name;
         QMenum mode;
@@ -383,8 +368,7 @@ TEST_F(PrimitiveAssembly, EveryModeAssemblesAsOpenGLDoes)
 
 // The vertex order of each triangle, which decides its front: strips keep
 // one winding throughout, as OpenGL's do.
-TEST_F(PrimitiveAssembly, StripsKeepOneWinding)
-{
+TEST_F(PrimitiveAssembly, StripsKeepOneWinding) {
     struct Case {
         const char* name;
         QMenum mode;
@@ -414,16 +398,14 @@ TEST_F(PrimitiveAssembly, StripsKeepOneWinding)
     }
 }
 
-TEST_F(PrimitiveAssembly, SeveralPrimitivesInOneShapeAccumulate)
-{
+TEST_F(PrimitiveAssembly, SeveralPrimitivesInOneShapeAccumulate) {
     PrimitiveShape* shape = build(QM_TRIANGLES, 3, QM_LINES, 2);
     ASSERT_NE(shape, nullptr);
     EXPECT_EQ(shape->geometry().triangleCount(), 1u);
     EXPECT_EQ(shape->geometry().lineCount(), 1u);
 }
 
-TEST_F(PrimitiveAssembly, CallsOutOfPlaceAreRefused)
-{
+TEST_F(PrimitiveAssembly, CallsOutOfPlaceAreRefused) {
     const unsigned id = qmGenShapes(1);
     qmBegin(QM_POINTS);  // no shape open
     qmVertex3d(0, 0, 0);
@@ -447,8 +429,7 @@ TEST_F(PrimitiveAssembly, CallsOutOfPlaceAreRefused)
     EXPECT_EQ(shape->geometry().pointCount(), 0u);
 }
 
-TEST_F(PrimitiveAssembly, EveryVertexFormGivesTheSamePoint)
-{
+TEST_F(PrimitiveAssembly, EveryVertexFormGivesTheSamePoint) {
     const unsigned id = qmGenShapes(1);
     qmBeginShape(QM_SHAPE_PRIMITIVE, id);
     qmBegin(QM_POINTS);
@@ -470,8 +451,7 @@ TEST_F(PrimitiveAssembly, EveryVertexFormGivesTheSamePoint)
 
 // Primitive vertices are taken in the coordinates of the modelview current
 // when the shape began.
-TEST_F(PrimitiveAssembly, TheModelviewPlacesTheShape)
-{
+TEST_F(PrimitiveAssembly, TheModelviewPlacesTheShape) {
     glTranslated(0.0, 0.0, 0.25);
     const unsigned id = qmGenShapes(1);
     qmBeginShape(QM_SHAPE_PRIMITIVE, id);

@@ -9,8 +9,7 @@
 
 namespace qmtest {
 
-void ShapeTest::SetUp()
-{
+void ShapeTest::SetUp() {
     zvtest::EglTest::SetUp();
     ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
     QM::collisionScheduler().setStopped(true);
@@ -27,8 +26,7 @@ void ShapeTest::SetUp()
     glFrontFace(GL_CCW);
 }
 
-void ShapeTest::TearDown()
-{
+void ShapeTest::TearDown() {
     qmMakeCurrent(nullptr);
     qmDeleteContext(rc);
     if (device != ZV_INVALID_HANDLE) {
@@ -46,8 +44,7 @@ void ShapeTest::ticks(unsigned count) { ASSERT_EQ(korvo_sim_run_ticks(count), 0)
 
 void ShapeTest::step() { ASSERT_TRUE(QM::collisionScheduler().stepAndWait(10.0)); }
 
-void ShapeTest::run(int count, unsigned ticksPerStep)
-{
+void ShapeTest::run(int count, unsigned ticksPerStep) {
     for (int i = 0; i < count; ++i) {
         ticks(ticksPerStep);
         step();
@@ -59,11 +56,8 @@ namespace {
 class FunctionOperation final : public sched::SchedulerOperation {
 public:
     FunctionOperation(sched::SchedulerThread* owner, std::function<void()> work)
-        : sched::SchedulerOperation(owner), work_(std::move(work))
-    {
-    }
-    void execute() override
-    {
+        : sched::SchedulerOperation(owner), work_(std::move(work)) {}
+    void execute() override {
         work_();
         done_ = true;
     }
@@ -77,8 +71,7 @@ private:
 
 }  // namespace
 
-void ShapeTest::onCollisionThread(const std::function<void()>& work)
-{
+void ShapeTest::onCollisionThread(const std::function<void()>& work) {
     QM::OperationScheduler* scheduler = QM::operationScheduler(QM_COLLISION_THREAD);
     ASSERT_TRUE(scheduler->isBound()) << "no collision thread";
     // The operation holds its own handle on the event: the collision thread
@@ -93,13 +86,11 @@ void ShapeTest::onCollisionThread(const std::function<void()>& work)
 
 QM::IShape* ShapeTest::persistentShape(unsigned id) { return context().persistentScene->getShapes().find(id); }
 
-QM::IShape* ShapeTest::submittedShape(unsigned id)
-{
+QM::IShape* ShapeTest::submittedShape(unsigned id) {
     return context().sceneRenderer->getSubmittedScene().getShapes().find(id);
 }
 
-std::vector<QMenum> ShapeTest::errors()
-{
+std::vector<QMenum> ShapeTest::errors() {
     std::vector<QMenum> codes;
     for (QMerror e = qmGetError(); e.errorCode != QM_NO_ERROR && codes.size() < 100; e = qmGetError()) {
         codes.push_back(e.errorCode);
@@ -108,8 +99,7 @@ std::vector<QMenum> ShapeTest::errors()
     return codes;
 }
 
-void drawSquare(double h, double z, bool clockwise)
-{
+void drawSquare(double h, double z, bool clockwise) {
     glBegin(GL_QUADS);
     if (clockwise) {
         glVertex3d(-h, -h, z);

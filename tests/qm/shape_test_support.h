@@ -34,8 +34,7 @@ protected:
     // The shape the renderer holds for the identifier, or null.
     QM::IShape* submittedShape(unsigned id);
     template <typename S>
-    S* persistentAs(unsigned id)
-    {
+    S* persistentAs(unsigned id) {
         return dynamic_cast<S*>(persistentShape(id));
     }
     // Every error recorded since the last call, oldest first.

@@ -27,8 +27,7 @@ struct Default {
     int arrayCount = 0;  // for arrays declared without a value
 };
 
-void expectValue(const QM::IAttributeMap& map, QMenum key, const Value& value, int arrayCount)
-{
+void expectValue(const QM::IAttributeMap& map, QMenum key, const Value& value, int arrayCount) {
     SCOPED_TRACE(std::string(key != nullptr ? key : "(null)"));
     ASSERT_TRUE(map.has(key));
     if (std::holds_alternative<Unset>(value)) {
@@ -58,56 +57,89 @@ const Array kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // Keys are read through their variables at run time, after the library has
 // loaded.
-std::vector<Default> defaults()
-{
+std::vector<Default> defaults() {
     using namespace QM;
     return {
         // shape groups
-        {&QM_INT_FRONT_FACE_STIFFNESS, 0.8f}, {&QM_INT_BACK_FACE_STIFFNESS, 0.8f},
-        {&QM_INT_FRONT_FACE_DAMPING, 0.0f}, {&QM_INT_FRONT_FACE_STATIC_FRICTION, 0.0f},
-        {&QM_INT_FRONT_FACE_DYNAMIC_FRICTION, 0.0f}, {&QM_INT_FRONT_FACE_POPTHROUGH, 0.0f},
-        {&QM_INT_BACK_FACE_DAMPING, 0.0f}, {&QM_INT_BACK_FACE_STATIC_FRICTION, 0.0f},
-        {&QM_INT_BACK_FACE_DYNAMIC_FRICTION, 0.0f}, {&QM_INT_BACK_FACE_POPTHROUGH, 0.0f},
-        {&QM_INT_SHAPEWORKSPACE_MATRIX, Unset{}, 16}, {&QM_INT_WORKSPACESHAPE_MATRIX, Unset{}, 16},
-        {&QM_HAPTIC_CAMERA_VIEW, false}, {&QM_ADAPTIVE_VIEWPORT, false},
-        {&QM_PROXY_IS_TOUCHING, false}, {&QM_PROXY_TOUCH_NORMAL, Array{0, 0, 0}},
-        {&QM_REACTION_FORCE, Array{0, 0, 0}}, {&QM_TOUCHABLE_FACE, QM_FRONT}, {&QM_TOUCHED_FACE, QM_FRONT},
-        {&QM_TOUCH_MODEL, QM_CONTACT}, {&QM_SNAP_DISTANCE, FLT_MAX}, {&QM_INT_FRONT_FACE, QM_CCW},
-        {&QM_SHAPE_INTERSECT_LS, AttribCallback{}}, {&QM_SHAPE_CLOSEST_FEATURES, AttribCallback{}},
+        {&QM_INT_FRONT_FACE_STIFFNESS, 0.8f},
+        {&QM_INT_BACK_FACE_STIFFNESS, 0.8f},
+        {&QM_INT_FRONT_FACE_DAMPING, 0.0f},
+        {&QM_INT_FRONT_FACE_STATIC_FRICTION, 0.0f},
+        {&QM_INT_FRONT_FACE_DYNAMIC_FRICTION, 0.0f},
+        {&QM_INT_FRONT_FACE_POPTHROUGH, 0.0f},
+        {&QM_INT_BACK_FACE_DAMPING, 0.0f},
+        {&QM_INT_BACK_FACE_STATIC_FRICTION, 0.0f},
+        {&QM_INT_BACK_FACE_DYNAMIC_FRICTION, 0.0f},
+        {&QM_INT_BACK_FACE_POPTHROUGH, 0.0f},
+        {&QM_INT_SHAPEWORKSPACE_MATRIX, Unset{}, 16},
+        {&QM_INT_WORKSPACESHAPE_MATRIX, Unset{}, 16},
+        {&QM_HAPTIC_CAMERA_VIEW, false},
+        {&QM_ADAPTIVE_VIEWPORT, false},
+        {&QM_PROXY_IS_TOUCHING, false},
+        {&QM_PROXY_TOUCH_NORMAL, Array{0, 0, 0}},
+        {&QM_REACTION_FORCE, Array{0, 0, 0}},
+        {&QM_TOUCHABLE_FACE, QM_FRONT},
+        {&QM_TOUCHED_FACE, QM_FRONT},
+        {&QM_TOUCH_MODEL, QM_CONTACT},
+        {&QM_SNAP_DISTANCE, FLT_MAX},
+        {&QM_INT_FRONT_FACE, QM_CCW},
+        {&QM_SHAPE_INTERSECT_LS, AttribCallback{}},
+        {&QM_SHAPE_CLOSEST_FEATURES, AttribCallback{}},
         {&QM_INT_SHAPE_INTERSECT_LS_USER_DATA, static_cast<void*>(nullptr)},
         {&QM_INT_SHAPE_CLOSEST_FEATURES_USER_DATA, static_cast<void*>(nullptr)},
-        {&QM_SHAPE_FEEDBACK_BUFFER_VERTICES, std::int32_t{65536}}, {&QM_SHAPE_DYNAMIC_SURFACE_CHANGE, false},
-        {&QM_SHAPE_PERSISTENCE, false}, {&QM_INT_USE_IN_FAST_LOOP, true}, {&QM_INT_REPORT_COLLISIONS, true},
+        {&QM_SHAPE_FEEDBACK_BUFFER_VERTICES, std::int32_t{65536}},
+        {&QM_SHAPE_DYNAMIC_SURFACE_CHANGE, false},
+        {&QM_SHAPE_PERSISTENCE, false},
+        {&QM_INT_USE_IN_FAST_LOOP, true},
+        {&QM_INT_REPORT_COLLISIONS, true},
         // effect groups
-        {&QM_EFFECT_PROPERTY_GAIN, 0.0}, {&QM_EFFECT_PROPERTY_MAGNITUDE, 0.0},
-        {&QM_EFFECT_PROPERTY_DURATION, 1000.0}, {&QM_INT_EFFECT_IS_DONE, false},
-        {&QM_INT_EFFECT_WAS_TRIGGERED, false}, {&QM_INT_EFFECT_TIME, 0.0},
-        {&QM_EFFECT_PROPERTY_POSITION, Array{0, 0, 0}}, {&QM_EFFECT_PROPERTY_DIRECTION, Array{0, 1, 0}},
-        {&QM_EFFECT_PROPERTY_FREQUENCY, 0.0}, {&QM_EFFECT_COMPUTE_FORCE, AttribCallback{}},
-        {&QM_EFFECT_START, AttribCallback{}}, {&QM_EFFECT_STOP, AttribCallback{}},
+        {&QM_EFFECT_PROPERTY_GAIN, 0.0},
+        {&QM_EFFECT_PROPERTY_MAGNITUDE, 0.0},
+        {&QM_EFFECT_PROPERTY_DURATION, 1000.0},
+        {&QM_INT_EFFECT_IS_DONE, false},
+        {&QM_INT_EFFECT_WAS_TRIGGERED, false},
+        {&QM_INT_EFFECT_TIME, 0.0},
+        {&QM_EFFECT_PROPERTY_POSITION, Array{0, 0, 0}},
+        {&QM_EFFECT_PROPERTY_DIRECTION, Array{0, 1, 0}},
+        {&QM_EFFECT_PROPERTY_FREQUENCY, 0.0},
+        {&QM_EFFECT_COMPUTE_FORCE, AttribCallback{}},
+        {&QM_EFFECT_START, AttribCallback{}},
+        {&QM_EFFECT_STOP, AttribCallback{}},
         {&QM_INT_EFFECT_COMPUTE_FORCE_USER_DATA, static_cast<void*>(nullptr)},
         {&QM_INT_EFFECT_START_USER_DATA, static_cast<void*>(nullptr)},
         {&QM_INT_EFFECT_STOP_USER_DATA, static_cast<void*>(nullptr)},
         // view group
-        {&QM_USE_GL_MODELVIEW, true}, {&QM_INT_HAPTIC_CAMERA_VIEW_POSITION, Array{0, 0, 0}},
+        {&QM_USE_GL_MODELVIEW, true},
+        {&QM_INT_HAPTIC_CAMERA_VIEW_POSITION, Array{0, 0, 0}},
         {&QM_INT_HAPTIC_CAMERA_VIEW_LAST_POSITION, Array{0, 0, 0}},
-        {&QM_INT_HAPTIC_CAMERA_VIEW_DIRECTION, Array{0, 0, 0}}, {&QM_INT_HAPTIC_CAMERA_VIEW_MOTION_THRESHOLD, 0.0},
-        {&QM_WORKSPACE, Unset{}, 6}, {&QM_INT_MATRIX_MODE, std::int32_t{0}},
+        {&QM_INT_HAPTIC_CAMERA_VIEW_DIRECTION, Array{0, 0, 0}},
+        {&QM_INT_HAPTIC_CAMERA_VIEW_MOTION_THRESHOLD, 0.0},
+        {&QM_WORKSPACE, Unset{}, 6},
+        {&QM_INT_MATRIX_MODE, std::int32_t{0}},
         // state group
-        {&QM_PROXY_POSITION, Array{0, 0, 0}}, {&QM_DEVICE_POSITION, Array{0, 0, 0}},
-        {&QM_PROXY_ROTATION, Array{1, 0, 0, 0}}, {&QM_DEVICE_ROTATION, Array{1, 0, 0, 0}},
-        {&QM_PROXY_TRANSFORM, kIdentity}, {&QM_DEVICE_TRANSFORM, kIdentity},
+        {&QM_PROXY_POSITION, Array{0, 0, 0}},
+        {&QM_DEVICE_POSITION, Array{0, 0, 0}},
+        {&QM_PROXY_ROTATION, Array{1, 0, 0, 0}},
+        {&QM_DEVICE_ROTATION, Array{1, 0, 0, 0}},
+        {&QM_PROXY_TRANSFORM, kIdentity},
+        {&QM_DEVICE_TRANSFORM, kIdentity},
         {&QM_MAX_WORKSPACE_DIMS, Array{-DBL_MAX, -DBL_MAX, -DBL_MAX, DBL_MAX, DBL_MAX, DBL_MAX}},
-        {&QM_DEVICE_FORCE, Array{0, 0, 0}}, {&QM_DEVICE_TORQUE, Array{0, 0, 0}},
-        {&QM_BUTTON1_STATE, false}, {&QM_BUTTON2_STATE, false}, {&QM_BUTTON3_STATE, false},
-        {&QM_SAFETY_STATE, false}, {&QM_INKWELL_STATE, false}, {&QM_EVENT_MOTION_LINEAR_TOLERANCE, 1.0},
-        {&QM_EVENT_MOTION_ANGULAR_TOLERANCE, 0.02}, {&QM_GOLDEN_POSITION, Array{0, 0, 0}},
-        {&QM_GOLDEN_RADIUS, 30.0}, {&QM_PROXY_RESOLUTION, true},
+        {&QM_DEVICE_FORCE, Array{0, 0, 0}},
+        {&QM_DEVICE_TORQUE, Array{0, 0, 0}},
+        {&QM_BUTTON1_STATE, false},
+        {&QM_BUTTON2_STATE, false},
+        {&QM_BUTTON3_STATE, false},
+        {&QM_SAFETY_STATE, false},
+        {&QM_INKWELL_STATE, false},
+        {&QM_EVENT_MOTION_LINEAR_TOLERANCE, 1.0},
+        {&QM_EVENT_MOTION_ANGULAR_TOLERANCE, 0.02},
+        {&QM_GOLDEN_POSITION, Array{0, 0, 0}},
+        {&QM_GOLDEN_RADIUS, 30.0},
+        {&QM_PROXY_RESOLUTION, true},
     };
 }
 
-TEST(QmState, EveryDefault)
-{
+TEST(QmState, EveryDefault) {
     State state;
     const auto table = defaults();
     for (const Default& d : table) {
@@ -117,8 +149,7 @@ TEST(QmState, EveryDefault)
 }
 
 // Declaring a group without defaults declares the same keys, all unset.
-TEST(QmState, GroupsWithoutDefaultsDeclareTheSameKeysUnset)
-{
+TEST(QmState, GroupsWithoutDefaultsDeclareTheSameKeysUnset) {
     AttributeMap withDefaults;
     AttributeMap without;
     QM::declareShapeGroups(withDefaults, 255, true);
@@ -136,8 +167,7 @@ TEST(QmState, GroupsWithoutDefaultsDeclareTheSameKeysUnset)
     }
 }
 
-TEST(QmState, GroupMasksSelectTheirKeys)
-{
+TEST(QmState, GroupMasksSelectTheirKeys) {
     struct Case {
         const char* what;
         void (*declare)(QM::IAttributeMap&, unsigned, bool);
@@ -170,8 +200,7 @@ TEST(QmState, GroupMasksSelectTheirKeys)
     }
 }
 
-TEST(QmState, ResultMaps)
-{
+TEST(QmState, ResultMaps) {
     State state;
     EXPECT_EQ(state.findResultMap(4), nullptr);
     AttributeMap& created = state.resultMapFor(4);
@@ -193,8 +222,7 @@ TEST(QmState, ResultMaps)
     state.eraseResultMap(4);
 }
 
-TEST(QmState, MaterialKeys)
-{
+TEST(QmState, MaterialKeys) {
     using namespace QM;
     EXPECT_EQ(materialKey(QM_FRONT, QM_STIFFNESS), QM_INT_FRONT_FACE_STIFFNESS);
     EXPECT_EQ(materialKey(QM_BACK, QM_POPTHROUGH), QM_INT_BACK_FACE_POPTHROUGH);

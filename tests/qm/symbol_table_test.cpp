@@ -13,8 +13,7 @@ namespace {
 
 using QM::SymbolTable;
 
-TEST(QmSymbolTable, TheLibraryTableHoldsEveryVariable)
-{
+TEST(QmSymbolTable, TheLibraryTableHoldsEveryVariable) {
     ASSERT_NE(QM::symbolTable(), nullptr);
     EXPECT_EQ(QM::symbolTable()->intern(QM_STIFFNESS), QM_STIFFNESS);
     EXPECT_STREQ(QM::QM_INT_FRONT_FACE_STIFFNESS, "QM_INT_FRONT_FACE_STIFFNESS");
@@ -22,8 +21,7 @@ TEST(QmSymbolTable, TheLibraryTableHoldsEveryVariable)
     EXPECT_STREQ(QM_EFFECT_PROPERTY_TYPE, "QM_EFFECT_PROPERTY_TYP");
 }
 
-TEST(QmSymbolTable, InterningComparesAddressesNotTexts)
-{
+TEST(QmSymbolTable, InterningComparesAddressesNotTexts) {
     char buffer[] = "QM_STIFFNESS";
     const QMenum copy = QM::symbolTable()->intern(buffer);
     EXPECT_NE(copy, QM_STIFFNESS);
@@ -35,15 +33,13 @@ TEST(QmSymbolTable, InterningComparesAddressesNotTexts)
     EXPECT_NE(QM::symbolTable()->intern(buffer), copy);
 }
 
-TEST(QmSymbolTable, NullInternsToNull)
-{
+TEST(QmSymbolTable, NullInternsToNull) {
     SymbolTable table;
     EXPECT_EQ(table.intern(nullptr), nullptr);
     EXPECT_EQ(table.symbolCount(), 0u);
 }
 
-TEST(QmSymbolTable, BindingsFillTheirVariablesInOrder)
-{
+TEST(QmSymbolTable, BindingsFillTheirVariablesInOrder) {
     QMenum a = nullptr;
     QMenum b = nullptr;
     const QM::SymbolBinding bindings[] = {{"A_NAME", &a}, {"B_NAME", &b}};
@@ -57,8 +53,7 @@ TEST(QmSymbolTable, BindingsFillTheirVariablesInOrder)
 
 // A block holds 508 bytes of text; a name fits when the used count plus its
 // length with terminator stays below 508. Names never span two blocks.
-TEST(QmSymbolTable, NamesThatDoNotFitStartANewBlock)
-{
+TEST(QmSymbolTable, NamesThatDoNotFitStartANewBlock) {
     struct Case {
         const char* what;
         std::vector<std::size_t> lengths;  // text lengths, terminator excluded
@@ -66,7 +61,7 @@ TEST(QmSymbolTable, NamesThatDoNotFitStartANewBlock)
     };
     const Case cases[] = {
         {"one short name", {10}, 1},
-        {"two names up to 507 bytes", {300, 205}, 1},     // 301 + 206 = 507
+        {"two names up to 507 bytes", {300, 205}, 1},       // 301 + 206 = 507
         {"two names of exactly 508 bytes", {300, 206}, 2},  // 301 + 207 = 508
         {"largest name that fits", {506}, 1},
         {"many small names", std::vector<std::size_t>(60, 15), 2},  // 16 each: 31 per block
@@ -92,8 +87,7 @@ TEST(QmSymbolTable, NamesThatDoNotFitStartANewBlock)
     }
 }
 
-TEST(QmSymbolTable, ConcurrentInterningGivesDistinctSymbols)
-{
+TEST(QmSymbolTable, ConcurrentInterningGivesDistinctSymbols) {
     SymbolTable table;
     constexpr int kNames = 500;
     std::vector<QMenum> first(kNames);

@@ -28,13 +28,11 @@ constexpr double kEps = 1.1920928955078125e-6;
 constexpr FaceMode kAllFaceModes[] = {FaceMode::Front, FaceMode::Back, FaceMode::FrontAndBack, FaceMode::None};
 
 zvu::PrimitiveTriangle makeTriangle(const zvuVector3Df& a, const zvuVector3Df& b, const zvuVector3Df& c,
-                                    int edgeOrderNormal = 1)
-{
+                                    int edgeOrderNormal = 1) {
     return zvu::PrimitiveTriangle({a, b, c}, edgeOrderNormal);
 }
 
-zvuVector3Df f(double x, double y, double z)
-{
+zvuVector3Df f(double x, double y, double z) {
     return {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
 }
 
@@ -42,15 +40,13 @@ zvuVector3Dd d(const zvuVector3Df& v) { return zvu::toDouble(v); }
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool samePoint(const zvuVector3Dd& a, const zvuVector3Dd& b)
-{
+bool samePoint(const zvuVector3Dd& a, const zvuVector3Dd& b) {
     return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z);
 }
 
 // ------------------------------------------------------------------ semantics
 
-TEST(TouchGeometrySemantics, SegmentThroughPointVertexHitsIt)
-{
+TEST(TouchGeometrySemantics, SegmentThroughPointVertexHitsIt) {
     TouchGeometry g;
     g.addPoint(f(0, 0, 0));
     g.addPoint(f(5, 0, 0));
@@ -71,8 +67,7 @@ TEST(TouchGeometrySemantics, SegmentThroughPointVertexHitsIt)
 
 // One table: each case a small geometry, a segment and face mode, and the
 // expected winner.
-TEST(TouchGeometrySemantics, WinnerAmongKindsAndTies)
-{
+TEST(TouchGeometrySemantics, WinnerAmongKindsAndTies) {
     struct Case {
         const char* name;
         std::vector<zvuVector3Df> points;
@@ -89,28 +84,97 @@ TEST(TouchGeometrySemantics, WinnerAmongKindsAndTies)
     const auto lower = makeTriangle(f(-1, -1, -0.5), f(2, -1, -0.5), f(-1, 2, -0.5));
     const auto upperBackwards = makeTriangle(f(-1, -1, 0), f(2, -1, 0), f(-1, 2, 0), 0);
     const std::vector<Case> cases = {
-        {"duplicate triangles: lower index", {}, {}, {lower, upper, upper}, FaceMode::Front,
-         TouchHit::Kind::Triangle, 1, 1, 0.5},
-        {"duplicate points: lower index", {f(0, 0, 0), f(0, 0, 0)}, {}, {}, FaceMode::Front, TouchHit::Kind::Point,
-         0, 0, 0.5},
-        {"point and triangle at equal t: point first", {f(0, 0, 0)}, {}, {upper}, FaceMode::Front,
-         TouchHit::Kind::Point, 0, 0, 0.5},
-        {"line and triangle at equal t: line first", {}, {{f(-1, 0, 0), f(1, 0, 0)}}, {upper}, FaceMode::Front,
-         TouchHit::Kind::Line, 0, 0, 0.5},
-        {"point and line at equal t: point first", {f(0, 0, 0)}, {{f(-1, 0, 0), f(1, 0, 0)}}, {}, FaceMode::Front,
-         TouchHit::Kind::Point, 0, 0, 0.5},
-        {"triangle strictly nearer than point", {f(0, 0, -0.5)}, {}, {upper}, FaceMode::Front,
-         TouchHit::Kind::Triangle, 0, 1, 0.5},
-        {"line strictly nearer than triangle", {}, {{f(-1, 0, 0), f(1, 0, 0)}}, {lower}, FaceMode::Front,
-         TouchHit::Kind::Line, 0, 0, 0.5},
-        {"back faces only skip the front crossing", {}, {}, {upper}, FaceMode::Back, TouchHit::Kind::None, -1, 0,
-         0.0},
-        {"clockwise triangle crossed from its back", {}, {}, {upperBackwards}, FaceMode::Back,
-         TouchHit::Kind::Triangle, 0, 2, 0.5},
-        {"both faces: code of the side entered", {}, {}, {upperBackwards, upper}, FaceMode::FrontAndBack,
-         TouchHit::Kind::Triangle, 0, 2, 0.5},
-        {"no faces: triangles ignored, point still hit", {f(0, 0, -0.5)}, {}, {upper}, FaceMode::None,
-         TouchHit::Kind::Point, 0, 0, 0.75},
+        {"duplicate triangles: lower index",
+         {},
+         {},
+         {lower, upper, upper},
+         FaceMode::Front,
+         TouchHit::Kind::Triangle,
+         1,
+         1,
+         0.5},
+        {"duplicate points: lower index",
+         {f(0, 0, 0), f(0, 0, 0)},
+         {},
+         {},
+         FaceMode::Front,
+         TouchHit::Kind::Point,
+         0,
+         0,
+         0.5},
+        {"point and triangle at equal t: point first",
+         {f(0, 0, 0)},
+         {},
+         {upper},
+         FaceMode::Front,
+         TouchHit::Kind::Point,
+         0,
+         0,
+         0.5},
+        {"line and triangle at equal t: line first",
+         {},
+         {{f(-1, 0, 0), f(1, 0, 0)}},
+         {upper},
+         FaceMode::Front,
+         TouchHit::Kind::Line,
+         0,
+         0,
+         0.5},
+        {"point and line at equal t: point first",
+         {f(0, 0, 0)},
+         {{f(-1, 0, 0), f(1, 0, 0)}},
+         {},
+         FaceMode::Front,
+         TouchHit::Kind::Point,
+         0,
+         0,
+         0.5},
+        {"triangle strictly nearer than point",
+         {f(0, 0, -0.5)},
+         {},
+         {upper},
+         FaceMode::Front,
+         TouchHit::Kind::Triangle,
+         0,
+         1,
+         0.5},
+        {"line strictly nearer than triangle",
+         {},
+         {{f(-1, 0, 0), f(1, 0, 0)}},
+         {lower},
+         FaceMode::Front,
+         TouchHit::Kind::Line,
+         0,
+         0,
+         0.5},
+        {"back faces only skip the front crossing", {}, {}, {upper}, FaceMode::Back, TouchHit::Kind::None, -1, 0, 0.0},
+        {"clockwise triangle crossed from its back",
+         {},
+         {},
+         {upperBackwards},
+         FaceMode::Back,
+         TouchHit::Kind::Triangle,
+         0,
+         2,
+         0.5},
+        {"both faces: code of the side entered",
+         {},
+         {},
+         {upperBackwards, upper},
+         FaceMode::FrontAndBack,
+         TouchHit::Kind::Triangle,
+         0,
+         2,
+         0.5},
+        {"no faces: triangles ignored, point still hit",
+         {f(0, 0, -0.5)},
+         {},
+         {upper},
+         FaceMode::None,
+         TouchHit::Kind::Point,
+         0,
+         0,
+         0.75},
     };
     const zvuLineSegmentd down({0, 0, 1}, {0, 0, -1});
     for (const Case& c : cases) {
@@ -131,8 +195,7 @@ TEST(TouchGeometrySemantics, WinnerAmongKindsAndTies)
     }
 }
 
-TEST(TouchGeometrySemantics, ClosestPerKindFirstMinimum)
-{
+TEST(TouchGeometrySemantics, ClosestPerKindFirstMinimum) {
     TouchGeometry g;
     g.addPoint(f(3, 0, 0));
     g.addPoint(f(0, 0, 2));  // distance 1 from the query
@@ -160,8 +223,7 @@ TEST(TouchGeometrySemantics, ClosestPerKindFirstMinimum)
 
 // A zero-length segment: points are hit at its position (t = 0), lines too
 // (at t as the segment test reports it), triangles never.
-TEST(TouchGeometrySemantics, ZeroLengthSegment)
-{
+TEST(TouchGeometrySemantics, ZeroLengthSegment) {
     TouchGeometry g;
     g.addTriangle(makeTriangle(f(-1, -1, 0), f(1, -1, 0), f(-1, 1, 0)));
     g.addPoint(f(0, 0, 0));
@@ -182,8 +244,7 @@ struct Mesh {
 };
 
 std::vector<zvuVector3Df> sphereVertices(int slices, int stacks, double r, const zvuVector3Dd& centre,
-                                         const zvuVector3Dd& stretch)
-{
+                                         const zvuVector3Dd& stretch) {
     std::vector<zvuVector3Df> v;
     for (int i = 0; i <= stacks; ++i) {
         const double phi = M_PI * i / stacks;
@@ -200,8 +261,7 @@ std::vector<zvuVector3Df> sphereVertices(int slices, int stacks, double r, const
 // A latitude-longitude sphere triangulated like a fan of quads; its poles
 // give degenerate triangles, as a captured sphere does.
 void addSphere(TouchGeometry& g, int slices, int stacks, double r, const zvuVector3Dd& centre,
-               const zvuVector3Dd& stretch, int edgeOrderNormal)
-{
+               const zvuVector3Dd& stretch, int edgeOrderNormal) {
     const auto v = sphereVertices(slices, stacks, r, centre, stretch);
     const int row = slices + 1;
     for (int i = 0; i < stacks; ++i) {
@@ -216,8 +276,7 @@ void addSphere(TouchGeometry& g, int slices, int stacks, double r, const zvuVect
     }
 }
 
-std::vector<Mesh> makeMeshes()
-{
+std::vector<Mesh> makeMeshes() {
     std::vector<Mesh> meshes;
     std::mt19937 rng(1234);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -237,9 +296,9 @@ std::vector<Mesh> makeMeshes()
             const zvuVector3Dd c{unit(rng) * 10, unit(rng) * 10, unit(rng) * 10};
             const zvuVector3Dd along = zvuVector3Dd{unit(rng), unit(rng), unit(rng)}.normalized() * 2.0;
             const zvuVector3Dd across = zvuVector3Dd{unit(rng), unit(rng), unit(rng)}.normalized() * 1e-5;
-            m.geometry.addTriangle(makeTriangle(f(c.x, c.y, c.z), f(c.x + along.x, c.y + along.y, c.z + along.z),
-                                                f(c.x + along.x * 0.5 + across.x, c.y + along.y * 0.5 + across.y,
-                                                  c.z + along.z * 0.5 + across.z)));
+            m.geometry.addTriangle(makeTriangle(
+                f(c.x, c.y, c.z), f(c.x + along.x, c.y + along.y, c.z + along.z),
+                f(c.x + along.x * 0.5 + across.x, c.y + along.y * 0.5 + across.y, c.z + along.z * 0.5 + across.z)));
         }
         meshes.push_back(std::move(m));
     }
@@ -311,8 +370,7 @@ std::vector<Mesh> makeMeshes()
 
 // Vertices, edge points and interior points of the mesh's elements, to aim
 // queries at.
-std::vector<zvuVector3Dd> targets(const TouchGeometry& g, std::mt19937& rng)
-{
+std::vector<zvuVector3Dd> targets(const TouchGeometry& g, std::mt19937& rng) {
     std::uniform_real_distribution<double> w(0.0, 1.0);
     std::vector<zvuVector3Dd> out;
     for (std::size_t i = 0; i < g.triangleCount(); i += 3) {
@@ -337,8 +395,7 @@ std::vector<zvuVector3Dd> targets(const TouchGeometry& g, std::mt19937& rng)
 // side, starting or ending exactly on them, offset by about eps, running
 // along the surface, degenerate, short and long, and random ones.
 std::vector<zvuLineSegmentd> makeSegments(const TouchGeometry& g, const std::vector<zvuVector3Dd>& aims,
-                                          std::mt19937& rng, int count, double size)
-{
+                                          std::mt19937& rng, int count, double size) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::uniform_int_distribution<std::size_t> pick(0, aims.size() - 1);
     auto randomDirection = [&] {
@@ -395,16 +452,14 @@ std::vector<zvuLineSegmentd> makeSegments(const TouchGeometry& g, const std::vec
     return out;
 }
 
-std::string describe(const TouchHit& h)
-{
+std::string describe(const TouchHit& h) {
     char text[160];
     std::snprintf(text, sizeof text, "kind %d index %d t %.17g code %d", static_cast<int>(h.kind), h.index, h.t,
                   h.code);
     return text;
 }
 
-TEST(TouchGeometryHierarchy, IntersectMatchesLinearScan)
-{
+TEST(TouchGeometryHierarchy, IntersectMatchesLinearScan) {
     std::vector<Mesh> meshes = makeMeshes();
     std::mt19937 rng(99);
     for (const Mesh& m : meshes) {
@@ -423,8 +478,8 @@ TEST(TouchGeometryHierarchy, IntersectMatchesLinearScan)
                                   sameBits(linear.t, tree.t) && linear.code == tree.code &&
                                   samePoint(linear.point, tree.point);
                 if (!same && ++mismatches <= 5)
-                    ADD_FAILURE() << m.name << ", faces " << static_cast<int>(faces) << ": linear "
-                                  << describe(linear) << ", hierarchy " << describe(tree);
+                    ADD_FAILURE() << m.name << ", faces " << static_cast<int>(faces) << ": linear " << describe(linear)
+                                  << ", hierarchy " << describe(tree);
                 (linear.kind != TouchHit::Kind::None ? hits : misses) += 1;
             }
         }
@@ -435,8 +490,7 @@ TEST(TouchGeometryHierarchy, IntersectMatchesLinearScan)
     }
 }
 
-TEST(TouchGeometryHierarchy, ClosestMatchesLinearScan)
-{
+TEST(TouchGeometryHierarchy, ClosestMatchesLinearScan) {
     std::vector<Mesh> meshes = makeMeshes();
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -462,11 +516,11 @@ TEST(TouchGeometryHierarchy, ClosestMatchesLinearScan)
             }
             const ClosestElements a = m.geometry.closest(q, kEps, false);
             const ClosestElements b = m.geometry.closest(q, kEps, true);
-            const bool same = a.triangle == b.triangle && sameBits(a.triangleDistanceSquared, b.triangleDistanceSquared) &&
-                              samePoint(a.trianglePoint, b.trianglePoint) && a.line == b.line &&
-                              sameBits(a.lineDistanceSquared, b.lineDistanceSquared) &&
-                              samePoint(a.linePoint, b.linePoint) && a.point == b.point &&
-                              sameBits(a.pointDistanceSquared, b.pointDistanceSquared);
+            const bool same =
+                a.triangle == b.triangle && sameBits(a.triangleDistanceSquared, b.triangleDistanceSquared) &&
+                samePoint(a.trianglePoint, b.trianglePoint) && a.line == b.line &&
+                sameBits(a.lineDistanceSquared, b.lineDistanceSquared) && samePoint(a.linePoint, b.linePoint) &&
+                a.point == b.point && sameBits(a.pointDistanceSquared, b.pointDistanceSquared);
             if (!same && ++mismatches <= 5)
                 ADD_FAILURE() << m.name << " query " << i << ": triangle " << a.triangle << "/" << b.triangle
                               << " line " << a.line << "/" << b.line << " point " << a.point << "/" << b.point;
@@ -476,8 +530,7 @@ TEST(TouchGeometryHierarchy, ClosestMatchesLinearScan)
 }
 
 // Inputs the boxes cannot bound fall back to the scan and still agree.
-TEST(TouchGeometryHierarchy, UnboundedInputsAgree)
-{
+TEST(TouchGeometryHierarchy, UnboundedInputsAgree) {
     TouchGeometry g;
     addSphere(g, 8, 6, 1.0, {0, 0, 0}, {1, 1, 1}, 1);
     g.addPoint(f(NAN, 0, 0));
@@ -506,8 +559,7 @@ TEST(TouchGeometryHierarchy, UnboundedInputsAgree)
 // Queries only read: readers on several threads (the collision thread and
 // others) get the answers a single reader gets. Run under ThreadSanitizer,
 // this also shows that no query writes shared state.
-TEST(TouchGeometryHierarchy, ConcurrentReadersAgree)
-{
+TEST(TouchGeometryHierarchy, ConcurrentReadersAgree) {
     TouchGeometry g;
     addSphere(g, 24, 16, 1.0, {0, 0, 0}, {1, 1, 1}, 1);
     g.addPoint(f(0, 0, 1.5));
@@ -536,8 +588,7 @@ TEST(TouchGeometryHierarchy, ConcurrentReadersAgree)
     EXPECT_EQ(wrong, std::vector<int>(3, 0));
 }
 
-TEST(TouchGeometryHierarchy, AddingAfterBuildDropsTheHierarchy)
-{
+TEST(TouchGeometryHierarchy, AddingAfterBuildDropsTheHierarchy) {
     TouchGeometry g;
     g.addPoint(f(0, 0, 0));
     g.build();

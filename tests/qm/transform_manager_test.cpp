@@ -16,8 +16,7 @@ using zvu::zvuMatrix;
 
 TransformManager& manager(State& state) { return static_cast<TransformManager&>(state.getTransforms()); }
 
-QMenum raised(void (*f)(TransformManager&), TransformManager& m)
-{
+QMenum raised(void (*f)(TransformManager&), TransformManager& m) {
     try {
         f(m);
     } catch (const QMException& e) {
@@ -26,8 +25,7 @@ QMenum raised(void (*f)(TransformManager&), TransformManager& m)
     return nullptr;
 }
 
-TEST(QmTransformManager, ModeIsStoredInTheAttributeState)
-{
+TEST(QmTransformManager, ModeIsStoredInTheAttributeState) {
     State state;
     TransformManager& m = manager(state);
     EXPECT_EQ(m.mode(), TransformManager::kViewTouch);
@@ -41,8 +39,7 @@ TEST(QmTransformManager, ModeIsStoredInTheAttributeState)
     EXPECT_EQ(m.mode(), TransformManager::kModelview);
 }
 
-TEST(QmTransformManager, OverflowLeavesTheStackAndUnderflowStillDirties)
-{
+TEST(QmTransformManager, OverflowLeavesTheStackAndUnderflowStillDirties) {
     State state;
     TransformManager& m = manager(state);
     m.setMatrixMode(QM_TOUCHWORKSPACE);
@@ -60,8 +57,7 @@ TEST(QmTransformManager, OverflowLeavesTheStackAndUnderflowStillDirties)
 }
 
 // modelToWorkspace = frame modelview, then view-touch, then touch-workspace.
-TEST(QmTransformManager, CompositionOrder)
-{
+TEST(QmTransformManager, CompositionOrder) {
     State state;
     TransformManager& m = manager(state);
     m.setFrameModelview(zvuMatrix::scale(2, 2, 2));
@@ -79,8 +75,7 @@ TEST(QmTransformManager, CompositionOrder)
 
 // The composition is cached until something it depends on changes; the
 // modelview stack is not part of it.
-TEST(QmTransformManager, CompositionIsRecomputedOnlyAfterAChange)
-{
+TEST(QmTransformManager, CompositionIsRecomputedOnlyAfterAChange) {
     State state;
     TransformManager& m = manager(state);
     EXPECT_TRUE(m.dirty());
@@ -101,16 +96,14 @@ TEST(QmTransformManager, CompositionIsRecomputedOnlyAfterAChange)
     EXPECT_EQ(m.getCameraModelview()[0], 3.0);
 }
 
-TEST(QmTransformManager, ASingularChainGivesTheIdentityInverse)
-{
+TEST(QmTransformManager, ASingularChainGivesTheIdentityInverse) {
     State state;
     TransformManager& m = manager(state);
     m.setTouchWorkspace(zvuMatrix::scale(0, 1, 1));
     EXPECT_TRUE(m.getWorkspaceToModel() == zvuMatrix::identity());
 }
 
-TEST(QmTransformManager, CameraFlagsReadTheGivenMap)
-{
+TEST(QmTransformManager, CameraFlagsReadTheGivenMap) {
     State state;
     TransformManager& m = manager(state);
     QM::AttributeMap map;

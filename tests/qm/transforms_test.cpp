@@ -15,8 +15,7 @@ using qmtest::Vec3;
 
 constexpr double kTolerance = 1e-9;
 
-void expectVec(const Vec3& actual, const Vec3& expected, double tolerance = kTolerance)
-{
+void expectVec(const Vec3& actual, const Vec3& expected, double tolerance = kTolerance) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(actual[static_cast<std::size_t>(i)], expected[static_cast<std::size_t>(i)], tolerance) << i;
     }
@@ -25,21 +24,18 @@ void expectVec(const Vec3& actual, const Vec3& expected, double tolerance = kTol
 class QmTransforms : public ContextTest {
 protected:
     // The workspace used by the qmOrtho cases.
-    void setWorkspace()
-    {
+    void setWorkspace() {
         qmWorkspace(-100, -50, -25, 100, 50, 25);
         expectNoError();
     }
-    Matrix current(QMenum mode)
-    {
+    Matrix current(QMenum mode) {
         if (mode == QM_VIEWTOUCH) return getMatrix(QM_VIEWTOUCH_MATRIX);
         if (mode == QM_MODELVIEW) return getMatrix(QM_MODELVIEW_MATRIX);
         return getMatrix(QM_TOUCHWORKSPACE_MATRIX);
     }
 };
 
-TEST_F(QmTransforms, StackDepthsPerMode)
-{
+TEST_F(QmTransforms, StackDepthsPerMode) {
     struct Case {
         QMenum mode;
         int pushes;  // pushes that succeed
@@ -67,14 +63,12 @@ TEST_F(QmTransforms, StackDepthsPerMode)
     }
 }
 
-TEST_F(QmTransforms, PopRightAfterCreationUnderflows)
-{
+TEST_F(QmTransforms, PopRightAfterCreationUnderflows) {
     qmPopMatrix();
     expectErrors({QM_STACK_UNDERFLOW});
 }
 
-TEST_F(QmTransforms, MatrixModeRefusesOtherSymbols)
-{
+TEST_F(QmTransforms, MatrixModeRefusesOtherSymbols) {
     qmMatrixMode(QM_MODELVIEW_MATRIX);
     expectErrors({QM_INVALID_ENUM});
     qmTranslated(0, 0, 7);  // still the view-touch stack
@@ -83,8 +77,7 @@ TEST_F(QmTransforms, MatrixModeRefusesOtherSymbols)
 
 // Each operation multiplies the current matrix on the right: the newest
 // operation applies to a point first.
-TEST_F(QmTransforms, OperationsApplyBeforeTheCurrentMatrix)
-{
+TEST_F(QmTransforms, OperationsApplyBeforeTheCurrentMatrix) {
     struct Case {
         const char* what;
         void (*apply)();
@@ -92,29 +85,68 @@ TEST_F(QmTransforms, OperationsApplyBeforeTheCurrentMatrix)
         Vec3 expected;
     };
     const Case cases[] = {
-        {"translate then scale", [] { qmTranslated(1, 0, 0); qmScaled(2, 2, 2); }, {1, 0, 0}, {3, 0, 0}},
-        {"scale then translate", [] { qmScaled(2, 2, 2); qmTranslated(1, 0, 0); }, {1, 0, 0}, {4, 0, 0}},
-        {"float forms", [] { qmTranslatef(1, 0, 0); qmScalef(2, 2, 2); }, {1, 0, 0}, {3, 0, 0}},
+        {"translate then scale",
+         [] {
+             qmTranslated(1, 0, 0);
+             qmScaled(2, 2, 2);
+         },
+         {1, 0, 0},
+         {3, 0, 0}},
+        {"scale then translate",
+         [] {
+             qmScaled(2, 2, 2);
+             qmTranslated(1, 0, 0);
+         },
+         {1, 0, 0},
+         {4, 0, 0}},
+        {"float forms",
+         [] {
+             qmTranslatef(1, 0, 0);
+             qmScalef(2, 2, 2);
+         },
+         {1, 0, 0},
+         {3, 0, 0}},
         {"rotate 90 about z", [] { qmRotated(90, 0, 0, 1); }, {1, 0, 0}, {0, 1, 0}},
         {"rotation axis is normalised", [] { qmRotated(90, 0, 0, 2); }, {1, 0, 0}, {0, 1, 0}},
         {"rotatef", [] { qmRotatef(180, 0, 1, 0); }, {1, 0, 0}, {-1, 0, 0}},
-        {"rotate then translate", [] { qmRotated(90, 0, 0, 1); qmTranslated(1, 0, 0); }, {0, 0, 0}, {0, 1, 0}},
-        {"mult matrix", [] {
+        {"rotate then translate",
+         [] {
+             qmRotated(90, 0, 0, 1);
+             qmTranslated(1, 0, 0);
+         },
+         {0, 0, 0},
+         {0, 1, 0}},
+        {"mult matrix",
+         [] {
              const double t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1};
              qmScaled(2, 2, 2);
              qmMultMatrixd(t);
-         }, {0, 0, 0}, {10, 12, 14}},
-        {"mult matrixf", [] {
+         },
+         {0, 0, 0},
+         {10, 12, 14}},
+        {"mult matrixf",
+         [] {
              const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1};
              qmMultMatrixf(t);
              qmScaled(2, 2, 2);
-         }, {1, 1, 1}, {7, 8, 9}},
-        {"load replaces", [] {
+         },
+         {1, 1, 1},
+         {7, 8, 9}},
+        {"load replaces",
+         [] {
              qmTranslated(9, 9, 9);
              const double s[16] = {3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1};
              qmLoadMatrixd(s);
-         }, {1, 2, 3}, {3, 6, 9}},
-        {"load identity", [] { qmTranslated(9, 9, 9); qmLoadIdentity(); }, {1, 2, 3}, {1, 2, 3}},
+         },
+         {1, 2, 3},
+         {3, 6, 9}},
+        {"load identity",
+         [] {
+             qmTranslated(9, 9, 9);
+             qmLoadIdentity();
+         },
+         {1, 2, 3},
+         {1, 2, 3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -125,8 +157,7 @@ TEST_F(QmTransforms, OperationsApplyBeforeTheCurrentMatrix)
     }
 }
 
-TEST_F(QmTransforms, RotationByAZeroAxisLeavesCosineOnTheDiagonal)
-{
+TEST_F(QmTransforms, RotationByAZeroAxisLeavesCosineOnTheDiagonal) {
     qmRotated(90, 0, 0, 0);
     const Matrix m = getMatrix(QM_VIEWTOUCH_MATRIX);
     EXPECT_NEAR(m[0], 0.0, kTolerance);
@@ -135,8 +166,7 @@ TEST_F(QmTransforms, RotationByAZeroAxisLeavesCosineOnTheDiagonal)
     EXPECT_EQ(m[15], 1.0);
 }
 
-TEST_F(QmTransforms, LoadMatrixfWidensEveryElement)
-{
+TEST_F(QmTransforms, LoadMatrixfWidensEveryElement) {
     float m[16];
     for (int i = 0; i < 16; ++i) {
         m[i] = 0.1f * static_cast<float>(i + 1);
@@ -149,8 +179,7 @@ TEST_F(QmTransforms, LoadMatrixfWidensEveryElement)
     }
 }
 
-TEST_F(QmTransforms, NullMatricesAreRefused)
-{
+TEST_F(QmTransforms, NullMatricesAreRefused) {
     qmLoadMatrixd(nullptr);
     qmLoadMatrixf(nullptr);
     qmMultMatrixd(nullptr);
@@ -158,8 +187,7 @@ TEST_F(QmTransforms, NullMatricesAreRefused)
     expectErrors({QM_INVALID_VALUE});
 }
 
-TEST_F(QmTransforms, OrthoScalesTheUnitCubeOntoTheWorkspace)
-{
+TEST_F(QmTransforms, OrthoScalesTheUnitCubeOntoTheWorkspace) {
     setWorkspace();
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmOrtho(-1, 1, -1, 1, -1, 1);
@@ -170,8 +198,7 @@ TEST_F(QmTransforms, OrthoScalesTheUnitCubeOntoTheWorkspace)
     }
 }
 
-TEST_F(QmTransforms, OrthoMapsTheViewVolumeOntoTheWorkspaceBox)
-{
+TEST_F(QmTransforms, OrthoMapsTheViewVolumeOntoTheWorkspaceBox) {
     setWorkspace();
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmOrtho(0, 2, 0, 2, 1, 3);
@@ -183,8 +210,7 @@ TEST_F(QmTransforms, OrthoMapsTheViewVolumeOntoTheWorkspaceBox)
     expectVec(transform(m, {2, 2, -1}), {100, 50, 25});
 }
 
-TEST_F(QmTransforms, OrthoFollowsAnOffCentreWorkspace)
-{
+TEST_F(QmTransforms, OrthoFollowsAnOffCentreWorkspace) {
     qmWorkspace(0, 0, 0, 10, 20, 30);
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmOrtho(-1, 1, -1, 1, -1, 1);
@@ -192,16 +218,14 @@ TEST_F(QmTransforms, OrthoFollowsAnOffCentreWorkspace)
     expectVec(transform(getMatrix(QM_TOUCHWORKSPACE_MATRIX), {1, 1, 1}), {10, 20, 30}, 1e-5);
 }
 
-TEST_F(QmTransforms, OrthoMultipliesTheCurrentMatrix)
-{
+TEST_F(QmTransforms, OrthoMultipliesTheCurrentMatrix) {
     setWorkspace();
     qmTranslated(0, 0, 1000);
     qmOrtho(-1, 1, -1, 1, -1, 1);
     expectVec(transform(getMatrix(QM_VIEWTOUCH_MATRIX), {1, 1, 1}), {100, 50, 1025});
 }
 
-TEST_F(QmTransforms, WorkspaceIsClampedToTheDeviceBox)
-{
+TEST_F(QmTransforms, WorkspaceIsClampedToTheDeviceBox) {
     double maximum[6];
     qmGetDoublev(QM_MAX_WORKSPACE_DIMS, maximum);
     struct Case {
@@ -212,7 +236,10 @@ TEST_F(QmTransforms, WorkspaceIsClampedToTheDeviceBox)
     };
     const double m0 = maximum[0], m1 = maximum[1], m2 = maximum[2], m3 = maximum[3], m4 = maximum[4], m5 = maximum[5];
     const Case cases[] = {
-        {"inside", {m0 / 2, m1 / 2, m2 / 2, m3 / 2, m4 / 2, m5 / 2}, true, {m0 / 2, m1 / 2, m2 / 2, m3 / 2, m4 / 2, m5 / 2}},
+        {"inside",
+         {m0 / 2, m1 / 2, m2 / 2, m3 / 2, m4 / 2, m5 / 2},
+         true,
+         {m0 / 2, m1 / 2, m2 / 2, m3 / 2, m4 / 2, m5 / 2}},
         {"larger", {-1e9, -1e9, -1e9, 1e9, 1e9, 1e9}, true, {m0, m1, m2, m3, m4, m5}},
         {"infinite", {-INFINITY, -INFINITY, -INFINITY, INFINITY, INFINITY, INFINITY}, true, {m0, m1, m2, m3, m4, m5}},
         {"flat", {0, 0, 0, 0, 0, 0}, true, {0, 0, 0, 0, 0, 0}},
@@ -244,8 +271,7 @@ TEST_F(QmTransforms, WorkspaceIsClampedToTheDeviceBox)
 // the inverse of frame modelview, view-touch and touch-workspace. Only the
 // defaults are published in a new context: the origin, identity rotation,
 // zero force, the golden sphere of radius 30 at the origin.
-TEST_F(QmTransforms, StateIsConvertedIntoModelCoordinates)
-{
+TEST_F(QmTransforms, StateIsConvertedIntoModelCoordinates) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmTranslated(10, 0, 0);
     qmScaled(2, 2, 2);  // model to workspace: p -> 2 p + (10, 0, 0)
@@ -271,8 +297,7 @@ TEST_F(QmTransforms, StateIsConvertedIntoModelCoordinates)
     expectNoError();
 }
 
-TEST_F(QmTransforms, TheModelviewStackWaitsForTheNextFrame)
-{
+TEST_F(QmTransforms, TheModelviewStackWaitsForTheNextFrame) {
     qmMatrixMode(QM_MODELVIEW);
     qmTranslated(100, 0, 0);
     double p[3];
@@ -284,8 +309,7 @@ TEST_F(QmTransforms, TheModelviewStackWaitsForTheNextFrame)
     expectVec({p[0], p[1], p[2]}, {-100, 0, 0});
 }
 
-TEST_F(QmTransforms, ARotatedChainRotatesOrientations)
-{
+TEST_F(QmTransforms, ARotatedChainRotatesOrientations) {
     qmRotated(90, 0, 0, 1);  // model to workspace rotates +90 about z
     double q[4];
     qmGetDoublev(QM_DEVICE_ROTATION, q);

@@ -220,9 +220,12 @@ TEST_F(WarmMotorsCallback, ShippedMotionHeatsTheMotorsAndLetsThemCool) {
     for (int half = 0; half < 2 * 45; ++half) {
         ticks(500);
         const std::string line = printedLine();
-        const char state = endsWith(line, " Ramping Down Forces\n") ? 'D' : endsWith(line, " Ramping Up Forces\n") ? 'U' : '-';
+        const char state = endsWith(line, " Ramping Down Forces\n") ? 'D'
+                           : endsWith(line, " Ramping Up Forces\n") ? 'U'
+                                                                    : '-';
         if (sequence.empty() || sequence.back() != state) sequence.push_back(state);
-        hottestSeen = std::max(hottestSeen, *std::max_element(demo->printTemperatures.begin(), demo->printTemperatures.end()));
+        hottestSeen =
+            std::max(hottestSeen, *std::max_element(demo->printTemperatures.begin(), demo->printTemperatures.end()));
     }
     EXPECT_EQ(sequence.substr(0, 4), "-DUD") << sequence;
     EXPECT_LT(hottestSeen, 1.0) << "never as hot as the device's own cut-off";
@@ -268,7 +271,8 @@ TEST_F(DacCallback, CommandedValuesReachTheMotorsAndAreZeroedAfterAnOutputError)
     const std::string report = testing::internal::GetCapturedStderr();
     EXPECT_EQ(report.rfind("ZV Error: ZV_EXCEEDED_MAX_FORCE\n", 0), 0u) << report;
     EXPECT_NE(report.find("Message: Error while commanding DAC values\n"), std::string::npos) << report;
-    EXPECT_TRUE(std::all_of(std::begin(console.commanded), std::end(console.commanded), [](ZVlong v) { return v == 0; }));
+    EXPECT_TRUE(
+        std::all_of(std::begin(console.commanded), std::end(console.commanded), [](ZVlong v) { return v == 0; }));
     ticks(5);
     state = readState();
     EXPECT_EQ(state.dacValues[1], 0) << "zero until the next V command";

@@ -33,15 +33,14 @@ TEST_P(SphereForce, PushesOutAlongTheRadiusInsideOnly) {
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(force[i], c.force[i], 1e-9) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SphereForce,
-    ::testing::Values(SphereCase{"OnTheSurfaceNothing", {0, 40, 0}, false, {7, 7, 7}},
-                      SphereCase{"OutsideNothing", {30, 30, 0}, false, {7, 7, 7}},
-                      SphereCase{"AtTheCentreZero", {0, 0, 0}, true, {0, 0, 0}},
-                      SphereCase{"JustInside", {0, 0, -39.9}, true, {0, 0, -0.1 * 0.25}},
-                      SphereCase{"HalfwayOnADiagonal", {12, 16, 0}, true, {0.6 * 5, 0.8 * 5, 0}},
-                      SphereCase{"NearTheCentre", {1e-9, 0, 0}, true, {10, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SphereForce,
+                         ::testing::Values(SphereCase{"OnTheSurfaceNothing", {0, 40, 0}, false, {7, 7, 7}},
+                                           SphereCase{"OutsideNothing", {30, 30, 0}, false, {7, 7, 7}},
+                                           SphereCase{"AtTheCentreZero", {0, 0, 0}, true, {0, 0, 0}},
+                                           SphereCase{"JustInside", {0, 0, -39.9}, true, {0, 0, -0.1 * 0.25}},
+                                           SphereCase{"HalfwayOnADiagonal", {12, 16, 0}, true, {0.6 * 5, 0.8 * 5, 0}},
+                                           SphereCase{"NearTheCentre", {1e-9, 0, 0}, true, {10, 0, 0}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- plane
 
@@ -168,9 +167,18 @@ TEST(MotorDacValue, AcceptsDecimalsWithinTheDacRangeOnly) {
         bool accepted;
         long value;
     };
-    const Case cases[] = {{"-32768", true, -32768}, {"32767", true, 32767}, {" 0 ", true, 0},  {"+12", true, 12},
-                          {"40000", false, 0},      {"-40000", false, 0},   {"32768", false, 0}, {"-32769", false, 0},
-                          {"", false, 0},           {"12a", false, 0},      {"abc", false, 0}, {"1 2", false, 0},
+    const Case cases[] = {{"-32768", true, -32768},
+                          {"32767", true, 32767},
+                          {" 0 ", true, 0},
+                          {"+12", true, 12},
+                          {"40000", false, 0},
+                          {"-40000", false, 0},
+                          {"32768", false, 0},
+                          {"-32769", false, 0},
+                          {"", false, 0},
+                          {"12a", false, 0},
+                          {"abc", false, 0},
+                          {"1 2", false, 0},
                           {"99999999999999999999999", false, 0}};
     for (const Case& c : cases) {
         long value = 4242;

@@ -49,7 +49,9 @@ std::string tempPath(const std::string& suffix) {
     return (std::filesystem::temp_directory_path() / name).string();
 }
 
-std::string trajectoryOf(const std::string& sample) { return std::string(SAMPLES_DIR) + "/" + sample + "/trajectory.csv"; }
+std::string trajectoryOf(const std::string& sample) {
+    return std::string(SAMPLES_DIR) + "/" + sample + "/trajectory.csv";
+}
 
 // The programs run on the real-time servo loop. A machine busy with parallel
 // builds and tests can stall the servo thread for longer than the simulator
@@ -104,19 +106,18 @@ TEST_P(ConsolePrograms, ExitCleanlyWithInputAtDevNull) {
     EXPECT_EQ(child.errors(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Samples, ConsolePrograms,
-    ::testing::Values(ConsoleProgram{"frictionless_sphere_demo", SPHERE_PROGRAM, kSphereIntro},
-                      ConsoleProgram{"plane_demo", PLANE_PROGRAM, kPlaneIntro},
-                      ConsoleProgram{"warm_motors_demo", WARM_MOTORS_PROGRAM, kWarmIntro},
-                      ConsoleProgram{"motor_dac_console", DAC_PROGRAM,
-                                     std::string("Initialized: Korvo Arm 3G\n") + kDacHelp}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Samples, ConsolePrograms,
+                         ::testing::Values(ConsoleProgram{"frictionless_sphere_demo", SPHERE_PROGRAM, kSphereIntro},
+                                           ConsoleProgram{"plane_demo", PLANE_PROGRAM, kPlaneIntro},
+                                           ConsoleProgram{"warm_motors_demo", WARM_MOTORS_PROGRAM, kWarmIntro},
+                                           ConsoleProgram{"motor_dac_console", DAC_PROGRAM,
+                                                          std::string("Initialized: Korvo Arm 3G\n") + kDacHelp}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct MissingDeviceCase {
     const char* name;
     const char* path;
-    std::string output;  // standard output up to the exit
+    std::string output;   // standard output up to the exit
     bool promptOnErrors;  // "Press any key to quit." goes to standard error
 };
 
@@ -146,14 +147,14 @@ TEST_P(WithoutADevice, ReportsTheFailureAndWaitsForAKey) {
     EXPECT_EQ(child.output(), c.promptOnErrors ? c.output : c.output + prompt);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Samples, WithoutADevice,
-    ::testing::Values(MissingDeviceCase{"frictionless_sphere_demo", SPHERE_PROGRAM, "", false},
-                      MissingDeviceCase{"plane_demo", PLANE_PROGRAM, "", false},
-                      MissingDeviceCase{"warm_motors_demo", WARM_MOTORS_PROGRAM, "", false},
-                      MissingDeviceCase{"motor_dac_console", DAC_PROGRAM, "", false},
-                      MissingDeviceCase{"sphere_contact_demo", SPHERE_CONTACT_PROGRAM, "Starting application\n", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Samples, WithoutADevice,
+                         ::testing::Values(MissingDeviceCase{"frictionless_sphere_demo", SPHERE_PROGRAM, "", false},
+                                           MissingDeviceCase{"plane_demo", PLANE_PROGRAM, "", false},
+                                           MissingDeviceCase{"warm_motors_demo", WARM_MOTORS_PROGRAM, "", false},
+                                           MissingDeviceCase{"motor_dac_console", DAC_PROGRAM, "", false},
+                                           MissingDeviceCase{"sphere_contact_demo", SPHERE_CONTACT_PROGRAM,
+                                                             "Starting application\n", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Collects the rows of a trace that break a law, keeping the first few for
 // the failure message.
@@ -175,7 +176,6 @@ private:
     int count_ = 0;
     std::string text_;
 };
-
 
 // ---------------------------------------------------------------- runs on the real-time servo loop
 
@@ -217,12 +217,12 @@ private:
 };
 
 // A step of a scenario that must happen; otherwise the run ends there.
-#define STEP(condition)                   \
-    do {                                  \
-        if (!(condition)) {               \
-            run.failedStep = #condition;  \
-            return;                       \
-        }                                 \
+#define STEP(condition)                  \
+    do {                                 \
+        if (!(condition)) {              \
+            run.failedStep = #condition; \
+            return;                      \
+        }                                \
     } while (0)
 
 // Runs one scenario of a program to its end.
@@ -233,10 +233,11 @@ ProgramRun runProgram(Scenario scenario) {
     return run;
 }
 
-#define EXPECT_RUN_COMPLETED(run)                                                                          \
-    do {                                                                                                   \
+#define EXPECT_RUN_COMPLETED(run)                                                                         \
+    do {                                                                                                  \
         ASSERT_TRUE((run).failedStep.empty()) << "step failed: " << (run).failedStep << "\n--- output:\n" \
-                                              << (run).output << "\n--- errors:\n" << (run).errors;       \
+                                              << (run).output << "\n--- errors:\n"                        \
+                                              << (run).errors;                                            \
     } while (0)
 
 // ---------------------------------------------------------------- frictionless sphere
@@ -387,10 +388,10 @@ TEST(Plane, PressingThroughUntilItPopsOnATerminal) {
     for (auto r = popped; r != back; ++r) {
         EXPECT_EQ(r->force[1], 0.0) << "free below after the pop, t=" << r->time;
     }
-    EXPECT_LT(std::min_element(back, rows.end(), [](const TraceRow& a, const TraceRow& b) {
-                  return a.force[1] < b.force[1];
-              })->force[1],
-              -1.0)
+    EXPECT_LT(
+        std::min_element(back, rows.end(), [](const TraceRow& a, const TraceRow& b) { return a.force[1] < b.force[1]; })
+            ->force[1],
+        -1.0)
         << "the plane now resists from below";
 }
 
@@ -432,10 +433,9 @@ TEST(WarmMotors, HoldingTheFloorUntilTheMotorsWarmOnATerminal) {
 
     const std::vector<TraceRow>& rows = run.rows;
     ASSERT_FALSE(rows.empty());
-    const double largest =
-        std::max_element(rows.begin(), rows.end(), [](const TraceRow& a, const TraceRow& b) {
-            return length(a.force) < length(b.force);
-        })->force[1];
+    const double largest = std::max_element(rows.begin(), rows.end(), [](const TraceRow& a, const TraceRow& b) {
+                               return length(a.force) < length(b.force);
+                           })->force[1];
     EXPECT_NEAR(largest, 6.0, 0.01) << "the floor held at the clamped maximum force";
     // The force comes down to the continuous force and is held there (the
     // hand later leaves the floor, so the last rows need not show it).
@@ -521,7 +521,8 @@ TEST(MotorDacConsole, CommandingDacValuesOnATerminal) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(count(run.output, indexPrompt), 2u) << "9 refused once";
     EXPECT_EQ(count(run.output, valuePrompt), 5u) << "40000 and -40000 refused, three values accepted";
-    const std::regex state(R"(\nMotor DAC Values: 0 0 1500\nEncoder Values:( -?\d+){6}\nPosition:( -?\d+\.\d{6}){3}\n)");
+    const std::regex state(
+        R"(\nMotor DAC Values: 0 0 1500\nEncoder Values:( -?\d+){6}\nPosition:( -?\d+\.\d{6}){3}\n)");
     EXPECT_TRUE(std::regex_search(run.output, state)) << run.output;
     EXPECT_EQ(count(run.output, kDacHelp), 2u) << "the x only stopped the printing";
     EXPECT_EQ(count(run.output, "Message: Error while commanding DAC values\n"), 1u) << run.output;
@@ -529,9 +530,10 @@ TEST(MotorDacConsole, CommandingDacValuesOnATerminal) {
 
     const std::vector<TraceRow>& rows = run.rows;
     ASSERT_FALSE(rows.empty());
-    const double strongest = length(std::max_element(rows.begin(), rows.end(), [](const TraceRow& a, const TraceRow& b) {
-                                        return length(a.force) < length(b.force);
-                                    })->force);
+    const double strongest =
+        length(std::max_element(rows.begin(), rows.end(), [](const TraceRow& a, const TraceRow& b) {
+                   return length(a.force) < length(b.force);
+               })->force);
     EXPECT_GT(strongest, 0.1) << "the motor pushed";
     EXPECT_EQ(length(rows.back().force), 0.0) << "nothing after the error";
 }
@@ -639,7 +641,7 @@ TEST_F(VirtualDisplay, SphereContactForcesAndUnplugging) {
     for (auto row = started; row != rows.end(); ++row) {
         const TraceRow& r = *row;
         if (r.time > 8.9) break;
-        const double d = length(r.position);  // the fixed sphere sits at the workspace centre, the origin
+        const double d = length(r.position);                // the fixed sphere sits at the workspace centre, the origin
         if (std::fabs(d - 80) < 0.05 || d < 0.1) continue;  // the encoder reading may fall either side
         Vec3 expected{};
         if (d < 80)

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "trace_reader.h"
 #include "korvo/korvo.h"
 #include "korvo/korvo_sim.h"
+#include "trace_reader.h"
 #include "zv/zv.h"
 
 namespace sample_test {

@@ -324,8 +324,8 @@ void ChildProcess::closeInput() {
 std::string ChildProcess::readOutput(double timeoutSeconds) {
     if (!impl_) return {};
     const std::size_t before = impl_->out.size();
-    const std::uint64_t deadline = counter() + static_cast<std::uint64_t>(
-                                                   (timeoutSeconds < 0 ? 0 : timeoutSeconds) * counterFrequency());
+    const std::uint64_t deadline =
+        counter() + static_cast<std::uint64_t>((timeoutSeconds < 0 ? 0 : timeoutSeconds) * counterFrequency());
     // At least one look, so that a zero timeout takes what is there.
     while (impl_->out.size() == before && (impl_->output >= 0 || impl_->errorsFd >= 0)) {
         const double left = timeoutSeconds < 0 ? -1.0 : std::max(0.0, counterSeconds(counter(), deadline));

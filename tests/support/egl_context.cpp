@@ -11,8 +11,7 @@
 // see. Leaks whose allocation stack lies in the driver are the driver's;
 // leaks in our code still fail the tests. The sanitizer runtime looks this
 // hook up by name; without a sanitizer nothing calls it.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions()
-{
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
     return "leak:swrast_dri.so\n";
 }
 
@@ -20,15 +19,13 @@ namespace zvtest {
 
 namespace {
 
-std::string eglErrorText(EGLint code)
-{
+std::string eglErrorText(EGLint code) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "EGL error 0x%04x", static_cast<unsigned>(code));
     return buffer;
 }
 
-bool hasExtension(const char* list, const char* name)
-{
+bool hasExtension(const char* list, const char* name) {
     if (list == nullptr) {
         return false;
     }
@@ -45,8 +42,7 @@ bool hasExtension(const char* list, const char* name)
 
 // The surfaceless platform needs no display server and no device node; it
 // is what the Mesa EGL client offers on a headless machine.
-EGLDisplay openDisplay()
-{
+EGLDisplay openDisplay() {
     const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     if (hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless") &&
         hasExtension(clientExtensions, "EGL_EXT_platform_base")) {
@@ -68,8 +64,7 @@ EglContext::EglContext() : EglContext(Options{}) {}
 
 EglContext::EglContext(const Options& options) : options_(options) { create(); }
 
-EglContext::~EglContext()
-{
+EglContext::~EglContext() {
     if (display_ == EGL_NO_DISPLAY) {
         return;
     }
@@ -86,8 +81,7 @@ EglContext::~EglContext()
     // terminating it here would pull it from under any other live context.
 }
 
-bool EglContext::fail(const std::string& what)
-{
+bool EglContext::fail(const std::string& what) {
     error_ = what + " (" + eglErrorText(eglGetError()) + ")";
     if (context_ != EGL_NO_CONTEXT) {
         eglDestroyContext(display_, context_);
@@ -96,8 +90,7 @@ bool EglContext::fail(const std::string& what)
     return false;
 }
 
-bool EglContext::create()
-{
+bool EglContext::create() {
     display_ = openDisplay();
     if (display_ == EGL_NO_DISPLAY) {
         return fail("no EGL display");
@@ -111,9 +104,19 @@ bool EglContext::create()
     if (!eglBindAPI(EGL_OPENGL_API)) {
         return fail("desktop OpenGL is not available through EGL");
     }
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8,
-                                       EGL_DEPTH_SIZE, options_.depthBits, EGL_NONE};
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                       EGL_PBUFFER_BIT,
+                                       EGL_RENDERABLE_TYPE,
+                                       EGL_OPENGL_BIT,
+                                       EGL_RED_SIZE,
+                                       8,
+                                       EGL_GREEN_SIZE,
+                                       8,
+                                       EGL_BLUE_SIZE,
+                                       8,
+                                       EGL_DEPTH_SIZE,
+                                       options_.depthBits,
+                                       EGL_NONE};
     EGLConfig config = nullptr;
     EGLint count = 0;
     if (!eglChooseConfig(display_, configAttributes, &config, 1, &count) || count < 1) {
@@ -156,27 +159,23 @@ bool EglContext::create()
     return true;
 }
 
-bool EglContext::makeCurrent()
-{
+bool EglContext::makeCurrent() {
     return context_ != EGL_NO_CONTEXT && eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE;
 }
 
-void EglContext::release()
-{
+void EglContext::release() {
     if (display_ != EGL_NO_DISPLAY) {
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
 }
 
-void EglTest::SetUp()
-{
+void EglTest::SetUp() {
     gl_ = std::make_unique<EglContext>(glOptions());
     ASSERT_TRUE(gl_->valid()) << "no headless OpenGL context: " << gl_->error();
     ASSERT_TRUE(gl_->makeCurrent()) << "cannot make the OpenGL context current";
 }
 
-void EglTest::TearDown()
-{
+void EglTest::TearDown() {
     if (gl_ != nullptr) {
         gl_->release();
         gl_.reset();

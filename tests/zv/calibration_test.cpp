@@ -29,8 +29,7 @@ protected:
     AutoCalibration() : DeviceTest("Korvo Arm 3G") {}
 };
 
-TEST_F(AutoCalibration, TheStatusNibblesDecideTheAnswer)
-{
+TEST_F(AutoCalibration, TheStatusNibblesDecideTheAnswer) {
     for (const StatusCase& c : kStatusCases) {
         ASSERT_EQ(korvo_sim_set_calibration_status(device, c.status), 0);
         EXPECT_EQ(zvCheckCalibration(), c.expected) << std::hex << c.status;
@@ -38,8 +37,7 @@ TEST_F(AutoCalibration, TheStatusNibblesDecideTheAnswer)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(AutoCalibration, AnAutomaticUpdateCalibratesAndOtherValuesDoNothing)
-{
+TEST_F(AutoCalibration, AnAutomaticUpdateCalibratesAndOtherValuesDoNothing) {
     ZVint style = 0;
     zvGetIntegerv(ZV_CALIBRATION_STYLE, &style);
     EXPECT_EQ(style, ZV_CALIBRATION_AUTO);
@@ -59,8 +57,7 @@ protected:
     InkwellCalibration() : DeviceTest("Korvo Arm 6") {}
 };
 
-TEST_F(InkwellCalibration, TheInkwellUpdateNeedsTheStylusInTheInkwell)
-{
+TEST_F(InkwellCalibration, TheInkwellUpdateNeedsTheStylusInTheInkwell) {
     ZVint style = 0;
     zvGetIntegerv(ZV_CALIBRATION_STYLE, &style);
     EXPECT_EQ(style, ZV_CALIBRATION_ENCODER_RESET | ZV_CALIBRATION_INKWELL);
@@ -80,8 +77,7 @@ protected:
     EncoderResetOnly() : DeviceTest("Korvo Mini") {}
 };
 
-TEST_F(EncoderResetOnly, NeedsManualInputUntilTheFirstResetThenStaysCalibrated)
-{
+TEST_F(EncoderResetOnly, NeedsManualInputUntilTheFirstResetThenStaysCalibrated) {
     ZVint style = 0;
     zvGetIntegerv(ZV_CALIBRATION_STYLE, &style);
     EXPECT_EQ(style, ZV_CALIBRATION_ENCODER_RESET);
@@ -97,8 +93,7 @@ TEST_F(EncoderResetOnly, NeedsManualInputUntilTheFirstResetThenStaysCalibrated)
     }
 }
 
-TEST_F(EncoderResetOnly, AFailedResetStillCounts)
-{
+TEST_F(EncoderResetOnly, AFailedResetStillCounts) {
     ASSERT_EQ(korvo_sim_inject_fault(device, KORVO_CALIBRATION_FAILED), 0);
     zvUpdateCalibration(ZV_CALIBRATION_ENCODER_RESET);
     EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{{ZV_COMM_CONFIG_ERROR, KORVO_CALIBRATION_FAILED, device}}));
@@ -107,8 +102,7 @@ TEST_F(EncoderResetOnly, AFailedResetStillCounts)
 
 // The check is per device: opening a second device does not carry the first
 // device's reset over.
-TEST_F(EncoderResetOnly, TheResetBelongsToTheDevice)
-{
+TEST_F(EncoderResetOnly, TheResetBelongsToTheDevice) {
     zvUpdateCalibration(ZV_CALIBRATION_ENCODER_RESET);
     zvStopScheduler();
     zvDisableDevice(device);

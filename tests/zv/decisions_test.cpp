@@ -17,8 +17,7 @@ constexpr HZV kUnregistered = 12345;
 
 // Every call that reads device state, sets a value or makes a frame raises
 // ZV_BAD_HANDLE for an unregistered current device and writes nothing.
-TEST(UnregisteredDevice, CallsAreRefusedWithBadHandleAndWriteNothing)
-{
+TEST(UnregisteredDevice, CallsAreRefusedWithBadHandleAndWriteNothing) {
     zvMakeCurrentDevice(kUnregistered);
     double d[64];
     std::fill(std::begin(d), std::end(d), -99.0);
@@ -60,8 +59,7 @@ TEST(UnregisteredDevice, CallsAreRefusedWithBadHandleAndWriteNothing)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST(UnregisteredDevice, ADisabledDeviceIsNoLongerUsable)
-{
+TEST(UnregisteredDevice, ADisabledDeviceIsNoLongerUsable) {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(device, ZV_INVALID_HANDLE);
     zvDisableDevice(device);
@@ -76,8 +74,7 @@ TEST(UnregisteredDevice, ADisabledDeviceIsNoLongerUsable)
 }
 
 // Null arrays are refused after the code and type checks.
-TEST_F(DeviceTest, NullPointersAreInvalidValues)
-{
+TEST_F(DeviceTest, NullPointersAreInvalidValues) {
     const std::function<void()> calls[] = {
         [] { zvGetDoublev(ZV_CURRENT_POSITION, nullptr); },
         [] { zvGetFloatv(ZV_CURRENT_JACOBIAN, nullptr); },
@@ -102,8 +99,7 @@ TEST_F(DeviceTest, NullPointersAreInvalidValues)
 
 // Values that are not finite (in the single precision the device uses) are
 // refused before anything is stored, so they never reach the device.
-TEST_F(DeviceTest, NonFiniteValuesNeverReachTheDevice)
-{
+TEST_F(DeviceTest, NonFiniteValuesNeverReachTheDevice) {
     zvEnable(ZV_FORCE_OUTPUT);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -145,8 +141,7 @@ TEST_F(DeviceTest, NonFiniteValuesNeverReachTheDevice)
 
 // ---------------------------------------------------------------- opening devices
 
-TEST(OpenDevice, TheDefaultNameIsTheEmptyNameAndASecondOpenIsRefused)
-{
+TEST(OpenDevice, TheDefaultNameIsTheEmptyNameAndASecondOpenIsRefused) {
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(device, ZV_INVALID_HANDLE);
     EXPECT_EQ(device, 0u) << "the handle is the I/O library's own";
@@ -166,8 +161,7 @@ TEST(OpenDevice, TheDefaultNameIsTheEmptyNameAndASecondOpenIsRefused)
 
 // When the device's update operation cannot be scheduled the open fails and
 // leaves nothing behind: the device is not registered and is closed again.
-TEST(OpenDevice, AnOpenThatCannotScheduleItsUpdateIsUndone)
-{
+TEST(OpenDevice, AnOpenThatCannotScheduleItsUpdateIsUndone) {
     for (int i = 0; i < 1000; ++i) {
         ASSERT_NE(zvScheduleAsynchronous([](void*) { return ZVCallbackCode{ZV_CALLBACK_CONTINUE}; }, nullptr, 1),
                   ZV_INVALID_HANDLE);
@@ -184,8 +178,7 @@ TEST(OpenDevice, AnOpenThatCannotScheduleItsUpdateIsUndone)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST(OpenDevice, AFailedOpenReportsTheDeviceCodeAndKeepsTheCurrentDevice)
-{
+TEST(OpenDevice, AFailedOpenReportsTheDeviceCodeAndKeepsTheCurrentDevice) {
     zvMakeCurrentDevice(3);
     EXPECT_EQ(zvInitDevice("no such device"), ZV_INVALID_HANDLE);
     EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{{ZV_COMM_CONFIG_ERROR, KORVO_DEVICE_NOT_FOUND, 3}}));
@@ -203,8 +196,7 @@ struct DisableInTick {
     std::atomic<bool> go{false};
 };
 
-ZVCallbackCode releaseTheCloser(void* data)
-{
+ZVCallbackCode releaseTheCloser(void* data) {
     auto* d = static_cast<DisableInTick*>(data);
     if (d->armed.exchange(false)) {
         d->go.store(true);
@@ -215,8 +207,7 @@ ZVCallbackCode releaseTheCloser(void* data)
     return ZV_CALLBACK_CONTINUE;
 }
 
-TEST_F(ManualClock, ADeviceDisabledDuringATickWithAFullListIsUnscheduledAndForgotten)
-{
+TEST_F(ManualClock, ADeviceDisabledDuringATickWithAFullListIsUnscheduledAndForgotten) {
     const char* const model = "Korvo Mini";
     DisableInTick disable;
     disable.device = zvInitDevice(model);
@@ -253,8 +244,7 @@ TEST_F(ManualClock, ADeviceDisabledDuringATickWithAFullListIsUnscheduledAndForgo
 
 // ---------------------------------------------------------------- current device per thread
 
-TEST(CurrentDevice, IsPerThreadAndStartsInvalid)
-{
+TEST(CurrentDevice, IsPerThreadAndStartsInvalid) {
     EXPECT_EQ(zvGetCurrentDevice(), ZV_INVALID_HANDLE);
     zvMakeCurrentDevice(4);
     std::thread([] {
@@ -266,8 +256,7 @@ TEST(CurrentDevice, IsPerThreadAndStartsInvalid)
 }
 
 // Callbacks run with the device that was current when they were scheduled.
-TEST_F(ManualClock, CallbacksRunWithTheDeviceCurrentWhenTheyWereScheduled)
-{
+TEST_F(ManualClock, CallbacksRunWithTheDeviceCurrentWhenTheyWereScheduled) {
     std::atomic<HZV> seen{0};
     const auto record = [](void* data) {
         static_cast<std::atomic<HZV>*>(data)->store(zvGetCurrentDevice());

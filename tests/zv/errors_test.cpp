@@ -48,8 +48,7 @@ const Message kMessages[] = {
     {0x0501, "The scheduler has reached its limit of callbacks and cannot add the new callback."},
 };
 
-TEST(ErrorMessages, EveryCodeHasItsTextAndUnknownCodesHaveNone)
-{
+TEST(ErrorMessages, EveryCodeHasItsTextAndUnknownCodesHaveNone) {
     for (const Message& m : kMessages) {
         EXPECT_STREQ(zvGetErrorString(m.code), m.text) << std::hex << m.code;
     }
@@ -61,8 +60,7 @@ TEST(ErrorMessages, EveryCodeHasItsTextAndUnknownCodesHaveNone)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST(ErrorStack, AnEmptyStackGivesTheZeroRecord)
-{
+TEST(ErrorStack, AnEmptyStackGivesTheZeroRecord) {
     EXPECT_EQ(zvGetError(), (ZVErrorInfo{0, 0, 0}));
     EXPECT_EQ(zvGetError(), (ZVErrorInfo{0, 0, 0}));
 }
@@ -70,14 +68,12 @@ TEST(ErrorStack, AnEmptyStackGivesTheZeroRecord)
 // Errors raised through ordinary misuse: an unknown capability and a wrong
 // value type. Neither belongs to a suppressed class.
 void raiseInvalidEnum() { zvEnable(0x1234); }
-void raiseInvalidType()
-{
+void raiseInvalidType() {
     double value = 0;
     zvGetDoublev(ZV_VERSION, &value);
 }
 
-TEST(ErrorStack, RepeatsOfTheTopAreFoldedAndErrorsPopNewestFirst)
-{
+TEST(ErrorStack, RepeatsOfTheTopAreFoldedAndErrorsPopNewestFirst) {
     zvMakeCurrentDevice(7);
     raiseInvalidEnum();
     raiseInvalidEnum();
@@ -94,8 +90,7 @@ TEST(ErrorStack, RepeatsOfTheTopAreFoldedAndErrorsPopNewestFirst)
 }
 
 // Taking one device's errors leaves every other record where it was.
-TEST(ErrorStack, OneDevicesErrorsComeOffAloneNewestFirst)
-{
+TEST(ErrorStack, OneDevicesErrorsComeOffAloneNewestFirst) {
     zvMakeCurrentDevice(7);
     raiseInvalidEnum();
     zvMakeCurrentDevice(8);
@@ -125,18 +120,17 @@ struct Translation {
 };
 
 const Translation kDeviceCodes[] = {
-    {-1, 0x200},  {-2, 0x201},  {-3, 0x303},  {-4, 0x300},  {-5, 0x101},  {-6, 0x101},  {-7, 0x202},
-    {-8, 0x300},  {-9, 0x101},  {-10, 0x300}, {-11, 0x104}, {-12, 0x300}, {-13, 0x203}, {-14, 0x101},
-    {-15, 0x101}, {-16, 0x300}, {-17, 0x302}, {-18, 0x302}, {-19, 0x302}, {-20, 0x303}, {-21, 0x303},
-    {-22, 0x303}, {-23, 0x102}, {-24, 0x303}, {-25, 0x303}, {-26, 0x102}, {-27, 0x304}, {-28, 0x302},
+    {-1, 0x200},  {-2, 0x201},  {-3, 0x303},  {-4, 0x300},  {-5, 0x101},  {-6, 0x101},   {-7, 0x202},
+    {-8, 0x300},  {-9, 0x101},  {-10, 0x300}, {-11, 0x104}, {-12, 0x300}, {-13, 0x203},  {-14, 0x101},
+    {-15, 0x101}, {-16, 0x300}, {-17, 0x302}, {-18, 0x302}, {-19, 0x302}, {-20, 0x303},  {-21, 0x303},
+    {-22, 0x303}, {-23, 0x102}, {-24, 0x303}, {-25, 0x303}, {-26, 0x102}, {-27, 0x304},  {-28, 0x302},
     {-29, 0x303}, {-30, 0x303}, {-31, 0x303}, {-32, 0x303}, {-33, 0x102}, {-100, 0x102}, {-65536, 0x102},
 };
 
 // Device codes reach the table through a failing open: the record carries the
 // translated code, the raw code and the (unchanged) current device. A clean
 // tick between the cases lifts the suppression of the classes involved.
-TEST_F(ManualClock, DeviceCodesTranslateThroughTheTable)
-{
+TEST_F(ManualClock, DeviceCodesTranslateThroughTheTable) {
     zvMakeCurrentDevice(3);
     for (const Translation& t : kDeviceCodes) {
         ASSERT_EQ(korvo_sim_inject_init_fault(t.ioCode), 0) << t.ioCode;
@@ -147,11 +141,9 @@ TEST_F(ManualClock, DeviceCodesTranslateThroughTheTable)
     }
 }
 
-TEST_F(ManualClock, ServoLoopCodesTranslateThroughTheTable)
-{
-    const Translation servoCodes[] = {{-1, 0x304}, {-2, 0x304}, {-3, 0x304}, {-4, 0x304}, {-5, 0x304},
-                                      {-6, 0x304}, {-7, 0x304}, {-8, 0x304}, {-9, 0x102}, {-11, 0x102},
-                                      {-27, 0x102}, {-101, 0x102}};
+TEST_F(ManualClock, ServoLoopCodesTranslateThroughTheTable) {
+    const Translation servoCodes[] = {{-1, 0x304}, {-2, 0x304}, {-3, 0x304}, {-4, 0x304},  {-5, 0x304},  {-6, 0x304},
+                                      {-7, 0x304}, {-8, 0x304}, {-9, 0x102}, {-11, 0x102}, {-27, 0x102}, {-101, 0x102}};
     for (const Translation& t : servoCodes) {
         ASSERT_EQ(korvo_sim_inject_servo_error(t.ioCode), 0) << t.ioCode;
         ticks(1);
@@ -161,8 +153,7 @@ TEST_F(ManualClock, ServoLoopCodesTranslateThroughTheTable)
     }
 }
 
-TEST(ServoLoopCodes, RateRefusalsAreTimerErrors)
-{
+TEST(ServoLoopCodes, RateRefusalsAreTimerErrors) {
     zvSetSchedulerRate(5);
     const std::vector<ZVErrorInfo> errors = drainErrors();
     ASSERT_EQ(errors.size(), 1u);
@@ -180,8 +171,7 @@ struct Raiser {
     int initFault;  // 0: raised by an out-of-range priority instead
 };
 
-void raise(const Raiser& r)
-{
+void raise(const Raiser& r) {
     if (r.initFault == 0) {
         zvScheduleAsynchronous(runOnce, nullptr, 70000);
         return;
@@ -197,8 +187,7 @@ const Raiser kImpulse{ZV_EXCEEDED_MAX_FORCE_IMPULSE, -7};
 
 // Within each class the first error is reported and the others are dropped;
 // the two classes are independent; the impulse warning is never dropped.
-TEST_F(ManualClock, EachClassIsReportedOnceAndTheImpulseWarningAlways)
-{
+TEST_F(ManualClock, EachClassIsReportedOnceAndTheImpulseWarningAlways) {
     for (const auto* group : {kSchedulerClass, kWarningClass}) {
         const std::size_t size = group == kSchedulerClass ? std::size(kSchedulerClass) : std::size(kWarningClass);
         for (std::size_t first = 0; first < size; ++first) {
@@ -221,8 +210,7 @@ TEST_F(ManualClock, EachClassIsReportedOnceAndTheImpulseWarningAlways)
 
 // Suppression ends only at the end of a tick in which nothing was raised and
 // after the client has emptied the stack.
-TEST_F(ManualClock, SuppressionLastsUntilACleanTickWithAnEmptyStack)
-{
+TEST_F(ManualClock, SuppressionLastsUntilACleanTickWithAnEmptyStack) {
     raise(kSchedulerClass[3]);
     ticks(3);  // the stack is not empty: still suppressed
     raise(kSchedulerClass[0]);
@@ -236,9 +224,12 @@ TEST_F(ManualClock, SuppressionLastsUntilACleanTickWithAnEmptyStack)
         zvEnable(0x1234);
         drainErrors();
     };
-    const ZVSchedulerHandle handle =
-        zvScheduleAsynchronous([](void* f) { runOnce(f); return ZVCallbackCode{ZV_CALLBACK_CONTINUE}; }, &noisy,
-                               ZV_MAX_SCHEDULER_PRIORITY);
+    const ZVSchedulerHandle handle = zvScheduleAsynchronous(
+        [](void* f) {
+            runOnce(f);
+            return ZVCallbackCode{ZV_CALLBACK_CONTINUE};
+        },
+        &noisy, ZV_MAX_SCHEDULER_PRIORITY);
     ASSERT_NE(handle, ZV_INVALID_HANDLE);
     ticks(3);
     raise(kSchedulerClass[3]);

@@ -9,8 +9,7 @@ namespace {
 
 using Vec3 = std::array<double, 3>;
 
-Vec3 getVector(ZVenum code)
-{
+Vec3 getVector(ZVenum code) {
     Vec3 v{};
     zvGetDoublev(code, v.data());
     return v;
@@ -20,23 +19,20 @@ void setVector(ZVenum code, Vec3 v) { zvSetDoublev(code, v.data()); }
 
 class Frames : public DeviceTest {
 protected:
-    Vec3 appliedForce()
-    {
+    Vec3 appliedForce() {
         double position[3], velocity[3];
         Vec3 force{};
         EXPECT_EQ(korvo_sim_get_true_state(device, position, velocity, force.data()), 0);
         return force;
     }
-    void enableForces()
-    {
+    void enableForces() {
         zvEnable(ZV_FORCE_OUTPUT);
         frame();  // the amplifiers follow at the next outermost begin
         ASSERT_EQ(is_korvo_forces_enabled(device), 1);
     }
 };
 
-TEST_F(Frames, BeginMakesTheDeviceCurrent)
-{
+TEST_F(Frames, BeginMakesTheDeviceCurrent) {
     zvMakeCurrentDevice(ZV_INVALID_HANDLE);
     inTick([&] {
         zvMakeCurrentDevice(ZV_INVALID_HANDLE);
@@ -52,8 +48,7 @@ TEST_F(Frames, BeginMakesTheDeviceCurrent)
 // A nested begin does not take a new snapshot (which would clear the force
 // set so far) and a nested end sends nothing: a one-shot warm-motor fault,
 // which only the output calls meet, is consumed by the outermost end.
-TEST_F(Frames, NestedFramesRefreshOnceAndSendOnce)
-{
+TEST_F(Frames, NestedFramesRefreshOnceAndSendOnce) {
     enableForces();
     const Vec3 force{0.5, -0.25, 0.125};
     inTick([&] {
@@ -72,8 +67,7 @@ TEST_F(Frames, NestedFramesRefreshOnceAndSendOnce)
     });
 }
 
-TEST_F(Frames, AFrameThatCommandsNothingSendsZeroForce)
-{
+TEST_F(Frames, AFrameThatCommandsNothingSendsZeroForce) {
     enableForces();
     frame([] { setVector(ZV_CURRENT_FORCE, {1.0, 0.0, -0.5}); });
     const Vec3 pushed = appliedForce();
@@ -84,8 +78,7 @@ TEST_F(Frames, AFrameThatCommandsNothingSendsZeroForce)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(Frames, WithForceOutputDisabledNothingIsApplied)
-{
+TEST_F(Frames, WithForceOutputDisabledNothingIsApplied) {
     frame([] { setVector(ZV_CURRENT_FORCE, {1.0, 0.0, 0.0}); });
     EXPECT_EQ(is_korvo_forces_enabled(device), 0);
     EXPECT_EQ(appliedForce(), (Vec3{0.0, 0.0, 0.0}));
@@ -94,8 +87,7 @@ TEST_F(Frames, WithForceOutputDisabledNothingIsApplied)
 
 // A maximum-force report switches the amplifiers off at once; the next
 // outermost begin switches them on again while force output is wanted.
-TEST_F(Frames, AMaximumForceErrorCutsForcesOffUntilTheNextOutermostBegin)
-{
+TEST_F(Frames, AMaximumForceErrorCutsForcesOffUntilTheNextOutermostBegin) {
     enableForces();
     zvEnable(ZV_FORCE_CHECK);
     frame([] { setVector(ZV_CURRENT_FORCE, {50.0, 0.0, 0.0}); });
@@ -115,8 +107,7 @@ TEST_F(Frames, AMaximumForceErrorCutsForcesOffUntilTheNextOutermostBegin)
 }
 
 // Other refusals (here a warm motor) leave the amplifiers on.
-TEST_F(Frames, AWarmMotorReportLeavesForcesOn)
-{
+TEST_F(Frames, AWarmMotorReportLeavesForcesOn) {
     enableForces();
     ASSERT_EQ(korvo_sim_inject_fault(device, KORVO_WARM_MOTORS), 0);
     frame([] { setVector(ZV_CURRENT_FORCE, {1.0, 0.0, 0.0}); });
@@ -124,8 +115,7 @@ TEST_F(Frames, AWarmMotorReportLeavesForcesOn)
     EXPECT_EQ(is_korvo_forces_enabled(device), 1);
 }
 
-TEST_F(Frames, ASecondFrameInOneTickIsRefusedWhileTheOneFrameLimitIsOn)
-{
+TEST_F(Frames, ASecondFrameInOneTickIsRefusedWhileTheOneFrameLimitIsOn) {
     EXPECT_TRUE(zvIsEnabled(ZV_ONE_FRAME_LIMIT));
     inTick([&] {
         zvBeginFrame(device);
@@ -154,8 +144,7 @@ TEST_F(Frames, ASecondFrameInOneTickIsRefusedWhileTheOneFrameLimitIsOn)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(Frames, EndWithoutBeginIsRefusedAndLeavesTheTickUntouched)
-{
+TEST_F(Frames, EndWithoutBeginIsRefusedAndLeavesTheTickUntouched) {
     inTick([&] {
         zvEndFrame(device);
         EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{{ZV_ILLEGAL_END, 0, device}}));
@@ -167,8 +156,7 @@ TEST_F(Frames, EndWithoutBeginIsRefusedAndLeavesTheTickUntouched)
 
 // Force and DAC values in one frame: nothing is sent, the frame closes, and
 // the tick may still make its frame.
-TEST_F(Frames, ForceAndMotorValuesInOneFrameAreAForceError)
-{
+TEST_F(Frames, ForceAndMotorValuesInOneFrameAreAForceError) {
     enableForces();
     frame([] { setVector(ZV_CURRENT_FORCE, {0.75, 0.0, 0.0}); });
     inTick([&] {
@@ -186,8 +174,7 @@ TEST_F(Frames, ForceAndMotorValuesInOneFrameAreAForceError)
     EXPECT_EQ(appliedForce(), (Vec3{0.0, 0.0, 0.0}));
 }
 
-TEST_F(Frames, MotorValuesAreSentInsteadOfForces)
-{
+TEST_F(Frames, MotorValuesAreSentInsteadOfForces) {
     enableForces();
     frame([] {
         const ZVlong dac[6] = {8000, 0, 0, 0, 0, 0};
@@ -198,8 +185,7 @@ TEST_F(Frames, MotorValuesAreSentInsteadOfForces)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(Frames, OutputValuesCanOnlyBeSetInsideAFrame)
-{
+TEST_F(Frames, OutputValuesCanOnlyBeSetInsideAFrame) {
     const double force[3] = {0.1, 0.1, 0.1};
     const ZVlong dac[6] = {};
     zvSetDoublev(ZV_CURRENT_FORCE, force);
@@ -212,19 +198,23 @@ TEST_F(Frames, OutputValuesCanOnlyBeSetInsideAFrame)
 }
 
 // The first snapshot serves as the previous one too.
-TEST_F(Frames, OnTheFirstFrameEveryLastValueEqualsItsCurrentValue)
-{
+TEST_F(Frames, OnTheFirstFrameEveryLastValueEqualsItsCurrentValue) {
     const double where[3] = {12.5, -7.25, 4.0};
     ASSERT_EQ(korvo_sim_place_stylus(device, where), 0);
     ASSERT_EQ(korvo_sim_set_buttons(device, 1), 0);
     ASSERT_EQ(korvo_sim_set_switches(device, 0, 1), 0);
     ASSERT_EQ(korvo_sim_set_pinch(device, 0.25), 0);
     const std::pair<ZVenum, ZVenum> doublePairs[] = {
-        {ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS},       {ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE},
-        {ZV_CURRENT_POSITION, ZV_LAST_POSITION},     {ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY},
-        {ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM},   {ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY},
-        {ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN},     {ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES},
-        {ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES}, {ZV_CURRENT_FORCE, ZV_LAST_FORCE},
+        {ZV_CURRENT_BUTTONS, ZV_LAST_BUTTONS},
+        {ZV_CURRENT_PINCH_VALUE, ZV_LAST_PINCH_VALUE},
+        {ZV_CURRENT_POSITION, ZV_LAST_POSITION},
+        {ZV_CURRENT_VELOCITY, ZV_LAST_VELOCITY},
+        {ZV_CURRENT_TRANSFORM, ZV_LAST_TRANSFORM},
+        {ZV_CURRENT_ANGULAR_VELOCITY, ZV_LAST_ANGULAR_VELOCITY},
+        {ZV_CURRENT_JACOBIAN, ZV_LAST_JACOBIAN},
+        {ZV_CURRENT_JOINT_ANGLES, ZV_LAST_JOINT_ANGLES},
+        {ZV_CURRENT_GIMBAL_ANGLES, ZV_LAST_GIMBAL_ANGLES},
+        {ZV_CURRENT_FORCE, ZV_LAST_FORCE},
         {ZV_CURRENT_TORQUE, ZV_LAST_TORQUE},
     };
     inTick([&] {
@@ -266,8 +256,7 @@ TEST_F(Frames, OnTheFirstFrameEveryLastValueEqualsItsCurrentValue)
 // Without a frame in a tick the device's update operation still latches new
 // data, so the next frame's previous values come from the last frame, not
 // from the skipped ticks.
-TEST_F(Frames, LastValuesComeFromThePreviousFrame)
-{
+TEST_F(Frames, LastValuesComeFromThePreviousFrame) {
     frame();
     const Vec3 first = getVector(ZV_CURRENT_POSITION);
     const double target[3] = {first[0] + 20.0, first[1], first[2]};

@@ -9,16 +9,14 @@ typedef char check_long_size[sizeof(ZVlong) == 4 ? 1 : -1];
 typedef char check_handle_size[sizeof(HZV) == 4 ? 1 : -1];
 typedef char check_error_offsets[offsetof(ZVErrorInfo, deviceHandle) == 8 ? 1 : -1];
 
-static ZVCallbackCode done_callback(void* data)
-{
+static ZVCallbackCode done_callback(void* data) {
     (void)data;
     return ZV_CALLBACK_DONE;
 }
 
 int zv_header_check_c(void);
 
-int zv_header_check_c(void)
-{
+int zv_header_check_c(void) {
     HZV (*init)(const char*) = zvInitDevice;
     void (*getd)(ZVenum, ZVdouble*) = zvGetDoublev;
     void (*setl)(ZVenum, const ZVlong*) = zvSetLongv;

@@ -11,8 +11,7 @@ static_assert(std::is_same_v<decltype(&zvGetString), ZVstring (*)(ZVenum)>);
 static_assert(std::is_same_v<decltype(&zvCheckCalibration), unsigned int (*)()>);
 static_assert(std::is_standard_layout_v<ZVErrorInfo>);
 
-int main()
-{
+int main() {
     if (zv_header_check_c() != 0) {
         return 1;
     }

@@ -17,8 +17,7 @@
 
 namespace {
 
-TEST(LateThreads, AThreadOlderThanTheLibraryGetsACurrentDeviceOnFirstUse)
-{
+TEST(LateThreads, AThreadOlderThanTheLibraryGetsACurrentDeviceOnFirstUse) {
     std::atomic<int> stage{0};
     using Get = HZV (*)();
     using Make = void (*)(HZV);
@@ -52,8 +51,7 @@ TEST(LateThreads, AThreadOlderThanTheLibraryGetsACurrentDeviceOnFirstUse)
 
 // A process that has used up its thread-local-storage keys when the library
 // loads: the current device still sticks, per thread.
-TEST(LateThreads, WithoutAThreadSlotKeyTheCurrentDeviceStillSticksPerThread)
-{
+TEST(LateThreads, WithoutAThreadSlotKeyTheCurrentDeviceStillSticksPerThread) {
     std::vector<std::unique_ptr<plat::ThreadSlot>> taken;
     for (;;) {
         auto slot = std::make_unique<plat::ThreadSlot>();

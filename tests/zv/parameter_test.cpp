@@ -20,9 +20,9 @@ constexpr int kDof = -1;  // the device's output degrees of freedom
 
 struct Code {
     ZVenum code;
-    int getMask;   // 0: not readable
-    int setMask;   // 0: not writable
-    int count;     // values exchanged (kDof: 3 or 6 by model)
+    int getMask;  // 0: not readable
+    int setMask;  // 0: not writable
+    int count;    // values exchanged (kDof: 3 or 6 by model)
 };
 
 const Code kCodes[] = {
@@ -130,13 +130,11 @@ struct Buffer {
     alignas(8) std::uint8_t bytes[kSlots * 8];
     Buffer() { std::memset(bytes, kFill, sizeof bytes); }
     template <class T>
-    T* as()
-    {
+    T* as() {
         return reinterpret_cast<T*>(bytes);
     }
     // Elements of `size` bytes that differ from the fill pattern.
-    std::set<int> written(std::size_t size) const
-    {
+    std::set<int> written(std::size_t size) const {
         std::set<int> indices;
         for (int i = 0; i < kSlots; ++i) {
             for (std::size_t b = 0; b < size; ++b) {
@@ -172,28 +170,19 @@ const TypedCall kCalls[] = {
 };
 
 // A harmless value to write for each settable code.
-double writeValue(ZVenum code)
-{
+double writeValue(ZVenum code) {
     switch (code) {
-    case ZV_MAX_VELOCITY_LIMIT:
-        return 600;
-    case ZV_MAX_FORCE_IMPULSE_LIMIT:
-        return 4;
-    case ZV_FORCE_RAMPING_RATE:
-        return 3;
-    case ZV_USER_STATUS_LIGHT:
-        return 1;
-    case ZV_CURRENT_MOTOR_DAC_VALUES:
-        return 100;
-    case ZV_JOINT_ANGLE_REFERENCES:
-        return 0;
-    default:
-        return 0.25;
+    case ZV_MAX_VELOCITY_LIMIT: return 600;
+    case ZV_MAX_FORCE_IMPULSE_LIMIT: return 4;
+    case ZV_FORCE_RAMPING_RATE: return 3;
+    case ZV_USER_STATUS_LIGHT: return 1;
+    case ZV_CURRENT_MOTOR_DAC_VALUES: return 100;
+    case ZV_JOINT_ANGLE_REFERENCES: return 0;
+    default: return 0.25;
     }
 }
 
-void fill(Buffer& buffer, const TypedCall& call, double value)
-{
+void fill(Buffer& buffer, const TypedCall& call, double value) {
     for (int i = 0; i < kSlots; ++i) {
         switch (call.bit) {
         case B: buffer.as<ZVboolean>()[i] = static_cast<ZVboolean>(value); break;
@@ -215,8 +204,7 @@ protected:
 // Reads: an unknown code is ZV_INVALID_ENUM, a type outside the mask
 // ZV_INVALID_INPUT_TYPE (nothing written in either case), and a supported type
 // writes exactly the code's value count.
-TEST_P(ParameterTable, EveryCodeAnswersEveryTypedGet)
-{
+TEST_P(ParameterTable, EveryCodeAnswersEveryTypedGet) {
     frame();
     frame();
     drainErrors();
@@ -246,7 +234,8 @@ TEST_P(ParameterTable, EveryCodeAnswersEveryTypedGet)
             EXPECT_TRUE(drainErrors().empty());
         } else {
             EXPECT_EQ(text, nullptr);
-            EXPECT_EQ(drainCodes(), std::vector<ZVerror>{static_cast<ZVerror>(c.getMask == 0 ? ZV_INVALID_ENUM : ZV_INVALID_INPUT_TYPE)})
+            EXPECT_EQ(drainCodes(), std::vector<ZVerror>{static_cast<ZVerror>(c.getMask == 0 ? ZV_INVALID_ENUM
+                                                                                             : ZV_INVALID_INPUT_TYPE)})
                 << std::hex << c.code;
         }
     }
@@ -254,15 +243,14 @@ TEST_P(ParameterTable, EveryCodeAnswersEveryTypedGet)
 
 // Writes: the same refusals, no boolean write anywhere, and accepted writes
 // raise nothing (output values inside a frame).
-TEST_P(ParameterTable, EveryCodeAnswersEveryTypedSet)
-{
+TEST_P(ParameterTable, EveryCodeAnswersEveryTypedSet) {
     for (const Code& c : kCodes) {
         for (const TypedCall& call : kCalls) {
             SCOPED_TRACE(testing::Message() << "code 0x" << std::hex << c.code << " as " << call.name);
             Buffer buffer;
             fill(buffer, call, writeValue(c.code));
-            const bool output = c.code == ZV_CURRENT_FORCE || c.code == ZV_CURRENT_TORQUE ||
-                                c.code == ZV_CURRENT_MOTOR_DAC_VALUES;
+            const bool output =
+                c.code == ZV_CURRENT_FORCE || c.code == ZV_CURRENT_TORQUE || c.code == ZV_CURRENT_MOTOR_DAC_VALUES;
             if (output) {
                 frame([&] { call.set(c.code, buffer.as<void>()); });
             } else {
@@ -280,8 +268,7 @@ TEST_P(ParameterTable, EveryCodeAnswersEveryTypedSet)
     }
 }
 
-TEST_P(ParameterTable, DeviceFactsFollowTheModel)
-{
+TEST_P(ParameterTable, DeviceFactsFollowTheModel) {
     double dof[2] = {};
     zvGetDoublev(ZV_OUTPUT_DOF, &dof[0]);
     zvGetDoublev(ZV_INPUT_DOF, &dof[1]);
@@ -299,11 +286,9 @@ TEST_P(ParameterTable, DeviceFactsFollowTheModel)
 }
 
 // Capabilities: the eight codes answer all three calls; nothing else does.
-TEST_P(ParameterTable, CapabilitiesSwitchAndReport)
-{
-    const ZVenum capabilities[] = {ZV_FORCE_OUTPUT,    ZV_MAX_FORCE_CLAMPING, ZV_FORCE_RAMPING,
-                                   ZV_FORCE_CHECK,     ZV_ONE_FRAME_LIMIT,    ZV_MAX_VELOCITY_LIMIT,
-                                   ZV_MAX_FORCE_IMPULSE_LIMIT};
+TEST_P(ParameterTable, CapabilitiesSwitchAndReport) {
+    const ZVenum capabilities[] = {ZV_FORCE_OUTPUT,    ZV_MAX_FORCE_CLAMPING, ZV_FORCE_RAMPING,          ZV_FORCE_CHECK,
+                                   ZV_ONE_FRAME_LIMIT, ZV_MAX_VELOCITY_LIMIT, ZV_MAX_FORCE_IMPULSE_LIMIT};
     for (ZVenum cap : capabilities) {
         zvEnable(cap);
         EXPECT_EQ(zvIsEnabled(cap), ZV_TRUE) << std::hex << cap;
@@ -338,8 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Models, ParameterTable, ::testing::ValuesIn(kModels),
 class Conversions : public DeviceTest {};
 
 // Integers truncate toward zero, floats round to nearest.
-TEST_F(Conversions, NumericReadsTruncateOrRound)
-{
+TEST_F(Conversions, NumericReadsTruncateOrRound) {
     const double where[3] = {12.75, -3.9, -0.6};
     ASSERT_EQ(korvo_sim_place_stylus(device, where), 0);
     frame();
@@ -369,8 +353,7 @@ TEST_F(Conversions, NumericReadsTruncateOrRound)
 
 // The 36 Jacobian values are converted completely and nothing beyond them is
 // touched, in every numeric type.
-TEST_F(Conversions, TheJacobianConvertsAllThirtySixValues)
-{
+TEST_F(Conversions, TheJacobianConvertsAllThirtySixValues) {
     frame();
     double reference[36];
     zvGetDoublev(ZV_CURRENT_JACOBIAN, reference);
@@ -398,8 +381,7 @@ TEST_F(Conversions, TheJacobianConvertsAllThirtySixValues)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(Conversions, WritesConvertExactlyToDoubles)
-{
+TEST_F(Conversions, WritesConvertExactlyToDoubles) {
     const ZVint asInt = 640;
     zvSetIntegerv(ZV_MAX_VELOCITY_LIMIT, &asInt);
     double readBack = 0;
@@ -421,8 +403,7 @@ TEST_F(Conversions, WritesConvertExactlyToDoubles)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(Conversions, ValuesBeyondTheIntegerRangeSaturate)
-{
+TEST_F(Conversions, ValuesBeyondTheIntegerRangeSaturate) {
     frame([] {
         const double force[3] = {3e9, -3e9, 0.5};
         zvSetDoublev(ZV_CURRENT_FORCE, force);

@@ -21,13 +21,11 @@ struct Shared {
 
 // Errors a test may see besides its own: on a loaded machine the real-time
 // loop reports overruns.
-bool isOverrun(const ZVErrorInfo& e)
-{
+bool isOverrun(const ZVErrorInfo& e) {
     return e.errorCode == ZV_TIMER_ERROR && e.internalErrorCode == KORVO_SERVO_OVERRUN;
 }
 
-ZVCallbackCode servoFrame(void* data)
-{
+ZVCallbackCode servoFrame(void* data) {
     auto* shared = static_cast<Shared*>(data);
     zvBeginFrame(shared->device);
     zvGetDoublev(ZV_CURRENT_POSITION, shared->position);
@@ -45,23 +43,20 @@ struct Snapshot {
     long ticks;
 };
 
-ZVCallbackCode copyTicks(void* data)
-{
+ZVCallbackCode copyTicks(void* data) {
     auto* snapshot = static_cast<Snapshot*>(data);
     snapshot->ticks = snapshot->shared->ticks;
     return ZV_CALLBACK_DONE;
 }
 
-ZVCallbackCode threeTicks(void* data)
-{
+ZVCallbackCode threeTicks(void* data) {
     return ++*static_cast<int*>(data) >= 3 ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
 // Schedules an operation that needs three ticks and waits for it. A waiter
 // that was held up for longer finds the operation gone (false); either way
 // the wait must not return before the operation has finished.
-bool waitThreeTicks()
-{
+bool waitThreeTicks() {
     int runs = 0;
     const ZVSchedulerHandle handle = zvScheduleAsynchronous(threeTicks, &runs, 1);
     EXPECT_NE(handle, ZV_INVALID_HANDLE);
@@ -76,8 +71,7 @@ protected:
     void TearDown() override { zvStopScheduler(); }
 };
 
-TEST_F(RealTimeLoop, ClientThreadsAndServoCallbacksWorkConcurrently)
-{
+TEST_F(RealTimeLoop, ClientThreadsAndServoCallbacksWorkConcurrently) {
     Shared shared;
     shared.device = zvInitDevice(ZV_DEFAULT_DEVICE);
     ASSERT_NE(shared.device, ZV_INVALID_HANDLE);
@@ -138,8 +132,7 @@ TEST_F(RealTimeLoop, ClientThreadsAndServoCallbacksWorkConcurrently)
 
 // Disabling a device while the loop runs waits for its update operation to
 // leave the list; the other device keeps working.
-TEST_F(RealTimeLoop, ADeviceCanBeDisabledWhileTheLoopRuns)
-{
+TEST_F(RealTimeLoop, ADeviceCanBeDisabledWhileTheLoopRuns) {
     Shared first;
     Shared second;
     first.device = zvInitDevice("Korvo Arm 3G");
@@ -166,8 +159,7 @@ TEST_F(RealTimeLoop, ADeviceCanBeDisabledWhileTheLoopRuns)
 
 // Starting and stopping while a client keeps making synchronous calls that
 // need several ticks: every call returns, completed or given up.
-TEST_F(RealTimeLoop, StartAndStopNeverStrandASynchronousCaller)
-{
+TEST_F(RealTimeLoop, StartAndStopNeverStrandASynchronousCaller) {
     std::atomic<bool> stop{false};
     std::atomic<long> calls{0};
     std::thread client([&] {

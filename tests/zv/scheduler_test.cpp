@@ -19,8 +19,7 @@ struct Tagged {
     std::string* trace;
     char tag;
 };
-ZVCallbackCode appendTag(void* data)
-{
+ZVCallbackCode appendTag(void* data) {
     auto* t = static_cast<Tagged*>(data);
     *t->trace += t->tag;
     return ZV_CALLBACK_CONTINUE;
@@ -31,14 +30,12 @@ struct Countdown {
     std::atomic<int> runs{0};
     int doneAt = 1;
 };
-ZVCallbackCode countDown(void* data)
-{
+ZVCallbackCode countDown(void* data) {
     auto* c = static_cast<Countdown*>(data);
     return ++c->runs >= c->doneAt ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
-TEST(SchedulerHandles, StartAtZeroAndAFreedHandleIsNotHandedOutAgain)
-{
+TEST(SchedulerHandles, StartAtZeroAndAFreedHandleIsNotHandedOutAgain) {
     for (ZVSchedulerHandle expected = 0; expected < 8; ++expected) {
         EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 1), expected);
     }
@@ -50,8 +47,7 @@ TEST(SchedulerHandles, StartAtZeroAndAFreedHandleIsNotHandedOutAgain)
 
 // A handle names one scheduling: once its operation has gone, the handle
 // names nothing, even after its slot has been given to another operation.
-TEST(SchedulerHandles, AStaleHandleNeverNamesTheOperationThatReusesItsSlot)
-{
+TEST(SchedulerHandles, AStaleHandleNeverNamesTheOperationThatReusesItsSlot) {
     for (int i = 0; i < 1000; ++i) {
         ASSERT_NE(zvScheduleAsynchronous(keepRunning, nullptr, 1), ZV_INVALID_HANDLE);
     }
@@ -68,8 +64,7 @@ TEST(SchedulerHandles, AStaleHandleNeverNamesTheOperationThatReusesItsSlot)
     EXPECT_FALSE(zvWaitForCompletion(reused, ZV_WAIT_CHECK_STATUS));
 }
 
-TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
-{
+TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused) {
     zvMakeCurrentDevice(4);
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, static_cast<unsigned>(i % 50)),
@@ -86,8 +81,7 @@ TEST(SchedulerHandles, TheThousandAndFirstOperationIsRefused)
 
 // An operation nobody waits for owns no descriptor, so the full 1000 fit in a
 // process with the common limit of 1024 open files; a waiter makes one.
-TEST_F(ManualClock, OnlyAWaitedForOperationOwnsADescriptor)
-{
+TEST_F(ManualClock, OnlyAWaitedForOperationOwnsADescriptor) {
     const auto openFiles = [] {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                              std::filesystem::directory_iterator());
@@ -111,8 +105,7 @@ TEST_F(ManualClock, OnlyAWaitedForOperationOwnsADescriptor)
     EXPECT_TRUE(completed.load());
 }
 
-TEST(SchedulerArguments, PriorityAboveTheMaximumAndNullCallbacksAreRefused)
-{
+TEST(SchedulerArguments, PriorityAboveTheMaximumAndNullCallbacksAreRefused) {
     EXPECT_EQ(zvScheduleAsynchronous(keepRunning, nullptr, 0x10000), ZV_INVALID_HANDLE);
     EXPECT_EQ(drainCodes(), (std::vector<ZVerror>{ZV_INVALID_PRIORITY}));
     EXPECT_EQ(zvScheduleAsynchronous(nullptr, nullptr, 1), ZV_INVALID_HANDLE);
@@ -123,8 +116,7 @@ TEST(SchedulerArguments, PriorityAboveTheMaximumAndNullCallbacksAreRefused)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST(SchedulerUnschedule, UnknownHandlesAreInvalidOperations)
-{
+TEST(SchedulerUnschedule, UnknownHandlesAreInvalidOperations) {
     zvMakeCurrentDevice(9);
     for (ZVSchedulerHandle handle : {0u, 999u, 1000u, 0xFFFFFFFFu}) {
         zvUnschedule(handle);
@@ -132,8 +124,7 @@ TEST(SchedulerUnschedule, UnknownHandlesAreInvalidOperations)
     }
 }
 
-TEST(SchedulerSynchronous, BeforeTheLoopStartsACallbackRunsAtOnceOnTheCallingThread)
-{
+TEST(SchedulerSynchronous, BeforeTheLoopStartsACallbackRunsAtOnceOnTheCallingThread) {
     zvMakeCurrentDevice(2);
     struct Seen {
         std::thread::id thread;
@@ -156,8 +147,7 @@ TEST(SchedulerSynchronous, BeforeTheLoopStartsACallbackRunsAtOnceOnTheCallingThr
 
 class SchedulerTicks : public DeviceTest {};
 
-TEST_F(SchedulerTicks, ClientCallbacksRunByDescendingPriorityInArrivalOrder)
-{
+TEST_F(SchedulerTicks, ClientCallbacksRunByDescendingPriorityInArrivalOrder) {
     std::string trace;
     Tagged a{&trace, 'a'}, b{&trace, 'b'}, c{&trace, 'c'}, d{&trace, 'd'}, e{&trace, 'e'};
     zvScheduleAsynchronous(appendTag, &a, 10);
@@ -172,20 +162,22 @@ TEST_F(SchedulerTicks, ClientCallbacksRunByDescendingPriorityInArrivalOrder)
 // A frame at the lowest client priority in every tick: if the device's update
 // operation ran before it, the frame-done mark would survive into the next
 // tick and the next frame would be refused.
-TEST_F(SchedulerTicks, DeviceUpdatesRunAfterEveryClientCallback)
-{
+TEST_F(SchedulerTicks, DeviceUpdatesRunAfterEveryClientCallback) {
     std::function<void()> makeFrame = [this] {
         zvBeginFrame(device);
         zvEndFrame(device);
     };
-    zvScheduleAsynchronous([](void* f) { runOnce(f); return ZVCallbackCode{ZV_CALLBACK_CONTINUE}; }, &makeFrame,
-                           ZV_MIN_SCHEDULER_PRIORITY);
+    zvScheduleAsynchronous(
+        [](void* f) {
+            runOnce(f);
+            return ZVCallbackCode{ZV_CALLBACK_CONTINUE};
+        },
+        &makeFrame, ZV_MIN_SCHEDULER_PRIORITY);
     ticks(5);
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(SchedulerTicks, CheckStatusIsTrueUntilTheTickInWhichTheCallbackFinished)
-{
+TEST_F(SchedulerTicks, CheckStatusIsTrueUntilTheTickInWhichTheCallbackFinished) {
     Countdown countdown;
     countdown.doneAt = 3;
     const ZVSchedulerHandle handle = zvScheduleAsynchronous(countDown, &countdown, 7);
@@ -197,8 +189,7 @@ TEST_F(SchedulerTicks, CheckStatusIsTrueUntilTheTickInWhichTheCallbackFinished)
     EXPECT_FALSE(zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS));
 }
 
-TEST_F(SchedulerTicks, StopThenStartResumesTheRemainingOperations)
-{
+TEST_F(SchedulerTicks, StopThenStartResumesTheRemainingOperations) {
     Countdown counter;
     counter.doneAt = 1000000;
     const ZVSchedulerHandle handle = zvScheduleAsynchronous(countDown, &counter, 1);
@@ -214,8 +205,7 @@ TEST_F(SchedulerTicks, StopThenStartResumesTheRemainingOperations)
 
 // Starting a running loop fails in the I/O library and must not schedule the
 // error bookkeeping a second time (which would leak two slots per call).
-TEST_F(SchedulerTicks, StartingARunningLoopSchedulesNothingTwice)
-{
+TEST_F(SchedulerTicks, StartingARunningLoopSchedulesNothingTwice) {
     const ZVSchedulerHandle before = zvScheduleAsynchronous(finish, nullptr, 1);
     ticks(1);
     zvStartScheduler();
@@ -230,8 +220,7 @@ TEST_F(SchedulerTicks, StartingARunningLoopSchedulesNothingTwice)
 
 // A client cleans up its finished operation by a handle the library may have
 // reused: the library's operations and the client's later ones survive.
-TEST_F(ManualClock, StaleHandlesRemoveNeitherLibraryNorClientOperations)
-{
+TEST_F(ManualClock, StaleHandlesRemoveNeitherLibraryNorClientOperations) {
     const ZVSchedulerHandle a = zvScheduleAsynchronous(finish, nullptr, 1);
     ticks(1);
     const HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
@@ -251,8 +240,7 @@ TEST_F(ManualClock, StaleHandlesRemoveNeitherLibraryNorClientOperations)
 
 // Every scheduled handle that a client was not given belongs to the library
 // (tick bookkeeping, device updates) and refuses zvUnschedule.
-TEST_F(SchedulerTicks, ClientsCannotRemoveTheLibrarysOperations)
-{
+TEST_F(SchedulerTicks, ClientsCannotRemoveTheLibrarysOperations) {
     const ZVSchedulerHandle mine = zvScheduleAsynchronous(keepRunning, nullptr, 1);
     std::vector<ZVSchedulerHandle> library;
     for (ZVSchedulerHandle handle = 0; handle < 20; ++handle) {
@@ -274,8 +262,7 @@ TEST_F(SchedulerTicks, ClientsCannotRemoveTheLibrarysOperations)
 
 // ---------------------------------------------------------------- never waiting forever
 
-TEST(SchedulerSynchronous, ContinueWithoutARunningLoopRunsOnceAndReturns)
-{
+TEST(SchedulerSynchronous, ContinueWithoutARunningLoopRunsOnceAndReturns) {
     Countdown forever;
     forever.doneAt = 1000000;
     zvScheduleSynchronous(countDown, &forever, 1);
@@ -284,8 +271,7 @@ TEST(SchedulerSynchronous, ContinueWithoutARunningLoopRunsOnceAndReturns)
     EXPECT_EQ(zvScheduleAsynchronous(finish, nullptr, 1), 0u) << "the operation was not kept";
 }
 
-TEST_F(SchedulerTicks, ContinueFromTheServoThreadRunsOnceAndReturns)
-{
+TEST_F(SchedulerTicks, ContinueFromTheServoThreadRunsOnceAndReturns) {
     Countdown inner;
     inner.doneAt = 1000000;
     Countdown innerDone;
@@ -300,8 +286,7 @@ TEST_F(SchedulerTicks, ContinueFromTheServoThreadRunsOnceAndReturns)
     EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{{ZV_INVALID_OPERATION, 0, device}}));
 }
 
-TEST_F(SchedulerTicks, ContinueIsCompletedByLaterTicksOfARunningLoop)
-{
+TEST_F(SchedulerTicks, ContinueIsCompletedByLaterTicksOfARunningLoop) {
     Countdown three;
     three.doneAt = 3;
     std::atomic<bool> returned{false};
@@ -317,8 +302,7 @@ TEST_F(SchedulerTicks, ContinueIsCompletedByLaterTicksOfARunningLoop)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(SchedulerTicks, AWaitingSynchronousCallReturnsWhenTheLoopIsStopped)
-{
+TEST_F(SchedulerTicks, AWaitingSynchronousCallReturnsWhenTheLoopIsStopped) {
     Countdown forever;
     forever.doneAt = 1000000;
     std::thread client([&] { zvScheduleSynchronous(countDown, &forever, 1); });
@@ -336,8 +320,7 @@ TEST_F(SchedulerTicks, AWaitingSynchronousCallReturnsWhenTheLoopIsStopped)
 
 // ---------------------------------------------------------------- infinite waits
 
-ZVCallbackCode finishWhenReleased(void* release)
-{
+ZVCallbackCode finishWhenReleased(void* release) {
     return static_cast<std::atomic<bool>*>(release)->load() ? ZV_CALLBACK_DONE : ZV_CALLBACK_CONTINUE;
 }
 
@@ -345,8 +328,7 @@ ZVCallbackCode finishWhenReleased(void* release)
 // thread may delete the operation while it waits. Which of the two threads
 // gets there first is up to the OS; an attempt in which the operation was
 // gone before the wait began proves nothing and is repeated.
-TEST_F(SchedulerTicks, AnInfiniteWaitOutlivesTheOperationItWaitsFor)
-{
+TEST_F(SchedulerTicks, AnInfiniteWaitOutlivesTheOperationItWaitsFor) {
     bool waited = false;
     for (int attempt = 1; attempt <= 10 && !waited; ++attempt) {
         std::atomic<bool> release{false};
@@ -376,16 +358,14 @@ TEST_F(SchedulerTicks, AnInfiniteWaitOutlivesTheOperationItWaitsFor)
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST(SchedulerWaits, AnInfiniteWaitWithoutALoopDoesNotBlock)
-{
+TEST(SchedulerWaits, AnInfiniteWaitWithoutALoopDoesNotBlock) {
     const ZVSchedulerHandle handle = zvScheduleAsynchronous(keepRunning, nullptr, 1);
     EXPECT_FALSE(zvWaitForCompletion(handle, ZV_WAIT_INFINITE));
     EXPECT_TRUE(zvWaitForCompletion(handle, ZV_WAIT_CHECK_STATUS));
     EXPECT_TRUE(drainErrors().empty());
 }
 
-TEST_F(SchedulerTicks, AnInfiniteWaitFromTheServoThreadDoesNotBlock)
-{
+TEST_F(SchedulerTicks, AnInfiniteWaitFromTheServoThreadDoesNotBlock) {
     const ZVSchedulerHandle other = zvScheduleAsynchronous(keepRunning, nullptr, 1);
     inTick([&] { EXPECT_FALSE(zvWaitForCompletion(other, ZV_WAIT_INFINITE)); });
     EXPECT_EQ(drainErrors(), (std::vector<ZVErrorInfo>{{ZV_INVALID_OPERATION, 0, device}}));
@@ -399,8 +379,7 @@ namespace {
 
 // Whether the loop runs follows start and stop, so that a library can tell a
 // loop the application started from one it must start itself.
-TEST(SchedulerState, RunningFollowsStartAndStop)
-{
+TEST(SchedulerState, RunningFollowsStartAndStop) {
     ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
     EXPECT_EQ(zvIsSchedulerRunning(), 0);
     zvStartScheduler();

@@ -21,8 +21,7 @@ std::atomic<long> g_exceptions{0};
 
 }  // namespace
 
-void* operator new(std::size_t size)
-{
+void* operator new(std::size_t size) {
     if (t_counting) {
         g_allocations.fetch_add(1, std::memory_order_relaxed);
     }
@@ -41,8 +40,7 @@ void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 #pragma GCC diagnostic pop
 
 // Every thrown C++ exception is allocated here first.
-extern "C" void* __cxa_allocate_exception(std::size_t size) noexcept
-{
+extern "C" void* __cxa_allocate_exception(std::size_t size) noexcept {
     using Allocate = void* (*)(std::size_t);
     static const auto next = reinterpret_cast<Allocate>(dlsym(RTLD_NEXT, "__cxa_allocate_exception"));
     if (t_counting) {
@@ -65,8 +63,7 @@ struct Tick {
 };
 
 // A frame with reads and a force, and calls that each raise an error.
-ZVCallbackCode busyTick(void* data)
-{
+ZVCallbackCode busyTick(void* data) {
     t_counting = g_countWanted.load(std::memory_order_acquire);
     const auto* tick = static_cast<const Tick*>(data);
     double values[16] = {};
@@ -76,25 +73,24 @@ ZVCallbackCode busyTick(void* data)
     const double force[3] = {0.0, 0.1, 0.0};
     zvSetDoublev(ZV_CURRENT_FORCE, force);
     const double notFinite[3] = {NAN, 0.0, 0.0};
-    zvSetDoublev(ZV_CURRENT_FORCE, notFinite);          // ZV_INVALID_VALUE
-    zvGetDoublev(0x1234, values);                       // ZV_INVALID_ENUM
-    zvGetIntegerv(ZV_CURRENT_SAFETY_SWITCH, nullptr);   // ZV_INVALID_INPUT_TYPE or ZV_INVALID_VALUE
-    zvEnable(0x4321);                                   // ZV_INVALID_ENUM
+    zvSetDoublev(ZV_CURRENT_FORCE, notFinite);         // ZV_INVALID_VALUE
+    zvGetDoublev(0x1234, values);                      // ZV_INVALID_ENUM
+    zvGetIntegerv(ZV_CURRENT_SAFETY_SWITCH, nullptr);  // ZV_INVALID_INPUT_TYPE or ZV_INVALID_VALUE
+    zvEnable(0x4321);                                  // ZV_INVALID_ENUM
     zvEndFrame(tick->device);
-    zvEndFrame(tick->device);                           // ZV_ILLEGAL_END
-    zvBeginFrame(tick->device);                         // ZV_ILLEGAL_BEGIN (one frame per tick)
-    zvSetDoublev(ZV_CURRENT_FORCE, force);              // ZV_FRAME_ERROR
-    zvBeginFrame(12345);                                // ZV_BAD_HANDLE
+    zvEndFrame(tick->device);               // ZV_ILLEGAL_END
+    zvBeginFrame(tick->device);             // ZV_ILLEGAL_BEGIN (one frame per tick)
+    zvSetDoublev(ZV_CURRENT_FORCE, force);  // ZV_FRAME_ERROR
+    zvBeginFrame(12345);                    // ZV_BAD_HANDLE
     zvMakeCurrentDevice(tick->device);
-    zvScheduleAsynchronous(finish, nullptr, 70000);     // ZV_INVALID_PRIORITY
-    zvScheduleSynchronous(keepRunning, nullptr, 1);     // ZV_INVALID_OPERATION
-    zvWaitForCompletion(tick->other, ZV_WAIT_INFINITE); // ZV_INVALID_OPERATION
-    zvUnschedule(999999);                               // ZV_INVALID_OPERATION
+    zvScheduleAsynchronous(finish, nullptr, 70000);      // ZV_INVALID_PRIORITY
+    zvScheduleSynchronous(keepRunning, nullptr, 1);      // ZV_INVALID_OPERATION
+    zvWaitForCompletion(tick->other, ZV_WAIT_INFINITE);  // ZV_INVALID_OPERATION
+    zvUnschedule(999999);                                // ZV_INVALID_OPERATION
     return ZV_CALLBACK_CONTINUE;
 }
 
-TEST_F(DeviceTest, TheServoThreadNeitherAllocatesNorThrowsWhileErrorsAreRaisedEveryTick)
-{
+TEST_F(DeviceTest, TheServoThreadNeitherAllocatesNorThrowsWhileErrorsAreRaisedEveryTick) {
     Tick tick{device, zvScheduleAsynchronous(keepRunning, nullptr, 1)};
     ASSERT_NE(zvScheduleAsynchronous(busyTick, &tick, ZV_MAX_SCHEDULER_PRIORITY), ZV_INVALID_HANDLE);
     ticks(100);  // first uses: thread-local holders, lazily made objects

@@ -28,11 +28,8 @@ public:
                   std::fflush(stderr);
                   std::_Exit(3);
               }
-          })
-    {
-    }
-    ~Watchdog()
-    {
+          }) {}
+    ~Watchdog() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             done_ = true;
@@ -55,8 +52,7 @@ struct StopRace {
     std::atomic<bool> mainStopping{false};
 };
 
-ZVCallbackCode stopWhenMainStops(void* data)
-{
+ZVCallbackCode stopWhenMainStops(void* data) {
     auto* race = static_cast<StopRace*>(data);
     race->inCallback = true;
     while (!race->mainStopping.load()) {
@@ -71,15 +67,13 @@ ZVCallbackCode keepRunning(void*) { return ZV_CALLBACK_CONTINUE; }
 // Ignores what the race may legitimately raise: a start that met a running
 // loop (ZV_TIMER_ERROR), a synchronous call given up on because the loop
 // stopped (ZV_INVALID_OPERATION).
-void drainExpected()
-{
+void drainExpected() {
     for (const ZVErrorInfo& e : drainErrors()) {
         EXPECT_TRUE(e.errorCode == ZV_TIMER_ERROR || e.errorCode == ZV_INVALID_OPERATION) << e;
     }
 }
 
-TEST(StartStop, ACallbackAndTheMainThreadStopTheLoopAtTheSameMoment)
-{
+TEST(StartStop, ACallbackAndTheMainThreadStopTheLoopAtTheSameMoment) {
     ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
     Watchdog watchdog("stopping from a callback and from main", std::chrono::seconds(120));
     for (int round = 0; round < 1000; ++round) {
@@ -111,8 +105,7 @@ TEST(StartStop, ACallbackAndTheMainThreadStopTheLoopAtTheSameMoment)
 // consistent: a stopped loop releases a synchronous call at once, a started
 // one runs every tick's operations, with exactly one set of bookkeeping
 // operations.
-TEST(StartStop, ConcurrentStartsAndStopsLeaveAConsistentState)
-{
+TEST(StartStop, ConcurrentStartsAndStopsLeaveAConsistentState) {
     ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
     Watchdog watchdog("concurrent starts and stops", std::chrono::seconds(120));
     std::atomic<bool> finished{false};

@@ -13,23 +13,19 @@
 #include "korvo/korvo_sim.h"
 #include "zv/zv.h"
 
-inline bool operator==(const ZVErrorInfo& a, const ZVErrorInfo& b)
-{
-    return a.errorCode == b.errorCode && a.internalErrorCode == b.internalErrorCode &&
-           a.deviceHandle == b.deviceHandle;
+inline bool operator==(const ZVErrorInfo& a, const ZVErrorInfo& b) {
+    return a.errorCode == b.errorCode && a.internalErrorCode == b.internalErrorCode && a.deviceHandle == b.deviceHandle;
 }
 
-inline std::ostream& operator<<(std::ostream& out, const ZVErrorInfo& e)
-{
-    return out << "{0x" << std::hex << e.errorCode << std::dec << ", " << e.internalErrorCode << ", "
-               << e.deviceHandle << "}";
+inline std::ostream& operator<<(std::ostream& out, const ZVErrorInfo& e) {
+    return out << "{0x" << std::hex << e.errorCode << std::dec << ", " << e.internalErrorCode << ", " << e.deviceHandle
+               << "}";
 }
 
 namespace zvtest {
 
 // Pops every error, newest first.
-inline std::vector<ZVErrorInfo> drainErrors()
-{
+inline std::vector<ZVErrorInfo> drainErrors() {
     std::vector<ZVErrorInfo> errors;
     for (ZVErrorInfo e = zvGetError(); e.errorCode != ZV_SUCCESS; e = zvGetError()) {
         errors.push_back(e);
@@ -38,8 +34,7 @@ inline std::vector<ZVErrorInfo> drainErrors()
 }
 
 // Codes of the drained errors, newest first.
-inline std::vector<ZVerror> drainCodes()
-{
+inline std::vector<ZVerror> drainCodes() {
     std::vector<ZVerror> codes;
     for (const ZVErrorInfo& e : drainErrors()) {
         codes.push_back(e.errorCode);
@@ -48,8 +43,7 @@ inline std::vector<ZVerror> drainCodes()
 }
 
 // A scheduler callback that runs a std::function once.
-inline ZVCallbackCode runOnce(void* body)
-{
+inline ZVCallbackCode runOnce(void* body) {
     (*static_cast<std::function<void()>*>(body))();
     return ZV_CALLBACK_DONE;
 }
@@ -58,8 +52,7 @@ inline ZVCallbackCode runOnce(void* body)
 // run explicitly by the test.
 class ManualClock : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
         zvStartScheduler();
         ASSERT_TRUE(drainErrors().empty());
@@ -69,8 +62,7 @@ protected:
     static void ticks(unsigned int count) { ASSERT_EQ(korvo_sim_run_ticks(count), 0); }
 
     // Runs `body` once on the servo thread during the next tick.
-    static void inTick(std::function<void()> body, unsigned int priority = ZV_DEFAULT_SCHEDULER_PRIORITY)
-    {
+    static void inTick(std::function<void()> body, unsigned int priority = ZV_DEFAULT_SCHEDULER_PRIORITY) {
         ASSERT_NE(zvScheduleAsynchronous(runOnce, &body, priority), ZV_INVALID_HANDLE);
         ticks(1);
     }
@@ -81,22 +73,19 @@ class DeviceTest : public ManualClock {
 protected:
     explicit DeviceTest(const char* model = ZV_DEFAULT_DEVICE) : model_(model) {}
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
         device = zvInitDevice(model_);
         ASSERT_NE(device, ZV_INVALID_HANDLE);
         ManualClock::SetUp();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         ManualClock::TearDown();
         zvDisableDevice(device);
     }
 
     // One frame on the device inside the next tick.
-    void frame(std::function<void()> body = [] {})
-    {
+    void frame(std::function<void()> body = [] {}) {
         inTick([&] {
             zvBeginFrame(device);
             body();

@@ -50,8 +50,8 @@ TEST(ZvuAllocationTest, CollisionQueriesDoNotAllocate) {
         sink = sink + zvuPlanef(0, 0, 1, 0).intersectSegmentFront(downF, t, 1e-9);
 
         sink = sink + down.closestSegmentPoints(skew, s, t, 1e-9) + down.closestPoints(skew, s, t, 1e-9) + s + t;
-        sink = sink + zvuLineSegmentd({0, 0, 0}, {1, 0, 0}).closestSegmentPoints(
-                          zvuLineSegmentd({0, 1, 0}, {1, 1, 0}), s, t, 1e-9);
+        sink = sink + zvuLineSegmentd({0, 0, 0}, {1, 0, 0})
+                          .closestSegmentPoints(zvuLineSegmentd({0, 1, 0}, {1, 1, 0}), s, t, 1e-9);
 
         const DepthTriangle depth({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, 1);
         const PrimitiveTriangle primitive({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, 1);

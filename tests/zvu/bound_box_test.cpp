@@ -158,10 +158,10 @@ TEST(ZvuBoundBoxTest, ClipLine) {
         for (int variant = 0; variant < 2; ++variant) {
             SCOPED_TRACE(variant == 0 ? "double line" : "float line");
             double t0 = -7, t1 = -7;
-            const bool hit = variant == 0 ? box.clipLine(zvuLine<double>(c.start, c.end), t0, t1, 0.25)
-                                          : box.clipLine(zvuLine<float>(fromDouble<float>(c.start),
-                                                                        fromDouble<float>(c.end)),
-                                                         t0, t1, 0.25);
+            const bool hit =
+                variant == 0
+                    ? box.clipLine(zvuLine<double>(c.start, c.end), t0, t1, 0.25)
+                    : box.clipLine(zvuLine<float>(fromDouble<float>(c.start), fromDouble<float>(c.end)), t0, t1, 0.25);
             EXPECT_EQ(hit, c.hit);
             EXPECT_NEAR(t0, c.hit ? c.t0 : -7, 1e-12);
             EXPECT_NEAR(t1, c.hit ? c.t1 : -7, 1e-12);

@@ -124,7 +124,14 @@ TYPED_TEST(ZvuLineTest, ClosestPointsOfLines) {
         {"crossing", {-1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, 1e-9, 0.5, 0.5, 0.0},
         // Parallel: s = 0 and t clamped on the other pair of points.
         {"parallel, foot inside", {0, 0, 0}, {1, 0, 0}, {-1, 1, 0}, {1, 1, 0}, 1e-9, 0.0, 0.5, 1.0},
-        {"parallel, foot outside: clamped", {0, 0, 0}, {1, 0, 0}, {5, 1, 0}, {6, 1, 0}, 1e-9, 0.0, 0.0,
+        {"parallel, foot outside: clamped",
+         {0, 0, 0},
+         {1, 0, 0},
+         {5, 1, 0},
+         {6, 1, 0},
+         1e-9,
+         0.0,
+         0.0,
          std::sqrt(26.0)},
         // With eps = 0 these exactly parallel lines miss the parallel test by
         // one rounding and reach a singular system.
@@ -154,12 +161,18 @@ TYPED_TEST(ZvuLineTest, ClosestPointsOfSegments) {
         // the first segment wins.
         {"line solution outside one segment", {-1, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 2, 0}, 1e-9, 0.5, 0.0, 1.0},
         {"line solution outside both", {0, 0, 0}, {1, 0, 0}, {3, -1, 0}, {3, 1, 0}, 1e-9, 1.0, 0.5, 2.0},
-        {"this end against the other", {0, 0, 0}, {1, 0, 0}, {2, -1, 1}, {2, 1, 1}, 1e-9, 1.0, 0.5,
-         std::sqrt(2.0)},
+        {"this end against the other", {0, 0, 0}, {1, 0, 0}, {2, -1, 1}, {2, 1, 1}, 1e-9, 1.0, 0.5, std::sqrt(2.0)},
         // Parallel segments: every candidate pair is evaluated. Candidates 3
         // (other start) and 4 (other end) tie at distance 1; the later wins.
-        {"parallel, overlapping: tie goes to the later candidate", {0, 0, 0}, {10, 0, 0}, {5, 1, 0}, {6, 1, 0},
-         1e-9, 0.6, 1.0, 1.0},
+        {"parallel, overlapping: tie goes to the later candidate",
+         {0, 0, 0},
+         {10, 0, 0},
+         {5, 1, 0},
+         {6, 1, 0},
+         1e-9,
+         0.6,
+         1.0,
+         1.0},
         {"collinear, overlapping", {0, 0, 0}, {10, 0, 0}, {5, 0, 0}, {6, 0, 0}, 1e-9, 0.6, 1.0, 0.0},
         {"collinear, apart", {0, 0, 0}, {10, 0, 0}, {12, 0, 0}, {15, 0, 0}, 1e-9, 1.0, 0.0, 2.0},
         {"other segment is a point", {0, 0, 0}, {10, 0, 0}, {5, 1, 0}, {5, 1, 0}, 1e-9, 0.5, 1.0, 1.0},

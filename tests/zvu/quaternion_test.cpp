@@ -49,14 +49,10 @@ struct ShepperdCase {
 
 TEST(ZvuQuaternionTest, FromRotationMatrixInEveryBranch) {
     const ShepperdCase cases[] = {
-        {"identity (positive trace)", {1, 0, 0}, 0.0},
-        {"small turn (positive trace)", {1, 2, 3}, 0.4},
-        {"half turn about x (x largest)", {1, 0, 0}, kPi},
-        {"half turn about y (y largest)", {0, 1, 0}, kPi},
-        {"half turn about z (z largest)", {0, 0, 1}, kPi},
-        {"near half turn, oblique", {1, -2, 0.5}, 3.0},
-        {"trace exactly -1 with x and y tied", {1, 1, 0}, kPi},
-        {"trace exactly zero", {1, 1, 1}, 2 * kPi / 3},
+        {"identity (positive trace)", {1, 0, 0}, 0.0},          {"small turn (positive trace)", {1, 2, 3}, 0.4},
+        {"half turn about x (x largest)", {1, 0, 0}, kPi},      {"half turn about y (y largest)", {0, 1, 0}, kPi},
+        {"half turn about z (z largest)", {0, 0, 1}, kPi},      {"near half turn, oblique", {1, -2, 0.5}, 3.0},
+        {"trace exactly -1 with x and y tied", {1, 1, 0}, kPi}, {"trace exactly zero", {1, 1, 1}, 2 * kPi / 3},
     };
     for (const ShepperdCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -129,8 +125,8 @@ TEST(ZvuQuaternionTest, PolarDecompositionOfScaledShearedAndDeficientMatrices) {
     const PolarCase cases[] = {
         {"rotation", r, rq, 1},
         {"rotation after non-uniform scale", r * zvuMatrix::scale(2, 0.5, 3), rq, 1},
-        {"rotation with translation and uniform scale",
-         zvuMatrix::translation(4, 5, 6) * r * zvuMatrix::scale(3, 3, 3), rq, 1},
+        {"rotation with translation and uniform scale", zvuMatrix::translation(4, 5, 6) * r * zvuMatrix::scale(3, 3, 3),
+         rq, 1},
         {"shear", shear(), shearRotation, 1},
         {"rotation after shear", r * shear(), rq * shearRotation, 1},
         {"mirror: the rotation of the negated factor", zvuMatrix::scale(1, 1, -1),
@@ -200,8 +196,8 @@ TEST(ZvuQuaternionTest, SlerpSwitchesToLerpAtSinglePrecisionPointNineFive) {
         EXPECT_NEAR(std::sqrt(mid.normSquared()), c.expectedNorm, 1e-12);
         // Whichever way, the midpoint lies halfway along the shorter arc.
         const double halfAngle = std::acos(c.cosine);
-        EXPECT_TRUE(
-            sameRotation(mid.normalized(), zvuQuaternion(std::cos(halfAngle / 2), 0, 0, std::sin(halfAngle / 2)), 1e-12));
+        EXPECT_TRUE(sameRotation(mid.normalized(),
+                                 zvuQuaternion(std::cos(halfAngle / 2), 0, 0, std::sin(halfAngle / 2)), 1e-12));
         EXPECT_TRUE(sameRotation(slerp(q1, from2, 0.0), q1, 1e-12));
         EXPECT_TRUE(sameRotation(slerp(q1, from2, 1.0), q2, 1e-12));
     }

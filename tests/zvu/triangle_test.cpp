@@ -32,8 +32,8 @@ struct Maker<DepthTriangleStorage> {
 
 template <>
 struct Maker<PrimitiveTriangleStorage> {
-    TriangleBase<PrimitiveTriangleStorage> make(const zvuVector3Dd& a, const zvuVector3Dd& b,
-                                                const zvuVector3Dd& c, int edgeOrderNormal) {
+    TriangleBase<PrimitiveTriangleStorage> make(const zvuVector3Dd& a, const zvuVector3Dd& b, const zvuVector3Dd& c,
+                                                int edgeOrderNormal) {
         return {{fromDouble<float>(a), fromDouble<float>(b), fromDouble<float>(c)}, edgeOrderNormal};
     }
 };
