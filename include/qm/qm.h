@@ -75,6 +75,31 @@ typedef struct QMRenderingContext* HQMRC;
  * callbacks; read it with qmCacheGetBooleanv and qmCacheGetDoublev. */
 typedef struct QMStateCacheRecord* QMcache;
 
+/* The feature set a closest-features callback describes the surface into,
+ * with the qmLocalFeature* calls (opaque; valid only during that call). */
+typedef struct QMGeometryRecord* QMgeometry;
+
+/* The generic callback type of qmCallback: cast the application's function
+ * to it. The function must have the signature of the callback type it is
+ * registered for (below); points and vectors are three doubles. */
+typedef void (*QMcallback)(void);
+/* QM_SHAPE_INTERSECT_LS: whether the directed segment from start to end
+ * crosses the surface; fills the first crossing point, the surface normal
+ * there and the face crossed (QM_FRONT or QM_BACK). Shape coordinates;
+ * called on the collision thread. */
+typedef QMboolean (*QMshapeIntersectProc)(const QMdouble* start, const QMdouble* end, QMdouble* point,
+                                          QMdouble* normal, QMenum* face, void* userData);
+/* QM_SHAPE_CLOSEST_FEATURES: describes the surface near queryPoint by adding
+ * local features through `geometry` and fills the closest surface point;
+ * false when it described nothing. Shape coordinates; collision thread. */
+typedef QMboolean (*QMshapeClosestFeaturesProc)(const QMdouble* queryPoint, const QMdouble* targetPoint,
+                                                QMgeometry geometry, QMdouble* closestPoint, void* userData);
+/* QM_EFFECT_COMPUTE_FORCE: adds the effect's force (newtons, workspace
+ * coordinates) to the accumulator of the tick; servo thread. */
+typedef void (*QMeffectComputeForceProc)(QMdouble* force, QMcache cache, void* userData);
+/* QM_EFFECT_START and QM_EFFECT_STOP: servo thread. */
+typedef void (*QMeffectStartStopProc)(QMcache cache, void* userData);
+
 /* An error record. errorInfo holds the device library's record when
  * errorCode is QM_DEVICE_ERROR; for the other codes it holds error code 0,
  * internal error code 0 and device handle ZV_INVALID_HANDLE. */
@@ -606,6 +631,18 @@ QM_API void qmGetShapeBooleanv(QMuint shapeId, QMenum pname, QMboolean* params);
  * last qmBeginFrame, as a direction in model coordinates. Errors: as
  * qmGetShapeBooleanv. */
 QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params);
+
+/* Sets a callback and its user data in the attribute state: a shape
+ * callback (QM_SHAPE_INTERSECT_LS, QM_SHAPE_CLOSEST_FEATURES), which applies
+ * to the callback shapes specified from then on, or an effect callback
+ * (QM_EFFECT_COMPUTE_FORCE, QM_EFFECT_START, QM_EFFECT_STOP), which applies
+ * to the callback effects started from then on. A null function unsets it.
+ * The values are saved and restored by qmPushAttrib/qmPopAttrib with their
+ * attribute group. Client thread, inside a frame. Errors:
+ * QM_INVALID_OPERATION without a current context or outside a frame, and for
+ * a shape callback outside qmBeginShape ... qmEndShape; QM_INVALID_ENUM for
+ * any other type. */
+QM_API void qmCallback(QMenum type, QMcallback function, void* userData);
 
 /* Writes the scene of the last completed frame, with every attribute of
  * every shape, as XML to the file (created or truncated). Errors:

@@ -184,3 +184,69 @@ TEST(QmCallFrame, WithoutAContextNothingRunsAndNothingIsRecorded) {
 }
 
 }  // namespace
+
+namespace {
+void someCallback() {}
+}  // namespace
+
+// qmCallback needs a frame, and for a shape callback an open shape; what it
+// stores is the function and its user data under the type's own keys.
+TEST_F(QmGates, CallbackGatesAndStorage) {
+    struct Case {
+        QMenum type;
+        QMenum userDataKey;
+        bool shape;
+    };
+    const Case cases[] = {
+        {QM_SHAPE_INTERSECT_LS, QM::QM_INT_SHAPE_INTERSECT_LS_USER_DATA, true},
+        {QM_SHAPE_CLOSEST_FEATURES, QM::QM_INT_SHAPE_CLOSEST_FEATURES_USER_DATA, true},
+        {QM_EFFECT_COMPUTE_FORCE, QM::QM_INT_EFFECT_COMPUTE_FORCE_USER_DATA, false},
+        {QM_EFFECT_START, QM::QM_INT_EFFECT_START_USER_DATA, false},
+        {QM_EFFECT_STOP, QM::QM_INT_EFFECT_STOP_USER_DATA, false},
+    };
+    int data = 0;
+    auto& attributes = context->state->getAttributes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        context->inFrame = false;
+        context->openShape = nullptr;
+        qmCallback(c.type, someCallback, &data);
+        EXPECT_EQ(lastError(), QM_INVALID_OPERATION);
+
+        context->inFrame = true;
+        qmCallback(c.type, someCallback, &data);
+        EXPECT_EQ(lastError(), c.shape ? QM_INVALID_OPERATION : QM_NO_ERROR);
+
+        context->openShape = &builder;
+        qmCallback(c.type, someCallback, &data);
+        EXPECT_EQ(lastError(), QM_NO_ERROR);
+        QM::AttribCallback stored = nullptr;
+        void* storedData = nullptr;
+        EXPECT_TRUE(attributes.get<QM::AttribCallback>(c.type, stored));
+        EXPECT_TRUE(attributes.get<void*>(c.userDataKey, storedData));
+        EXPECT_EQ(stored, &someCallback);
+        EXPECT_EQ(storedData, &data);
+    }
+    context->openShape = &builder;
+    for (QMenum bad : {QM_STIFFNESS, static_cast<QMenum>(nullptr), static_cast<QMenum>("QM_EFFECT_START")}) {
+        qmCallback(bad, someCallback, &data);
+        EXPECT_EQ(lastError(), QM_INVALID_ENUM);
+    }
+    context->inFrame = false;
+}
+
+// An effect callback set between qmPushAttrib and qmPopAttrib of the effect
+// group is undone by the pop.
+TEST_F(QmGates, CallbackIsRestoredWithItsAttributeGroup) {
+    context->inFrame = true;
+    qmCallback(QM_EFFECT_START, nullptr, nullptr);
+    qmPushAttrib(QM_EFFECT_BIT);
+    int data = 0;
+    qmCallback(QM_EFFECT_START, someCallback, &data);
+    qmPopAttrib();
+    EXPECT_EQ(lastError(), QM_NO_ERROR);
+    QM::AttribCallback stored = someCallback;
+    context->state->getAttributes().get<QM::AttribCallback>(QM_EFFECT_START, stored);
+    EXPECT_EQ(stored, nullptr);
+    context->inFrame = false;
+}
