@@ -1,7 +1,7 @@
 // Locks shared by the scheduler classes.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace sched {
 

@@ -10,7 +10,7 @@
 
 #include "common/Lock.h"
 #include "common/SchedulerOperation.h"
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace sched {
 

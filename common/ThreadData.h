@@ -1,7 +1,7 @@
 // Per-thread values on one thread-local-storage slot.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace sched {
 

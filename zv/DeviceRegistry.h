@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include "zv/DeviceState.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include "zv/zv.h"
 

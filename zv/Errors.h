@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "zv/zv.h"
 
 namespace zv {

@@ -26,7 +26,7 @@
 
 #include "korvo/korvo.h"
 #include "korvo/korvo_sim.h"
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

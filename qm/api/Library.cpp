@@ -7,7 +7,7 @@
 // collision scheduler (whose thread starts with the first context that has a
 // device). Unloading undoes it in reverse; a collision thread still running
 // then (contexts never deleted) is stopped first.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "qm/api/CurrentContext.h"
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace QM {
 

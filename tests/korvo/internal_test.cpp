@@ -4,15 +4,15 @@
 
 #include <cmath>
 
-#include "device_model.h"
-#include "error.h"
-#include "fault_schedule.h"
-#include "kinematics.h"
+#include "DeviceModel.h"
+#include "Error.h"
+#include "FaultSchedule.h"
+#include "Kinematics.h"
+#include "OutputStage.h"
+#include "Physics.h"
+#include "Thermal.h"
+#include "Trajectory.h"
 #include "korvo/korvo.h"
-#include "output_stage.h"
-#include "physics.h"
-#include "thermal.h"
-#include "trajectory.h"
 
 namespace korvo::sim {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "sim_fixture.h"
 
 namespace korvo_test {

@@ -1,7 +1,7 @@
 // Console keys, observed in a child process whose standard input is
 // redirected: end of input must count as a key, and a terminal must be left
 // as it was found.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

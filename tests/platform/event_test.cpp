@@ -1,5 +1,5 @@
 // Local events, waitAny and periodic timers, with real waiting threads.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // A shared object with load and unload hooks, loaded by the platform tests.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

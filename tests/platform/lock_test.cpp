@@ -1,5 +1,5 @@
 // The recursive lock: recursion, mutual exclusion and the owner check.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Named events: sharing by name within and across processes, unlinking, and
 // the encoding that keeps every name inside the event directory.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 //   named-set NAME       opens the named event NAME and sets it
 //   named-wait NAME S    opens NAME and waits up to S seconds for it
 //   named-mode NAME      prints the reset mode of NAME
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include <termios.h>
 #include <unistd.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "support/child_process.h"
 
 namespace {

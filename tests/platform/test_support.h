@@ -2,7 +2,7 @@
 // a wait, and running the helper program as a child process.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include <string>
 #include <utility>

@@ -1,5 +1,5 @@
 // The counter, threads (names, ids), thread slots and load hooks.
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "support/child_process.h"
 #include "trace_reader.h"
 

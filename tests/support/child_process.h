@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace zv_test {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "zv/zv.h"
 
 namespace {
