@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ make pkg-config binutils
+    cmake ninja-build g++ make pkg-config binutils clang-format git
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri freeglut3-dev
     xvfb xauth x11-utils libx11-dev libpugixml-dev gnuplot-nox

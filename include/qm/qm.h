@@ -87,8 +87,8 @@ typedef void (*QMcallback)(void);
  * crosses the surface; fills the first crossing point, the surface normal
  * there and the face crossed (QM_FRONT or QM_BACK). Shape coordinates;
  * called on the collision thread. */
-typedef QMboolean (*QMshapeIntersectProc)(const QMdouble* start, const QMdouble* end, QMdouble* point,
-                                          QMdouble* normal, QMenum* face, void* userData);
+typedef QMboolean (*QMshapeIntersectProc)(const QMdouble* start, const QMdouble* end, QMdouble* point, QMdouble* normal,
+                                          QMenum* face, void* userData);
 /* QM_SHAPE_CLOSEST_FEATURES: describes the surface near queryPoint by adding
  * local features through `geometry` and fills the closest surface point;
  * false when it described nothing. Shape coordinates; collision thread. */
