@@ -2,6 +2,7 @@
 // finds the features near the proxy, the servo pipeline couples the device
 // to the proxy, and the virtual hand feels it. Servo ticks run on the manual
 // clock and collision steps one at a time, so results are exact.
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -154,6 +155,47 @@ TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating) {
     EXPECT_LT(high - low, 0.05) << "the stylus still moves by " << high - low << " mm";
 }
 
+// The hand presses the stylus into a surface with static friction 0.5 and
+// pulls it sideways. Held by the friction anchor, the stylus only leans over
+// by the springs' compliance (kh and ks, the hand's and the surface's
+// stiffness) while the pull is under half the pressing force. Over it, the
+// stylus slides at least until the pull falls back to that ratio (farther,
+// as the dynamic friction is lower), never past the hand.
+TEST_F(HapticLoop, TheStylusSticksUntilThePullExceedsTheStaticFriction) {
+    const double kh = 0.05;
+    const double press = 40.0;  // the hand's target below the surface
+    double nominal = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
+    const double ks = nominal * 0.8;
+    struct Case {
+        double ratio;  // the hand's pull over its pressing force
+        bool slides;
+    };
+    for (const Case c : {Case{0.3, false}, Case{0.8, true}}) {
+        SCOPED_TRACE(c.ratio);
+        const double x0 = -20.0;
+        ASSERT_EQ(korvo_sim_set_hand_gains(device, kh, 0.005), 0);
+        placeStylus({x0, 0.0, 5.0});
+        qmMaterialf(QM_FRONT, QM_STATIC_FRICTION, 0.5f);
+        qmMaterialf(QM_FRONT, QM_DYNAMIC_FRICTION, 0.2f);
+        drawFrame(qmGenShapes(1), 0.0);
+        run(10);
+        handTo({x0, 0.0, -press});
+        run(kRampSteps);
+        const double pull = c.ratio * press;
+        handTo({x0 + pull, 0.0, -press});
+        run(200);
+        const double moved = stylus().x - x0;
+        if (c.slides) {
+            EXPECT_GT(moved, pull - 0.5 * press - 2.0);
+            EXPECT_LT(moved, pull);
+        } else {
+            EXPECT_NEAR(moved, kh * pull / (kh + ks), 0.1) << "held where the springs balance";
+        }
+        EXPECT_TRUE(renderer().getCollisionProxy().isTouching());
+    }
+}
+
 // A stroke that crosses a thin shape within one collision period is caught
 // by the sweep from the proxy: the proxy stays on the near side.
 TEST_F(HapticLoop, AFastStrokeDoesNotTunnel) {
@@ -223,6 +265,40 @@ TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces) {
     EXPECT_NEAR(two, 2.0 * one, 0.05 * one);
 }
 
+// A force shader that counts what the pipeline asks of it: a reset of the
+// pipeline restarts every force shader (one stop, one start).
+class CountingShader final : public QM::IForceShader {
+public:
+    void start(const QM::ITarget&, const QM::MotionTransform&, void*) noexcept override { ++starts; }
+    void stop(const QM::ITarget&, const QM::MotionTransform&, void*) noexcept override { ++stops; }
+    void update(const QM::ITarget&, const QM::MotionTransform&, void*, void*) noexcept override {}
+    void computeForce(const QM::ITarget&, const QM::MotionTransform&, void*, const QM::IDeviceLimits&,
+                      zvu::zvuVector3Dd&, zvu::zvuVector3Dd&) noexcept override {}
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+};
+
+// Adds or removes a force shader on the servo side, as the library's own
+// synchronous operations do.
+void changeForceShader(const QM::Pipeline& pipeline, QM::IForceShader* shader, bool add) {
+    struct Change {
+        QM::Pipeline* pipeline;
+        QM::IForceShader* shader;
+        bool add;
+    } change{const_cast<QM::Pipeline*>(&pipeline), shader, add};
+    zvScheduleSynchronous(
+        [](void* data) -> ZVCallbackCode {
+            auto* c = static_cast<Change*>(data);
+            if (c->add) {
+                c->pipeline->addForceShader(c->shader, nullptr);
+            } else {
+                c->pipeline->removeForceShader(c->shader);
+            }
+            return ZV_CALLBACK_DONE;
+        },
+        &change, QM::PipelineScheduler::priorityOf(0));
+}
+
 // A device fault in the pipeline's stages resets the pipeline once (the
 // proxies start again at the device) and reaches the context's errors once,
 // while another device's errors and the application's stay where they were.
@@ -230,6 +306,10 @@ TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone) {
     const unsigned id = qmGenShapes(1);
     drawFrame(id, 0.0);
     run(3);
+    CountingShader counter;
+    changeForceShader(renderer().getPipeline(), &counter, true);
+    run(3);
+    ASSERT_EQ(counter.starts, 1);
     zvMakeCurrentDevice(ZV_INVALID_HANDLE);
     zvGetDoublev(0xDEAD, nullptr);  // the application's own error, on no device
     zvMakeCurrentDevice(device);
@@ -240,6 +320,9 @@ TEST_F(HapticLoop, ADeviceFaultResetsOnceAndLeavesOtherErrorsAlone) {
         deviceErrors += code == QM_DEVICE_ERROR ? 1 : 0;
     }
     EXPECT_EQ(deviceErrors, 1);
+    EXPECT_EQ(counter.starts, 2) << "one reset for one fault";
+    EXPECT_EQ(counter.stops, 1);
+    changeForceShader(renderer().getPipeline(), &counter, false);
     const ZVErrorInfo left = zvGetError();
     EXPECT_EQ(left.errorCode, static_cast<ZVerror>(ZV_INVALID_ENUM)) << "the application's error is still there";
     EXPECT_EQ(left.deviceHandle, ZV_INVALID_HANDLE);
