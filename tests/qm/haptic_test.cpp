@@ -60,9 +60,22 @@ protected:
         const double where[3] = {p.x, p.y, p.z};
         ASSERT_EQ(korvo_sim_set_hand_target(device, where), 0);
     }
-    void drawFrame(unsigned id, double z) {
+    // One frame holding a square of half-size 50 at height z: a primitive
+    // shape, or one captured from OpenGL through the feedback buffer (under
+    // a projection that covers the workspace).
+    void drawFrame(unsigned id, double z, bool feedback = false) {
         qmBeginFrame();
-        squareAt(id, 50.0, z);
+        if (feedback) {
+            glMatrixMode(GL_PROJECTION);
+            glLoadIdentity();
+            glOrtho(-100, 100, -100, 100, -100, 100);
+            glMatrixMode(GL_MODELVIEW);
+            qmBeginShape(QM_SHAPE_FEEDBACK_BUFFER, id);
+            qmtest::drawSquare(50.0, z, false);
+            qmEndShape();
+        } else {
+            squareAt(id, 50.0, z);
+        }
         qmEndFrame();
     }
     const QM::ISceneRenderer& renderer() { return *context().sceneRenderer; }
@@ -97,62 +110,69 @@ TEST_F(HapticLoop, TheApplicationsOwnServoLoopKeepsRunning) {
 // penetration, along the normal. The hand, a soft spring toward a point 30
 // below the plane, settles where the two springs balance:
 // kh (z + 30) = ks (-z), with ks the device stiffness times the material's.
+// The square is a primitive shape, then one captured from OpenGL.
 TEST_F(HapticLoop, APlanePushesBackWithStiffnessTimesPenetration) {
-    const double handStiffness = 0.1;
-    ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
-    placeStylus({3.0, -2.0, 20.0});
-    const unsigned id = qmGenShapes(1);
-    drawFrame(id, 0.0);
-    run(10);
-    handTo({3.0, -2.0, -30.0});
-    run(300);
-    double nominal = 0.0;
-    zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
-    const double surface = nominal * 0.8;
-    const double expected = -30.0 * handStiffness / (handStiffness + surface);
-    const zvuVector3Dd p = stylus();
-    EXPECT_NEAR(p.z, expected, std::abs(expected) * 0.01) << "within 1 % of the balance point";
-    EXPECT_NEAR(p.x, 3.0, 0.05);
-    const QM::IProxy& proxy = renderer().getCollisionProxy();
-    const zvuVector3Dd onPlane = proxy.motionTransform(2)->position();
-    EXPECT_NEAR(onPlane.z, 0.0, 0.02);
-    EXPECT_NEAR(onPlane.x, p.x, 0.05);
-    EXPECT_TRUE(proxy.isTouching());
-    const zvuVector3Dd force = appliedForce();
-    EXPECT_NEAR(force.z, surface * -p.z, 0.02 * surface * -p.z);
-    EXPECT_NEAR(force.x, 0.0, 0.05);
-    // The client sees the contact.
-    qmBeginFrame();
-    QMboolean touching = QM_FALSE;
-    qmGetBooleanv(QM_PROXY_IS_TOUCHING, &touching);
-    EXPECT_EQ(touching, QM_TRUE);
-    qmGetShapeBooleanv(id, QM_PROXY_IS_TOUCHING, &touching);
-    EXPECT_EQ(touching, QM_TRUE);
-    double normal[3] = {};
-    qmGetDoublev(QM_PROXY_TOUCH_NORMAL, normal);
-    EXPECT_NEAR(normal[2], 1.0, 1e-6);
-    qmEndFrame();
-    EXPECT_TRUE(errors().empty());
+    for (const bool feedback : {false, true}) {
+        SCOPED_TRACE(feedback ? "feedback-buffer square" : "primitive square");
+        const double handStiffness = 0.1;
+        ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
+        placeStylus({3.0, -2.0, 20.0});
+        const unsigned id = qmGenShapes(1);
+        drawFrame(id, 0.0, feedback);
+        run(10);
+        handTo({3.0, -2.0, -30.0});
+        run(300);
+        double nominal = 0.0;
+        zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
+        const double surface = nominal * 0.8;
+        const double expected = -30.0 * handStiffness / (handStiffness + surface);
+        const zvuVector3Dd p = stylus();
+        EXPECT_NEAR(p.z, expected, std::abs(expected) * 0.01) << "within 1 % of the balance point";
+        EXPECT_NEAR(p.x, 3.0, 0.05);
+        const QM::IProxy& proxy = renderer().getCollisionProxy();
+        const zvuVector3Dd onPlane = proxy.motionTransform(2)->position();
+        EXPECT_NEAR(onPlane.z, 0.0, 0.02);
+        EXPECT_NEAR(onPlane.x, p.x, 0.05);
+        EXPECT_TRUE(proxy.isTouching());
+        const zvuVector3Dd force = appliedForce();
+        EXPECT_NEAR(force.z, surface * -p.z, 0.02 * surface * -p.z);
+        EXPECT_NEAR(force.x, 0.0, 0.05);
+        // The client sees the contact.
+        qmBeginFrame();
+        QMboolean touching = QM_FALSE;
+        qmGetBooleanv(QM_PROXY_IS_TOUCHING, &touching);
+        EXPECT_EQ(touching, QM_TRUE);
+        qmGetShapeBooleanv(id, QM_PROXY_IS_TOUCHING, &touching);
+        EXPECT_EQ(touching, QM_TRUE);
+        double normal[3] = {};
+        qmGetDoublev(QM_PROXY_TOUCH_NORMAL, normal);
+        EXPECT_NEAR(normal[2], 1.0, 1e-6);
+        qmEndFrame();
+        EXPECT_TRUE(errors().empty());
+    }
 }
 
 // Settling does not ring: once near the balance point the stylus stays
 // within a small band instead of oscillating around it.
 TEST_F(HapticLoop, TheClosedLoopSettlesWithoutOscillating) {
     ASSERT_EQ(korvo_sim_set_hand_gains(device, 0.1, 0.005), 0);
-    placeStylus({0.0, 0.0, 10.0});
-    const unsigned id = qmGenShapes(1);
-    drawFrame(id, 0.0);
-    run(10);
-    handTo({0.0, 0.0, -30.0});
-    run(200);
-    double low = 1e9;
-    double high = -1e9;
-    for (int i = 0; i < 50; ++i) {
-        run(1);
-        low = std::min(low, stylus().z);
-        high = std::max(high, stylus().z);
+    for (const bool feedback : {false, true}) {
+        SCOPED_TRACE(feedback ? "feedback-buffer square" : "primitive square");
+        placeStylus({0.0, 0.0, 10.0});
+        const unsigned id = qmGenShapes(1);
+        drawFrame(id, 0.0, feedback);
+        run(10);
+        handTo({0.0, 0.0, -30.0});
+        run(200);
+        double low = 1e9;
+        double high = -1e9;
+        for (int i = 0; i < 50; ++i) {
+            run(1);
+            low = std::min(low, stylus().z);
+            high = std::max(high, stylus().z);
+        }
+        EXPECT_LT(high - low, 0.05) << "the stylus still moves by " << high - low << " mm";
     }
-    EXPECT_LT(high - low, 0.05) << "the stylus still moves by " << high - low << " mm";
 }
 
 // The hand presses the stylus into a surface with static friction 0.5 and
