@@ -4,6 +4,7 @@
 // clock and collision steps one at a time, so results are exact.
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 #include "korvo/korvo_sim.h"
@@ -251,6 +252,80 @@ TEST_F(HapticLoop, TheForceNeverExceedsTheNominalMaximum) {
     EXPECT_GT(largest, 0.9 * maximum);
 }
 
+// Adds or removes a force shader on the servo side, as the library's own
+// synchronous operations do.
+void changeForceShader(const QM::Pipeline& pipeline, QM::IForceShader* shader, bool add) {
+    struct Change {
+        QM::Pipeline* pipeline;
+        QM::IForceShader* shader;
+        bool add;
+    } change{const_cast<QM::Pipeline*>(&pipeline), shader, add};
+    zvScheduleSynchronous(
+        [](void* data) -> ZVCallbackCode {
+            auto* c = static_cast<Change*>(data);
+            if (c->add) {
+                c->pipeline->addForceShader(c->shader, nullptr);
+            } else {
+                c->pipeline->removeForceShader(c->shader);
+            }
+            return ZV_CALLBACK_DONE;
+        },
+        &change, QM::PipelineScheduler::priorityOf(0));
+}
+
+// A force shader (an effect's, which may carry what the application
+// computes) that adds a fixed force every tick.
+class ConstantForce final : public QM::IForceShader {
+public:
+    explicit ConstantForce(const zvuVector3Dd& force) : force_(force) {}
+    void start(const QM::ITarget&, const QM::MotionTransform&, void*) noexcept override {}
+    void stop(const QM::ITarget&, const QM::MotionTransform&, void*) noexcept override {}
+    void update(const QM::ITarget&, const QM::MotionTransform&, void*, void*) noexcept override {}
+    void computeForce(const QM::ITarget&, const QM::MotionTransform&, void*, const QM::IDeviceLimits&,
+                      zvuVector3Dd& force, zvuVector3Dd&) noexcept override {
+        force += force_;
+    }
+
+private:
+    zvuVector3Dd force_;
+};
+
+// Whatever the force shaders add, the motors get a finite force within the
+// nominal maximum: a non-finite sum is dropped, a finite one scaled down,
+// before the device library sees them.
+TEST_F(HapticLoop, NoNonFiniteOrExcessiveForceReachesTheDevice) {
+    double maximum = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_FORCE, &maximum);
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, 50.0, 0.5), 0);  // the hand holds the stylus
+    placeStylus({0.0, 0.0, 10.0});
+    drawFrame(qmGenShapes(1), 0.0);
+    run(kRampSteps);
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        zvuVector3Dd added;
+        double least;  // of the force the motors apply
+    };
+    const Case cases[] = {
+        {{std::nan(""), 0.0, 0.0}, 0.0}, {{0.0, inf, 0.0}, 0.0},
+        {{-inf, inf, 1.0}, 0.0},         {{0.0, 0.0, 1e9}, 0.99},  // times the maximum
+        {{1e300, 1e300, 0.0}, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.added.x << ", " << c.added.y << ", " << c.added.z);
+        ConstantForce shader(c.added);
+        changeForceShader(renderer().getPipeline(), &shader, true);
+        ticks(3);
+        const zvuVector3Dd f = appliedForce();
+        changeForceShader(renderer().getPipeline(), &shader, false);
+        EXPECT_TRUE(std::isfinite(f.x) && std::isfinite(f.y) && std::isfinite(f.z));
+        EXPECT_LE(f.length(), maximum + 1e-9);
+        EXPECT_GE(f.length(), c.least * maximum);
+        ticks(3);
+    }
+    run(1);
+    EXPECT_TRUE(errors().empty()) << "nothing the device would refuse was sent";
+}
+
 // Two contexts on one device each couple it to their own proxy; their
 // forces add up in the one device frame.
 TEST_F(HapticLoop, TwoContextsOnOneDeviceSumTheirForces) {
@@ -297,27 +372,6 @@ public:
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
 };
-
-// Adds or removes a force shader on the servo side, as the library's own
-// synchronous operations do.
-void changeForceShader(const QM::Pipeline& pipeline, QM::IForceShader* shader, bool add) {
-    struct Change {
-        QM::Pipeline* pipeline;
-        QM::IForceShader* shader;
-        bool add;
-    } change{const_cast<QM::Pipeline*>(&pipeline), shader, add};
-    zvScheduleSynchronous(
-        [](void* data) -> ZVCallbackCode {
-            auto* c = static_cast<Change*>(data);
-            if (c->add) {
-                c->pipeline->addForceShader(c->shader, nullptr);
-            } else {
-                c->pipeline->removeForceShader(c->shader);
-            }
-            return ZV_CALLBACK_DONE;
-        },
-        &change, QM::PipelineScheduler::priorityOf(0));
-}
 
 // A device fault in the pipeline's stages resets the pipeline once (the
 // proxies start again at the device) and reaches the context's errors once,
