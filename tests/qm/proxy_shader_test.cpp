@@ -97,6 +97,28 @@ TEST(FrictionShaderTest, ADynamicMoveCarriesTheAnchor) {
     EXPECT_TRUE(near3(proxy.motionTransform(3)->position(), {0.8, 0, 0}, 1e-12));
 }
 
+// The damping shader pulls the rendered point toward the device only while
+// the point moves. A proxy resting against a ceiling 30 above the origin,
+// with the device held still inside it, feels no damping from its first
+// touching tick on: the smoothed velocity starts from rest (taking the
+// proxy's position for it would pull the point 13.5 below the ceiling).
+TEST(DampingShaderTest, AContactAtRestIsNotDamped) {
+    const QM::DampingShader damping;
+    PointProxy proxy;
+    damping.prepare(proxy);
+    proxy.initialise(deviceAt({5, 0, 20}));
+    withMaterial(proxy.contactSet().insert(plane({0, 0, -1}, {0, 0, 30})), QM_DAMPING, 0.5f);
+    const QM::HapticDeviceTarget device = deviceAt({5, 0, 32});
+    // The proxy arrives at the ceiling before the shader first sees it.
+    proxy.update(device);
+    for (int tick = 0; tick < 5; ++tick) {
+        proxy.update(device);
+        ASSERT_TRUE(proxy.isTouching());
+        damping.shade(device, proxy);
+        EXPECT_TRUE(near3(proxy.motionTransform(3)->position(), {5, 0, 30}, 1e-12)) << "tick " << tick;
+    }
+}
+
 // The floor (value 0.2) and the wall x = 0 (value 0.6) both hold the proxy
 // in their edge. Each value is weighted by the device's distance from its
 // feature; on the edge itself every distance is 0 and the plain mean is
