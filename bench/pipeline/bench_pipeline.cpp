@@ -18,17 +18,21 @@
 //    (0 planes), pressed into a floor (1), into the edge of the floor and a
 //    wall (2) and into the corner of the floor and two walls (3); the
 //    collision thread is stepped once every 10 ticks, as at 1 kHz / 100 Hz.
-//    The contact planes the servo side holds are checked before timing. An
-//    empty window (the two callbacks without a context) is printed for
-//    reference.
+//    The contact planes the servo side holds are checked before timing. For
+//    reference: an empty window (the two callbacks alone), the device by
+//    itself (an application callback opening and closing a frame with the
+//    same reads and force command, without a context), and each stage's
+//    median (with a probe between stages, in a separate run).
 // 2. Collision step at 100k triangles. A tessellated sphere of 100k
 //    triangles; the hand presses the stylus into it and moves it around
-//    its top, so the proxy slides across triangles. Each step is timed from
-//    the client thread (stepAndWait: it includes waking the collision
-//    thread and the two synchronous servo operations of a step), and the
-//    same for a 2-triangle square, which shows that fixed part. The
-//    detection alone (the detector's sweep and feature build on the same
-//    shape, on this thread) is timed too.
+//    its top, so the proxy slides across triangles. Each step is timed on
+//    the collision thread by two more clients of the thread, one stepped
+//    just before the context's renderer and one just after it, and from the
+//    client thread around stepAndWait (which adds waking the collision
+//    thread and waiting for it); the same for a 2-triangle square, which
+//    shows the part that does not depend on the shape. The detection alone
+//    (the detector's sweeps and feature build on the same shape, on the
+//    calling thread) is timed too.
 // 3. Servo rate. Two ways:
 //    a. derived: on the manual clock with the sphere touched, the servo
 //       thread runs ticks back to back; the interval between two tick
