@@ -7,6 +7,7 @@
 #include <limits>
 #include <thread>
 
+#include "collision_test_support.h"
 #include "korvo/korvo_sim.h"
 #include "qm/collision/CollisionScheduler.h"
 #include "qm/servo/Pipeline.h"
@@ -215,6 +216,23 @@ TEST_F(HapticLoop, TheStylusSticksUntilThePullExceedsTheStaticFriction) {
         }
         EXPECT_TRUE(renderer().getCollisionProxy().isTouching());
     }
+}
+
+// Before the first frame the collision proxy follows the device, so the
+// first scene is swept from where the device is, not from where it was
+// when the context was made. Here the context was made with the stylus at
+// the centre, below a two-sided square drawn later at z = 5; the stylus has
+// been lifted above it meanwhile, and stays free.
+TEST_F(HapticLoop, TheFirstSceneIsMetFromWhereTheDeviceIsNow) {
+    placeStylus({0.0, 0.0, 20.0});
+    run(5);
+    qmTouchableFace(QM_FRONT_AND_BACK);
+    drawFrame(qmGenShapes(1), 5.0);
+    run(3);
+    const QM::IProxy& proxy = renderer().getCollisionProxy();
+    EXPECT_FALSE(proxy.isTouching());
+    EXPECT_TRUE(qmtest::near3(proxy.motionTransform(2)->position(), stylus(), 0.05));
+    EXPECT_LT(appliedForce().length(), 0.05);
 }
 
 // A stroke that crosses a thin shape within one collision period is caught
