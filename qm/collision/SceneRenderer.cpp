@@ -350,6 +350,12 @@ void SceneRenderer::collisionStep() {
             followApplicationPose();
         }
         runOnServo(exchangeProxiesOperation);
+    } else {
+        // Nothing to meet yet: the proxy follows the device, so that the
+        // first scene is swept from where the device is then, not from where
+        // it was when the context joined (possibly behind a surface the
+        // device has long left).
+        collision_.update(clientTarget_);
     }
     publishStep();
 }

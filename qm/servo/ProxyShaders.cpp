@@ -116,11 +116,13 @@ void DampingShader::prepare(IProxy& proxy) const {
 
 // A smoothed velocity u of the rendered point; when the device moves along
 // u relative to R (g = e . u > 0), R is pulled toward the device by the part
-// of u along e, scaled by the damping.
+// of u along e, scaled by the damping. u starts from rest: it is a velocity,
+// and starting it at the proxy's position would pull R away by a fraction
+// of its distance from the origin at the first touch.
 void DampingShader::shade(const ITarget& device, IProxy& proxy) const noexcept {
     AttributeMap& controls = proxy.controlParameters();
     const MotionTransform& rendered = *proxy.motionTransform(3);
-    zvu::zvuVector3Dd u = readVector(controls, QM_INT_DAMPING_SMOOTHED_VELOCITY, proxy.motionTransform(2)->position());
+    zvu::zvuVector3Dd u = readVector(controls, QM_INT_DAMPING_SMOOTHED_VELOCITY, {0.0, 0.0, 0.0});
     if (!proxy.isTouching()) {
         return;
     }
