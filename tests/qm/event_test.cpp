@@ -263,6 +263,28 @@ TEST_F(EventTest, MotionFiresOnceTheProxyHasMovedByTheTolerance) {
     EXPECT_TRUE(errors().empty());
 }
 
+// Turning is measured on its own: with an angular tolerance of 0.5 rad a
+// turn of 0.3 fires nothing and one of 0.6 fires once.
+TEST_F(EventTest, MotionFiresOnceTheProxyHasTurnedByTheTolerance) {
+    placeStylus(0, 0, 0);
+    emptyFrame();
+    run(2);
+    qmCheckEvents();
+    qmEventd(QM_EVENT_MOTION_LINEAR_TOLERANCE, 1000.0);
+    qmEventd(QM_EVENT_MOTION_ANGULAR_TOLERANCE, 0.5);
+    Recorder turns;
+    qmAddEventCallback(QM_EVENT_MOTION, QM_OBJECT_ANY, QM_COLLISION_THREAD, Recorder::callback, &turns);
+    const double small[3] = {0.3, 0.0, 0.0};
+    ASSERT_EQ(korvo_sim_set_gimbal_angles(device, small), 0);
+    run(3);
+    EXPECT_EQ(turns.size(), 0u);
+    const double large[3] = {0.6, 0.0, 0.0};
+    ASSERT_EQ(korvo_sim_set_gimbal_angles(device, large), 0);
+    run(3);
+    EXPECT_EQ(turns.size(), 1u);
+    EXPECT_TRUE(errors().empty());
+}
+
 TEST(MotionCondition, RotationAngleIsTheShorterWayRound) {
     const double identity[4] = {1, 0, 0, 0};
     const double flipped[4] = {-1, 0, 0, 0};
