@@ -1,7 +1,6 @@
 #include "qm/api/Context.h"
 
 #include "qm/api/CurrentContext.h"
-
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
