@@ -99,6 +99,12 @@ typedef QMboolean (*QMshapeClosestFeaturesProc)(const QMdouble* queryPoint, cons
 typedef void (*QMeffectComputeForceProc)(QMdouble* force, QMcache cache, void* userData);
 /* QM_EFFECT_START and QM_EFFECT_STOP: servo thread. */
 typedef void (*QMeffectStartStopProc)(QMcache cache, void* userData);
+/* An event callback (qmAddEventCallback): the event, the shape it concerns
+ * (QM_OBJECT_ANY for events about the proxy or the device), the thread it
+ * runs on (the one named at registration), a snapshot of the device and
+ * proxy state owned by the library and valid only during the call, and the
+ * user data given at registration. */
+typedef void (*QMeventCallback)(QMenum event, QMuint shapeId, QMenum thread, QMcache cache, void* userData);
 
 /* An error record. errorInfo holds the device library's record when
  * errorCode is QM_DEVICE_ERROR; for the other codes it holds error code 0,
@@ -678,6 +684,81 @@ QM_API void qmProxyf(QMenum pname, QMfloat param);
  * QM_INVALID_OPERATION for another name; QM_INVALID_VALUE for NULL or a
  * value that is not finite. */
 QM_API void qmProxydv(QMenum pname, const QMdouble* params);
+
+/* ------------------------------------------------------------------ events */
+
+/* Common to every function of this section: QM_INVALID_OPERATION without a
+ * current context.
+ *
+ * Events report what the library sees at haptic rate. The collision thread
+ * looks for them at every collision step:
+ *  - QM_EVENT_TOUCH, QM_EVENT_UNTOUCH: the proxy began or stopped touching a
+ *    shape (also when a frame end carried the proxy onto or off a shape: the
+ *    event follows at the next step). Raised for the shape's identifier and
+ *    for QM_OBJECT_ANY, both with the shape's identifier as shapeId;
+ *  - QM_EVENT_1BUTTONDOWN/UP, QM_EVENT_2BUTTONDOWN/UP,
+ *    QM_EVENT_3BUTTONDOWN/UP, QM_EVENT_SAFETYDOWN/UP,
+ *    QM_EVENT_INKWELLDOWN/UP: the state read at this step differs from the
+ *    one read at the step before (a press and release between two steps is
+ *    not seen);
+ *  - QM_EVENT_MOTION, for QM_COLLISION_THREAD subscriptions: the proxy has
+ *    moved by the subscription's linear tolerance (device workspace units)
+ *    or turned by its angular tolerance (radians) since the subscription
+ *    last fired, or since it was made. Position and rotation are measured
+ *    separately.
+ * Button, switch and motion events go to QM_OBJECT_ANY (shapeId
+ * QM_OBJECT_ANY) and then to every shape the proxy touches (shapeId that
+ * shape). qmCheckEvents looks for QM_EVENT_MOTION for QM_CLIENT_THREAD
+ * subscriptions, and raises QM_EVENT_CALIBRATION_UPDATE or
+ * QM_EVENT_CALIBRATION_INPUT (for QM_OBJECT_ANY) at every call while the
+ * device reported at the last step that it needs that calibration.
+ *
+ * A QM_COLLISION_THREAD callback runs on the collision thread: inside the
+ * collision step for the events the step finds, at the start of the next
+ * step for calibration events. It may call the getters, qmCacheGet*,
+ * qmProxyf, qmProxydv, qmEnable, qmDisable, the attribute setters,
+ * qmUpdateCalibration, qmAddEventCallback and qmRemoveEventCallback; the
+ * frame and shape calls, qmContextDevice, qmDeleteContext and qmCheckEvents
+ * are refused there (QM_INVALID_OPERATION). It must not wait for the
+ * application's thread. A QM_CLIENT_THREAD callback is queued and runs
+ * inside the application's next qmCheckEvents, where it may call anything
+ * but qmDeleteContext on its own context. At most 1000 events wait for
+ * each thread; later ones are dropped until the queue is served. An event
+ * whose subscription was removed before it ran is not delivered. Exceptions
+ * thrown by a callback are discarded. */
+
+/* Subscribes callback to an event for a shape identifier or QM_OBJECT_ANY,
+ * to run on QM_CLIENT_THREAD or QM_COLLISION_THREAD with userData.
+ * Subscribing the same callback to the same event, shape and thread again
+ * replaces the subscription (one subscription, the new user data, served
+ * after the others). A QM_EVENT_MOTION subscription takes the current
+ * tolerances (qmEventd) and is measured from the proxy pose the context
+ * holds now (as of the last qmBeginFrame or qmCheckEvents). Errors:
+ * QM_INVALID_ENUM for another event or thread; QM_INVALID_VALUE for a NULL
+ * callback. Threads: the context's, or a collision-thread callback. */
+QM_API void qmAddEventCallback(QMenum event, QMuint shapeId, QMenum thread, QMeventCallback callback,
+                               void* userData);
+
+/* Removes that subscription; nothing happens when there is none. Events of
+ * it still waiting are not delivered. Errors: QM_INVALID_ENUM for another
+ * event or thread. Threads: as qmAddEventCallback. */
+QM_API void qmRemoveEventCallback(QMenum event, QMuint shapeId, QMenum thread, QMeventCallback callback);
+
+/* Copies the state published by the collision side into the context (as
+ * qmBeginFrame does, without the per-shape results), raises the client
+ * thread's motion events and the calibration events, then runs on the
+ * calling thread every QM_CLIENT_THREAD callback waiting for this context,
+ * and the other work queued for the client thread. Errors:
+ * QM_INVALID_OPERATION on the collision thread. Threads: the context's. */
+QM_API void qmCheckEvents(void);
+
+/* Sets QM_EVENT_MOTION_LINEAR_TOLERANCE (device workspace units) or
+ * QM_EVENT_MOTION_ANGULAR_TOLERANCE (radians) for the motion subscriptions
+ * made afterwards (default 1 and 0.02; saved by QM_EVENTS_BIT). Errors:
+ * QM_INVALID_ENUM for another name; QM_INVALID_VALUE for a negative or
+ * non-finite value. Threads: the context's, or a collision-thread
+ * callback. */
+QM_API void qmEventd(QMenum pname, QMdouble param);
 
 #ifdef __cplusplus
 }

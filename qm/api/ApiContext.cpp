@@ -106,8 +106,9 @@ QM_API void qmDeleteContext(HQMRC hRC) {
     if (context == nullptr) {
         return;
     }
-    // A collision-thread callback runs inside a step of this very context.
-    if (onCollisionThread()) {
+    // A collision-thread callback runs inside a step of this very context,
+    // and a client-thread callback inside its qmCheckEvents.
+    if (onCollisionThread() || context->sceneRenderer->getEventManager().isDispatchingClientEvents()) {
         recordError(QM_INVALID_OPERATION);
         return;
     }

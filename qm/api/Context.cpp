@@ -1,5 +1,6 @@
 #include "qm/api/Context.h"
 
+#include "qm/api/CurrentContext.h"
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
@@ -7,6 +8,18 @@
 #include "qm/shapes/PrimitiveShape.h"
 
 namespace QM {
+
+namespace {
+
+// The context's own subscription to the collision tick: the collision
+// thread works in the context's name while it steps it.
+void makeCurrentOnTick(QMenum, QMuint, QMenum thread, QMcache, void* context) {
+    if (thread == QM_COLLISION_THREAD) {
+        setCurrentContext(static_cast<Context*>(context));
+    }
+}
+
+}  // namespace
 
 Context::Context() {
     if (OperationScheduler* client = operationScheduler(QM_CLIENT_THREAD)) {
@@ -27,6 +40,8 @@ Context::Context() {
     effectBuilders = std::make_unique<EffectBuilderRegistry>();
     const unsigned rendererShape = ids->generate(IDGenerator::kShapePool, 1);
     sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape, this);
+    sceneRenderer->getEventManager().add(makeCurrentOnTick, QM_INT_EVENT_COLLISION_TICK, QM_OBJECT_ANY,
+                                         QM_COLLISION_THREAD, this);
 }
 
 Context::~Context() {

@@ -8,6 +8,7 @@
 #include "qm/api/ErrorManager.h"
 #include "qm/api/QMException.h"
 #include "qm/api/Symbols.h"
+#include "qm/events/StepEvents.h"
 #include "qm/state/State.h"
 
 namespace QM {
@@ -201,6 +202,7 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
         if (carried.move) {
             pendingMove_ = carried.move;
         }
+        carryTouchChanges(carriedTouches_, carried.touchChanges);
     }
     setProxyResolution(resolution);
 
@@ -329,9 +331,11 @@ void SceneRenderer::step() noexcept {
 
 void SceneRenderer::collisionStep() {
     sched::LockGuard guard(rendererLock_);
+    raiseStepStart(events_, collisionCache_, cacheLock_, errors_);
     if (device_ == nullptr || !startPipeline()) {
         return;
     }
+    const SwitchState before{buttons_, safety_, inkwell_};
     runOnServo(copyFromServoOperation);
     reportDeviceErrors();
     const zvu::zvuVector3Dd lastForce{lastForce_[0], lastForce_[1], lastForce_[2]};
@@ -342,10 +346,11 @@ void SceneRenderer::collisionStep() {
     if (!collision_.isInitialised()) {
         collision_.initialise(clientTarget_);
     }
+    std::vector<TouchChange> stepTouches;
     if (sceneSubmitted_) {
         if (proxyResolution()) {
             detector_.detect(submitted_.getShapes(), clientTarget_, collision_);
-            touched_.update(submitted_.getShapes(), collision_.collisionSet());
+            stepTouches = touched_.update(submitted_.getShapes(), collision_.collisionSet());
         } else {
             followApplicationPose();
         }
@@ -358,6 +363,13 @@ void SceneRenderer::collisionStep() {
         collision_.update(clientTarget_);
     }
     publishStep();
+    // Events follow the publication, so that their snapshots show the
+    // state that raised them.
+    raiseStepEvents(events_,
+                    StepChanges{carriedTouches_, stepTouches, before, SwitchState{buttons_, safety_, inkwell_},
+                                touched_.touched(), static_cast<int>(calibrationStatus_)},
+                    collisionCache_, cacheLock_, errors_);
+    carriedTouches_.clear();
 }
 
 // While proxy resolution is off, a constraint line along the application's

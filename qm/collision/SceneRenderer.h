@@ -13,6 +13,7 @@
 #include "qm/collision/LocalFeatureDetector.h"
 #include "qm/collision/Proxy.h"
 #include "qm/collision/TouchState.h"
+#include "qm/events/EventManager.h"
 #include "qm/qm.h"
 #include "qm/servo/HapticDevice.h"
 #include "qm/servo/Pipeline.h"
@@ -99,6 +100,8 @@ public:
     virtual const ProxyPose& getApplicationProxyPose() const = 0;
     virtual void requestCalibrationUpdate() = 0;
     virtual bool calibrationUpdateRequested() const = 0;
+    // The context's event subscriptions and queues (their own lock).
+    virtual IEventManager& getEventManager() = 0;
 
     // The client-side refresh of qmBeginFrame and qmCheckEvents: copies what
     // the collision side published into the client cache and the context's
@@ -158,6 +161,7 @@ public:
     const ProxyPose& getApplicationProxyPose() const override { return applicationPose_; }
     void requestCalibrationUpdate() override { calibrationRequested_ = true; }
     bool calibrationUpdateRequested() const override { return calibrationRequested_; }
+    IEventManager& getEventManager() override { return events_; }
 
     void refreshClient(IState& state, bool withResults) override;
     void submitFrame(IScene& scene, IState& state, const IScene& persistent) override;
@@ -211,6 +215,9 @@ private:
     ProxyPose applicationPose_;
     bool calibrationRequested_ = false;
     Context* owner_;
+    EventManager events_;
+    // Touch changes found by the last frame end, raised by the next step.
+    std::vector<TouchChange> carriedTouches_;
 
     // Servo side (changed only by the stages and synchronous operations).
     std::unique_ptr<HapticDevice> device_;
