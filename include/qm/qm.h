@@ -736,8 +736,7 @@ QM_API void qmProxydv(QMenum pname, const QMdouble* params);
  * holds now (as of the last qmBeginFrame or qmCheckEvents). Errors:
  * QM_INVALID_ENUM for another event or thread; QM_INVALID_VALUE for a NULL
  * callback. Threads: the context's, or a collision-thread callback. */
-QM_API void qmAddEventCallback(QMenum event, QMuint shapeId, QMenum thread, QMeventCallback callback,
-                               void* userData);
+QM_API void qmAddEventCallback(QMenum event, QMuint shapeId, QMenum thread, QMeventCallback callback, void* userData);
 
 /* Removes that subscription; nothing happens when there is none. Events of
  * it still waiting are not delivered. Errors: QM_INVALID_ENUM for another
