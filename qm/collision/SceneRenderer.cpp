@@ -347,6 +347,10 @@ void SceneRenderer::collisionStep() {
         collision_.initialise(clientTarget_);
     }
     std::vector<TouchChange> stepTouches;
+    // The contact this step found. It is taken before the exchange, which
+    // hands the collision proxy's sets to the servo side and gives the
+    // collision proxy the sets of two steps ago.
+    StepContact contact;
     if (sceneSubmitted_) {
         if (proxyResolution()) {
             detector_.detect(submitted_.getShapes(), clientTarget_, collision_);
@@ -354,6 +358,7 @@ void SceneRenderer::collisionStep() {
         } else {
             followApplicationPose();
         }
+        contact = StepContact{collision_.isTouching(), collision_.collisionSet().touchNormal()};
         runOnServo(exchangeProxiesOperation);
     } else {
         // Nothing to meet yet: the proxy follows the device, so that the
@@ -361,8 +366,9 @@ void SceneRenderer::collisionStep() {
         // it was when the context joined (possibly behind a surface the
         // device has long left).
         collision_.update(clientTarget_);
+        contact = StepContact{collision_.isTouching(), collision_.collisionSet().touchNormal()};
     }
-    publishStep();
+    publishStep(contact);
     // Events follow the publication, so that their snapshots show the
     // state that raised them.
     raiseStepEvents(events_,
@@ -397,7 +403,7 @@ void SceneRenderer::followApplicationPose() {
     collision_.copyTransforms(application_);
 }
 
-void SceneRenderer::publishStep() {
+void SceneRenderer::publishStep(const StepContact& contact) {
     PublishedState& p = published_;
     const zvu::zvuVector3Dd& position = clientTarget_.position();
     const zvu::zvuQuaternion& rotation = clientTarget_.rotation();
@@ -432,8 +438,8 @@ void SceneRenderer::publishStep() {
     for (int i = 0; i < 16; ++i) {
         p.proxyTransform[i] = proxyTransform[i];
     }
-    p.touching = collision_.isTouching();
-    const zvu::zvuVector3Dd normal = collision_.collisionSet().touchNormal();
+    p.touching = contact.touching;
+    const zvu::zvuVector3Dd& normal = contact.normal;
     p.touchNormal[0] = normal.x;
     p.touchNormal[1] = normal.y;
     p.touchNormal[2] = normal.z;

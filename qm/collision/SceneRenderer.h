@@ -196,7 +196,12 @@ private:
     // While proxy resolution is off, the device is coupled to the pose the
     // application sets.
     void followApplicationPose();
-    void publishStep();
+    // The touch state a collision step found, published with the step.
+    struct StepContact {
+        bool touching = false;
+        zvu::zvuVector3Dd normal{0, 0, 0};
+    };
+    void publishStep(const StepContact& contact);
     bool proxyResolution() const;
 
     static constexpr std::size_t kErrorBuffer = HapticDevice::kMaxPendingErrors;

@@ -197,6 +197,42 @@ TEST_F(EventTest, SwitchesRaiseDownAndUpAtTheStepThatSeesTheChange) {
     EXPECT_TRUE(errors().empty());
 }
 
+// The touch state the context publishes is the one of the step that raised
+// the touch or untouch event, not the state of an earlier step.
+TEST_F(EventTest, PublishedTouchAgreesWithTheTouchEventsAtEveryStep) {
+    const unsigned id = qmGenShapes(1);
+    placeStylus(0, 0, 10);
+    qmBeginFrame();
+    square(id, 50, 0);
+    qmEndFrame();
+    run(3);
+    Recorder touch;
+    Recorder untouch;
+    qmAddEventCallback(QM_EVENT_TOUCH, QM_OBJECT_ANY, QM_COLLISION_THREAD, Recorder::callback, &touch);
+    qmAddEventCallback(QM_EVENT_UNTOUCH, QM_OBJECT_ANY, QM_COLLISION_THREAD, Recorder::callback, &untouch);
+    bool touchSeen = false;
+    bool untouchSeen = false;
+    placeStylus(0, 0, -2);
+    for (int i = 0; i < 8; ++i) {
+        run(1);
+        if (touch.size() != 0 && !touchSeen) {
+            touchSeen = true;
+            EXPECT_TRUE(touching()) << "at the step that raised the touch event";
+        }
+    }
+    placeStylus(0, 0, 20);
+    for (int i = 0; i < 8; ++i) {
+        run(1);
+        if (untouch.size() != 0 && !untouchSeen) {
+            untouchSeen = true;
+            EXPECT_FALSE(touching()) << "at the step that raised the untouch event";
+        }
+    }
+    EXPECT_TRUE(touchSeen);
+    EXPECT_TRUE(untouchSeen);
+    EXPECT_TRUE(errors().empty());
+}
+
 TEST_F(EventTest, ReAddingACallbackKeepsOneSubscriptionWithTheNewUserData) {
     emptyFrame();
     run(1);
