@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include <iostream>
 #include <new>
 
 #include "qm/api/CurrentContext.h"
@@ -37,7 +38,10 @@ bool isPlaceholder(const IShape& shape) { return shape.getType() == QM_INT_SHAPE
 }  // namespace
 
 SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Context* owner)
-    : errors_(errors), reservedShapeId_(reservedShapeId), owner_(owner) {
+    : errors_(errors),
+      reservedShapeId_(reservedShapeId),
+      owner_(owner),
+      recorder_(errors, CollisionRecorder::kFileName, &std::cout) {
     parameters_.declare<bool>(QM_PROXY_RESOLUTION);
     parameters_.set<bool>(QM_PROXY_RESOLUTION, true);
     parameters_.declare<float>(QM_STIFFNESS);
@@ -334,6 +338,7 @@ void SceneRenderer::collisionStep() {
     }
     runOnServo(copyFromServoOperation);
     reportDeviceErrors();
+    recorder_.step(clientTarget_);
     const zvu::zvuVector3Dd lastForce{lastForce_[0], lastForce_[1], lastForce_[2]};
     {
         sched::LockGuard cache(cacheLock_);
