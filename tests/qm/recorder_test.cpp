@@ -283,6 +283,49 @@ TEST_F(Recorder, DamagedFilesPlayTheirWholeTicksAndReportTheRest) {
     }
 }
 
+// ---------------------------------------------------------------- recording
+
+// Every context is switched at once, but two recorders appending to one file
+// would interleave their ticks: the first one to start owns the file until
+// it stops, and another one reports that it cannot record and stays off.
+TEST(RecorderFile, OnlyOneRecorderWritesAFileAtATime) {
+    Sandbox sandbox("claim");
+    QM::ErrorManager firstErrors;
+    QM::ErrorManager secondErrors;
+    QM::CollisionRecorder first(firstErrors, sandbox.file().string());
+    QM::CollisionRecorder second(secondErrors, sandbox.file().string());
+    QM::HapticDeviceTarget target;
+    target.place({1.0, 2.0, 3.0});
+
+    first.setMode(RecorderMode::Recording);
+    second.setMode(RecorderMode::Recording);
+    EXPECT_EQ(first.mode(), RecorderMode::Recording);
+    EXPECT_EQ(second.mode(), RecorderMode::Off);
+    EXPECT_EQ(secondErrors.pop().errorCode, QM_INVALID_OPERATION);
+    first.step(target);
+    second.step(target);
+    EXPECT_EQ(readFile(sandbox.file()), kHeader + tick("1 2 3"));
+
+    // Once the first has stopped, the file is free again.
+    first.setMode(RecorderMode::Off);
+    second.setMode(RecorderMode::Recording);
+    EXPECT_EQ(second.mode(), RecorderMode::Recording);
+    EXPECT_EQ(readFile(sandbox.file()), kHeader);
+    EXPECT_EQ(firstErrors.size(), 0u);
+    EXPECT_EQ(secondErrors.size(), 0u);
+}
+
+// A file that cannot be created is reported, and the recorder does not claim
+// to be recording.
+TEST(RecorderFile, AFileThatCannotBeCreatedLeavesTheRecorderOff) {
+    Sandbox sandbox("unwritable");
+    QM::ErrorManager errors;
+    QM::CollisionRecorder recorder(errors, (sandbox.file().parent_path() / "missing" / "file.dat").string());
+    recorder.setMode(RecorderMode::Recording);
+    EXPECT_EQ(recorder.mode(), RecorderMode::Off);
+    EXPECT_EQ(errors.pop().errorCode, QM_INVALID_OPERATION);
+}
+
 // ---------------------------------------------------------------- thread
 
 // A client without a device: each step records or plays a target placed at
