@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iostream>
 #include <locale>
 #include <mutex>
 #include <ostream>
@@ -123,6 +124,8 @@ CollisionRecorder::CollisionRecorder(IErrorManager& errors, std::string path, st
 
 // The error store may be gone by now: nothing is reported.
 CollisionRecorder::~CollisionRecorder() { closeRecording(false); }
+
+std::ostream* CollisionRecorder::standardOutput() noexcept { return &std::cout; }
 
 void CollisionRecorder::report(QMenum code) noexcept {
     try {

@@ -77,6 +77,8 @@ public:
     // standard output; null for none) for every position it sets.
     explicit CollisionRecorder(IErrorManager& errors, std::string path = kFileName, std::ostream* echo = nullptr);
     ~CollisionRecorder() override;
+    // The process's standard output stream (the echo contexts use).
+    static std::ostream* standardOutput() noexcept;
     CollisionRecorder(const CollisionRecorder&) = delete;
     CollisionRecorder& operator=(const CollisionRecorder&) = delete;
 

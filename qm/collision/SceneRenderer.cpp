@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include <iostream>
 #include <new>
 
 #include "qm/api/CurrentContext.h"
@@ -38,10 +37,7 @@ bool isPlaceholder(const IShape& shape) { return shape.getType() == QM_INT_SHAPE
 }  // namespace
 
 SceneRenderer::SceneRenderer(IErrorManager& errors, unsigned reservedShapeId, Context* owner)
-    : errors_(errors),
-      reservedShapeId_(reservedShapeId),
-      owner_(owner),
-      recorder_(errors, CollisionRecorder::kFileName, &std::cout) {
+    : errors_(errors), reservedShapeId_(reservedShapeId), owner_(owner) {
     parameters_.declare<bool>(QM_PROXY_RESOLUTION);
     parameters_.set<bool>(QM_PROXY_RESOLUTION, true);
     parameters_.declare<float>(QM_STIFFNESS);

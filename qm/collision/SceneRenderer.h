@@ -242,7 +242,7 @@ private:
     std::array<DeviceError, kErrorBuffer> errorBuffer_{};
     std::size_t errorCount_ = 0;
     // Records or replays the client-side target at every step.
-    CollisionRecorder recorder_;
+    CollisionRecorder recorder_{errors_, CollisionRecorder::kFileName, CollisionRecorder::standardOutput()};
 };
 
 }  // namespace QM
