@@ -213,6 +213,11 @@ public:
     // Removes a name so that later openNamed calls fail (objects already open
     // stay usable).
     static void unlinkNamed(const std::string& name);
+    // Whether some process (this one included) holds a handle to the named
+    // event now. A name that exists but that nobody holds open is left over
+    // from a process that has gone: setting it would reach no one. False for
+    // a name that does not exist or is not the user's own. Any thread.
+    static bool namedInUse(const std::string& name);
 
     void set() const;
     void reset() const;

@@ -715,6 +715,25 @@ Event Event::openNamed(const std::string& name) {
     return Event();
 }
 
+// Every handle holds the FIFO open for reading (and writing), so opening it
+// for writing alone, without blocking, succeeds exactly when some handle is
+// open anywhere (it fails with ENXIO when there is no reader). The probe is
+// closed at once; the holders stay writers themselves, so its closing never
+// makes them see a hang-up.
+bool Event::namedInUse(const std::string& name) {
+    const std::string path = entryPath(name);
+    const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) return false;
+    struct stat st {};
+    const bool owned = ::fstat(dir, &st) == 0 && ownedPrivately(st);
+    const int probe = owned ? ::openat(dir, "fifo", O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC) : -1;
+    closeDescriptor(dir);
+    if (probe < 0) return false;
+    const bool fifo = ::fstat(probe, &st) == 0 && S_ISFIFO(st.st_mode) && ownedPrivately(st);
+    closeDescriptor(probe);
+    return fifo;
+}
+
 void Event::unlinkNamed(const std::string& name) {
     const std::string path = entryPath(name);
     // Renaming the entry onto an empty directory of our own unpublishes it in

@@ -333,6 +333,12 @@ QM_API HZV qmGetCurrentDevice(void);
  * returns {QM_NO_ERROR, {0, 0, ZV_INVALID_HANDLE}}. Without a current
  * context it returns the fixed record {QM_INVALID_OPERATION, {0, -1
  * (0xFFFFFFFF), 0}} and records nothing. Errors: none.
+ * Besides the errors of the calls themselves, the collision steps store
+ * QM_DEVICE_ERROR records, and the collision recorder (switched by the
+ * qm_recorder tool) stores QM_INVALID_OPERATION when its file
+ * CollisionFile.dat cannot be read, created or written (or another context
+ * of the process is recording it) and QM_INVALID_VALUE for the part of a
+ * file that is malformed or cut short, when playback reaches it.
  * Threads: any thread (the store is locked). */
 QM_API QMerror qmGetError(void);
 

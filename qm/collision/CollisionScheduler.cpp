@@ -6,6 +6,7 @@
 
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
+#include "qm/collision/RecorderControl.h"
 
 namespace QM {
 
@@ -72,6 +73,11 @@ bool CollisionScheduler::stepAndWait(double timeoutSeconds) {
     return changed_.wait_for(guard, std::chrono::duration<double>(timeoutSeconds), [&] {
         return steps_ >= target || !isRunning();
     }) && steps_ >= target;
+}
+
+void CollisionScheduler::setRecorderEventSuffix(const std::string& suffix) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    recorderSuffix_ = suffix;
 }
 
 bool CollisionScheduler::isCollisionThread() const {
@@ -225,19 +231,48 @@ void CollisionScheduler::loop() {
         operations->bindToCurrentThread();
     }
     timer_.arm(0.0, periodFor(getRate()));
+    std::string suffix;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        suffix = recorderSuffix_;
+    }
+    // Held while the thread runs, so that the recorder tool finds a
+    // listener exactly while there is one.
+    RecorderControl recorder(suffix);
     plat::Event noWake;
     const plat::Waitable* wake = operations != nullptr ? &operations->wakeUpEvent() : &noWake;
-    const plat::Waitable* handles[] = {&stopEvent_, &timer_, &stepEvent_, wake, &requestEvent_};
+    constexpr int kFirstRecorderEvent = 5;
+    const plat::Waitable* handles[] = {&stopEvent_,
+                                       &timer_,
+                                       &stepEvent_,
+                                       wake,
+                                       &requestEvent_,
+                                       &recorder.event(RecorderControl::StartRecord),
+                                       &recorder.event(RecorderControl::Stop),
+                                       &recorder.event(RecorderControl::StartPlay),
+                                       &recorder.event(RecorderControl::Step)};
     for (;;) {
         const int which = plat::waitAny(handles);
         if (which == 0) {
             break;
         }
         applyRequests();
-        if ((which == 1 && !isStopped()) || which == 2) {
+        const bool recorderSignal = which >= kFirstRecorderEvent;
+        const auto signal = static_cast<RecorderControl::Signal>(which - kFirstRecorderEvent);
+        if ((which == 1 && !isStopped() && recorder.timerSteps()) || which == 2 ||
+            (recorderSignal && signal == RecorderControl::Step)) {
             step();
         } else if (which == 3 && operations != nullptr) {
             operations->runPending();
+        } else if (recorderSignal) {
+            // Adding and removing happen only on this thread, so the copy
+            // stays valid while the recorders are switched.
+            std::vector<ICollisionClient*> clients;
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                clients = clients_;
+            }
+            recorder.apply(signal, clients);
         }
         applyRequests();
     }

@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
 
 namespace QM {
+
+class ICollisionRecorder;
 
 // What the collision thread calls on a client. Every call runs on the
 // collision thread; none may throw (a client catches what its work throws).
@@ -23,6 +26,9 @@ public:
     virtual void step() noexcept = 0;
     // The client has left: the last call it receives.
     virtual void removed() noexcept = 0;
+    // The recorder the outside recorder tool switches (RecorderControl.h);
+    // null for a client without one.
+    virtual ICollisionRecorder* collisionRecorder() noexcept { return nullptr; }
 };
 
 class ICollisionScheduler {
@@ -55,6 +61,10 @@ public:
     virtual bool stepAndWait(double timeoutSeconds) = 0;
     // Whether the calling thread is the collision thread.
     virtual bool isCollisionThread() const = 0;
+    // Appended to the names of the recorder tool's four named events from
+    // the next start of the thread on (empty by default), so that tests and
+    // side-by-side tools never meet other programs' events.
+    virtual void setRecorderEventSuffix(const std::string& suffix) = 0;
 };
 
 class CollisionScheduler final : public ICollisionScheduler {
@@ -79,6 +89,7 @@ public:
     std::uint64_t stepCount() const override;
     bool stepAndWait(double timeoutSeconds) override;
     bool isCollisionThread() const override;
+    void setRecorderEventSuffix(const std::string& suffix) override;
 
     // The period the timer is armed with, in seconds.
     static double periodFor(unsigned rate);
@@ -111,6 +122,7 @@ private:
     std::uint64_t nextTicket_ = 1;
     std::uint64_t appliedTicket_ = 0;
     std::uint64_t steps_ = 0;
+    std::string recorderSuffix_;
 
     std::atomic<unsigned> rate_{kDefaultRate};
     std::atomic<bool> running_{false};

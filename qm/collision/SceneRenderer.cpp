@@ -338,6 +338,7 @@ void SceneRenderer::collisionStep() {
     const SwitchState before{buttons_, safety_, inkwell_};
     runOnServo(copyFromServoOperation);
     reportDeviceErrors();
+    recorder_.step(clientTarget_);
     const zvu::zvuVector3Dd lastForce{lastForce_[0], lastForce_[1], lastForce_[2]};
     {
         sched::LockGuard cache(cacheLock_);

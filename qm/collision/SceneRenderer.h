@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/Lock.h"
+#include "qm/collision/CollisionRecorder.h"
 #include "qm/collision/CollisionScheduler.h"
 #include "qm/collision/LocalFeatureDetector.h"
 #include "qm/collision/Proxy.h"
@@ -175,6 +176,7 @@ public:
     void added() noexcept override;
     void step() noexcept override;
     void removed() noexcept override;
+    ICollisionRecorder* collisionRecorder() noexcept override { return &recorder_; }
 
 private:
     void mergeScenes(IScene& scene, IState& state, const IScene& persistent);
@@ -251,6 +253,8 @@ private:
     unsigned calibrationStatus_ = 0;
     std::array<DeviceError, kErrorBuffer> errorBuffer_{};
     std::size_t errorCount_ = 0;
+    // Records or replays the client-side target at every step.
+    CollisionRecorder recorder_{errors_, CollisionRecorder::kFileName, CollisionRecorder::standardOutput()};
 };
 
 }  // namespace QM

@@ -179,6 +179,45 @@ TEST_F(NamedEvents, NamesStayInsideTheEventDirectory) {
     EXPECT_FALSE(fs::exists(directory.parent_path() / "escape"));
 }
 
+// Whether anyone holds a named event: a tool that signals one uses this to
+// tell a listening program from a name left behind by one that has gone.
+TEST_F(NamedEvents, InUseWhileSomeProcessHoldsAHandle) {
+    const std::string n = name("in-use");
+    EXPECT_FALSE(Event::namedInUse(n));  // no such name
+    {
+        const Event e = Event::createNamed(n, ResetMode::Auto, false);
+        ASSERT_TRUE(e.valid());
+        EXPECT_TRUE(Event::namedInUse(n));
+        // Probing neither sets nor disturbs the event.
+        EXPECT_FALSE(e.isSet());
+        e.set();
+        EXPECT_TRUE(Event::namedInUse(n));
+        EXPECT_TRUE(e.wait(0.0));
+    }
+    // The name is left behind, held by nobody.
+    EXPECT_TRUE(fs::exists(plat::namedEventPath(n)));
+    EXPECT_FALSE(Event::namedInUse(n));
+
+    // Held by another process only.
+    plat_test::Child holder = plat_test::startHelper({"named-wait", n, "30"}, plat_test::Input::DevNull);
+    ASSERT_TRUE(plat_test::waitUntilProcessBlockedInPoll(holder.pid));
+    EXPECT_TRUE(Event::namedInUse(n));
+    {
+        const Event release = Event::openNamed(n);
+        release.set();
+        EXPECT_EQ(exitCode(holder.wait()), 0);
+    }
+    EXPECT_FALSE(Event::namedInUse(n));
+
+    // An entry others could have tampered with counts as nobody's.
+    const Event e = Event::createNamed(n, ResetMode::Auto, false);
+    const std::string path = plat::namedEventPath(n);
+    ASSERT_EQ(::chmod(path.c_str(), 0777), 0);
+    EXPECT_FALSE(Event::namedInUse(n));
+    ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
+    EXPECT_TRUE(Event::namedInUse(n));
+}
+
 // An entry that others could have tampered with is refused rather than used.
 TEST_F(NamedEvents, EntryWritableByOthersIsRefused) {
     const std::string n = name("tampered");
