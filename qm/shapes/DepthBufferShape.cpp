@@ -126,7 +126,11 @@ bool DepthBufferShape::clipToImage(const zvuLineSegmentd& segment, zvuVector3Dd&
 // columns then rows. A cell whose four samples all lie well away from the
 // depths the segment has over those columns cannot be crossed and is
 // skipped before its triangles are built. A later hit replaces an earlier
-// one only with a strictly smaller parameter.
+// one only with a strictly smaller parameter. Columns are visited in the
+// order the segment passes over them, so once a hit is found the search
+// stops at the first column band that begins beyond it: a cell's crossing
+// lies inside its own column, strictly after the start of the band around
+// it.
 bool DepthBufferShape::intersectImage(const zvuVector3Dd& from, const zvuVector3Dd& to, int faceCode, Hit& hit) const {
     const zvuLineSegmentd segment(from, to);
     const zvuVector3Dd d = to - from;
@@ -135,8 +139,11 @@ bool DepthBufferShape::intersectImage(const zvuVector3Dd& from, const zvuVector3
     const int lastRow = height_ - 2;
     const int i0 = std::clamp(static_cast<int>(std::floor(std::min(from.x, to.x))) - 1, 0, lastCell);
     const int i1 = std::clamp(static_cast<int>(std::ceil(std::max(from.x, to.x))) + 1, 0, lastCell);
+    const int stepX = d.x < 0.0 ? -1 : 1;
+    const int first = stepX > 0 ? i0 : i1;
+    const int count = i1 - i0 + 1;
     bool found = false;
-    for (int i = i0; i <= i1; ++i) {
+    for (int n = 0, i = first; n < count; ++n, i += stepX) {
         double ta = 0.0;
         double tb = 1.0;
         if (std::fabs(d.x) > 1e-12) {
@@ -149,6 +156,9 @@ bool DepthBufferShape::intersectImage(const zvuVector3Dd& from, const zvuVector3
             tb = std::min(tb, 1.0);
             if (ta > tb) {
                 continue;
+            }
+            if (found && ta > hit.t) {
+                break;
             }
         }
         const zvuVector3Dd pa = from + d * ta;

@@ -165,6 +165,8 @@ TEST_F(DepthCapture, SegmentsAreCutToTheImageBox) {
         {"ends right of the image", {0.3, 0.1, 0.2}, {1.5, 0.1, -0.4}, true, {0.7, 0.1, 0.0}},
         {"both ends beyond the depth range", {0.2, 0.3, 2.0}, {0.2, 0.3, -2.0}, true, {0.2, 0.3, 0.0}},
         {"both ends beside the image", {-3.0, 0.0, 0.9}, {3.0, 0.0, -0.9}, true, {0.0, 0.0, 0.0}},
+        {"rightwards, on to the far plane", {-3.0, 0.0, 0.9}, {3.0, 0.0, -1.5}, true, {-0.75, 0.0, 0.0}},
+        {"leftwards, on to the far plane", {3.0, 0.0, 0.9}, {-3.0, 0.0, -1.5}, true, {0.75, 0.0, 0.0}},
         {"across the image above the surface", {-3.0, 0.5, 0.5}, {3.0, 0.5, 0.5}, false, {}},
         {"wholly beside the image", {1.5, 0.0, 0.5}, {1.5, 0.0, -0.5}, false, {}},
         {"pointing at the box but ending before it", {-3.0, 0.0, 0.5}, {-2.0, 0.0, 0.5}, false, {}},
