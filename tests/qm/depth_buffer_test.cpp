@@ -589,4 +589,43 @@ TEST_F(DepthTouch, TheStylusRestsOnADepthBufferQuad) {
     EXPECT_TRUE(errors().empty());
 }
 
+// A depth image redrawn every frame as a surface that changes: when the
+// surface rises past the proxy between two frames, the way from the proxy
+// to the device no longer crosses it, and the proxy would fall through; the
+// contact is found again on the new surface instead, and the stylus is
+// pushed up to the new balance point.
+TEST_F(DepthTouch, TheContactIsFoundAgainWhenTheSurfaceRisesPastTheProxy) {
+    const double handStiffness = 0.1;
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
+    const double start[3] = {3.0, -2.0, 20.0};
+    ASSERT_EQ(korvo_sim_place_stylus(device, start), 0);
+    qmHintb(QM_SHAPE_DYNAMIC_SURFACE_CHANGE, QM_TRUE);
+    auto frame = [&](double z) {
+        qmBeginFrame();
+        ASSERT_NE(captureSquare(50.0, z), nullptr);
+        qmEndFrame();
+    };
+    frame(0.0);
+    run(10);
+    const double hand[3] = {3.0, -2.0, -30.0};
+    ASSERT_EQ(korvo_sim_set_hand_target(device, hand), 0);
+    run(300);
+    const QM::IProxy& proxy = context().sceneRenderer->getCollisionProxy();
+    ASSERT_TRUE(proxy.isTouching());
+    ASSERT_LT(stylus().z, 0.0);
+
+    frame(2.0);
+    EXPECT_NEAR(proxy.motionTransform(0)->position().z, 2.0, 0.05) << "carried to the new surface at once";
+    run(300);
+    double nominal = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
+    const double surface = nominal * 0.8;
+    // kh (z + 30) = ks (2 - z)
+    const double expected = (2.0 * surface - 30.0 * handStiffness) / (handStiffness + surface);
+    EXPECT_NEAR(stylus().z, expected, std::abs(expected) * 0.05);
+    EXPECT_TRUE(proxy.isTouching());
+    EXPECT_NEAR(proxy.motionTransform(2)->position().z, 2.0, 0.05);
+    EXPECT_TRUE(errors().empty());
+}
+
 }  // namespace
