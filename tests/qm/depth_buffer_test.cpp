@@ -447,6 +447,22 @@ TEST_F(CameraCapture, TheCameraRendersTheShapeAndOpenGLIsRestored) {
     glViewport(0, 0, 256, 256);
 }
 
+// A minimised window: the camera still renders into its 64-pixel viewport,
+// but none of those pixels belongs to the window, so nothing is read.
+TEST_F(CameraCapture, AMinimisedWindowCapturesNothing) {
+    glViewport(0, 0, 0, 0);
+    DepthBufferShape* shape = captureSquare(0.5, -0.25);
+    ASSERT_NE(shape, nullptr);
+    EXPECT_TRUE(errors().empty());
+    EXPECT_EQ(shape->width(), 0);
+    EXPECT_EQ(shape->height(), 0);
+    EXPECT_FALSE(intersect(*shape, {0.0, 0.0, 0.5}, {0.0, 0.0, -3.0}, QM_FRONT_AND_BACK).hit);
+    QM::LocalFeatureSet features;
+    zvuVector3Dd closest;
+    EXPECT_FALSE(shape->closestFeatures(zvuLineSegmentd({0.0, 0.0, 0.5}, {0.0, 0.0, 0.0}), features, closest));
+    glViewport(0, 0, 256, 256);
+}
+
 // With the back face touchable the camera culls front faces and sees the
 // surface's back: the shape is flipped, and crossings of the side facing
 // the camera are reported as the back face.
