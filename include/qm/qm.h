@@ -588,11 +588,23 @@ QM_API void qmUpdateCalibration(void);
  *    polygons; bitmaps and pixel rectangles add nothing). OpenGL must be in
  *    GL_RENDER mode, and stays in GL_FEEDBACK mode until qmEndShape. Size
  *    the buffer with qmHinti(QM_SHAPE_FEEDBACK_BUFFER_VERTICES, n);
+ *  - QM_SHAPE_DEPTH_BUFFER: what is rendered with OpenGL until qmEndShape
+ *    is read back from the depth buffer at qmEndShape, as the surface the
+ *    camera sees (pixels left at depth 1 form a surface at the far plane).
+ *    Depth testing must be on and the depth buffer cleared as for drawing.
+ *    The viewport is read whole, or with QM_ADAPTIVE_VIEWPORT only the part
+ *    around the golden sphere; with QM_HAPTIC_CAMERA_VIEW the shape is
+ *    rendered through a small camera at the proxy instead (projection,
+ *    modelview, viewport and face culling are replaced until qmEndShape and
+ *    then restored), and only the pixels of the application's viewport are
+ *    read. A minimised window (empty viewport) gives a shape that is never
+ *    touched. OpenGL's depth range must be [0, 1];
  *  - QM_SHAPE_PRIMITIVE: geometry given with qmBegin, qmVertex3* and qmEnd,
  *    in the coordinates of the current modelview.
  * Shapes may be opened outside a frame; they are then kept for qmCallShape
  * but not touched until called. Errors: QM_INVALID_OPERATION while a shape
- * is open or when OpenGL is not in GL_RENDER mode (feedback shapes);
+ * is open, when OpenGL is not in GL_RENDER mode (feedback shapes) or when
+ * OpenGL's depth range is not [0, 1] (depth-buffer shapes);
  * QM_INVALID_VALUE for an identifier not reserved with qmGenShapes;
  * QM_INVALID_ENUM for a type that has no builder (nothing is opened);
  * QM_OUT_OF_MEMORY when the capture buffer cannot be made. */
@@ -601,7 +613,8 @@ QM_API void qmBeginShape(QMenum type, QMuint shapeId);
 /* Finishes the open shape and adds it to the frame (and keeps it as the
  * latest shape of its identifier). The shape is closed even when the call
  * fails, and then nothing is added. Errors: QM_INVALID_OPERATION when no
- * shape is open, or when OpenGL left feedback mode during the capture;
+ * shape is open, when OpenGL left feedback mode during the capture, or when
+ * the depth range was set to other than [0, 1] during a depth-buffer capture;
  * QM_OUT_OF_MEMORY when the captured geometry overflowed the buffer (raise
  * QM_SHAPE_FEEDBACK_BUFFER_VERTICES). */
 QM_API void qmEndShape(void);

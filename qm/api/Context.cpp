@@ -4,6 +4,7 @@
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
+#include "qm/shapes/DepthBufferShape.h"
 #include "qm/shapes/FeedbackBufferShape.h"
 #include "qm/shapes/PrimitiveShape.h"
 
@@ -32,9 +33,9 @@ Context::Context() {
     frameScene = std::make_unique<Scene>();
     persistentScene = std::make_unique<Scene>();
     shapeBuilders = std::make_unique<ShapeBuilderRegistry>();
-    // Callback and depth-buffer shapes have no builder yet: qmBeginShape
-    // refuses those types.
+    // Callback shapes have no builder yet: qmBeginShape refuses that type.
     shapeBuilders->registerBuilder(QM_SHAPE_FEEDBACK_BUFFER, std::make_unique<FeedbackBufferShapeBuilder>());
+    shapeBuilders->registerBuilder(QM_SHAPE_DEPTH_BUFFER, std::make_unique<DepthBufferShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_PRIMITIVE, std::make_unique<PrimitiveShapeBuilder>());
     shapeBuilders->registerBuilder(QM_INT_SHAPE_BASE, std::make_unique<BaseShapeBuilder>());
     effectBuilders = std::make_unique<EffectBuilderRegistry>();

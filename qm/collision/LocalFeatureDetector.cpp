@@ -414,4 +414,67 @@ bool LocalFeatureDetector::followMovingShape(IShape& newShape, const IShape& pre
     return false;
 }
 
+bool LocalFeatureDetector::reFindContact(IShape& shape, const ITarget& device, const IProxy& proxy,
+                                         HapticDeviceTarget& temporary) noexcept {
+    // How far behind the proxy the surface is looked for.
+    constexpr double kReach = 20.0;
+    try {
+        const zvuVector3Dd p = proxy.motionTransform(0)->position();
+        const zvuVector3Dd target = device.position();
+        const zvuVector3Dd u = (target - p).normalized();
+        if (!(u.lengthSquared() > 0.5)) {
+            return false;
+        }
+        zvuVector3Dd point;
+        zvuVector3Dd normal;
+        QMenum face = QM_FRONT;
+        const QMenum touchable = attribute<QMenum>(shape, QM_TOUCHABLE_FACE, QM_FRONT);
+        if (shape.intersectSegment(zvu::zvuLineSegmentd(p, target), touchable, point, normal, face)) {
+            return false;  // still met on the way to the device: nothing to find
+        }
+        QMenum touched = nullptr;
+        zvuVector3Dd closest;
+        bool haveClosest = false;
+        if (attribute<bool>(shape, QM_PROXY_IS_TOUCHING, false)) {
+            touched = attribute<QMenum>(shape, QM_TOUCHED_FACE, QM_FRONT);
+        } else {
+            const bool ineligible = isSymbol(shape.getType(), QM_SHAPE_DEPTH_BUFFER) &&
+                                    isSymbol(touchable, QM_FRONT_AND_BACK) &&
+                                    attribute<bool>(shape, QM_HAPTIC_CAMERA_VIEW, false);
+            LocalFeatureSet features;
+            if (ineligible || !shape.closestFeatures(zvu::zvuLineSegmentd(p, target), features, closest)) {
+                return false;
+            }
+            haveClosest = true;
+            if (!shape.intersectSegment(zvu::zvuLineSegmentd(p, closest), touchable, point, normal, face)) {
+                return false;
+            }
+            touched = face;
+        }
+        const QMenum opposite = isSymbol(touched, QM_BACK) ? QM_FRONT : QM_BACK;
+        // Outwards from `from`: the first crossing behind it, seen from the
+        // device, is the surface nearest to where the proxy was.
+        auto search = [&](const zvuVector3Dd& from) {
+            return shape.intersectSegment(zvu::zvuLineSegmentd(from, from - u * kReach), opposite, point, normal, face);
+        };
+        bool found = search(p);
+        if (!found) {
+            if (!haveClosest) {
+                LocalFeatureSet features;
+                haveClosest = shape.closestFeatures(zvu::zvuLineSegmentd(p, target), features, closest);
+            }
+            found = haveClosest && search(closest);
+        }
+        if (!found || !std::isfinite(point.x + point.y + point.z)) {
+            return false;
+        }
+        temporary.motion().setPosition(temporary.position() + (point - p));
+        shape.getAttributes().set<bool>(QM_PROXY_IS_TOUCHING, true);
+        shape.getAttributes().set<QMenum>(QM_TOUCHED_FACE, touched);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace QM

@@ -71,6 +71,22 @@ public:
     bool followMovingShape(IShape& newShape, const IShape& previousShape, const ITarget& device, const IProxy& proxy,
                            HapticDeviceTarget& temporary, bool checkDevice = true) noexcept;
 
+    // Finds the contact again on a depth-buffer shape whose surface changed
+    // under the proxy (it moved, or declares a dynamic surface), when the
+    // way from the proxy's contact position P to the device no longer
+    // crosses it. Only a shape still touching (face f = its touched face),
+    // or one whose nearest surface to the proxy-device segment is met on
+    // the way from P to it (f = the face met there), is searched; a shape
+    // captured through the haptic camera with both faces touchable is not
+    // searched unless touching. The search runs from P outwards, away from
+    // the device, for 20 units, and crosses the surface from the side
+    // opposite to f (the proxy having ended up behind it); when that fails,
+    // from the shape's nearest surface point in the same way. Found at H:
+    // `temporary` is moved by H - P, the shape is marked touching on face f
+    // and true is returned.
+    bool reFindContact(IShape& shape, const ITarget& device, const IProxy& proxy,
+                       HapticDeviceTarget& temporary) noexcept;
+
     // Gives the feature a snapshot of the shape's material for `face`
     // (QM_FRONT or QM_BACK): QM_STIFFNESS, QM_DAMPING, QM_STATIC_FRICTION,
     // QM_DYNAMIC_FRICTION, QM_POPTHROUGH (floats), QM_INT_SOURCE_SHAPE_ID

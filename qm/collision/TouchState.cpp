@@ -155,7 +155,13 @@ CarriedContacts carryContacts(const ShapeMap& previous, const ShapeMap& current,
             bool dynamic = false;
             now->getAttributes().get<bool>(QM_SHAPE_DYNAMIC_SURFACE_CHANGE, dynamic);
             if (moved(*old, *now) || dynamic) {
-                followed = detector.followMovingShape(*now, *old, device, collisionProxy, temporary) || followed;
+                // A depth-buffer shape is a new picture of the surface:
+                // when the proxy cannot simply be carried along with it,
+                // the contact is looked for again on the new picture.
+                const bool carried = detector.followMovingShape(*now, *old, device, collisionProxy, temporary) ||
+                                     (isSymbol(now->getType(), QM_SHAPE_DEPTH_BUFFER) &&
+                                      detector.reFindContact(*now, device, collisionProxy, temporary));
+                followed = carried || followed;
             }
         }
         if (!followed) {

@@ -89,7 +89,8 @@ struct CarriedContacts {
 //     touched, or both), else it is not touching;
 //  2. a shape whose shape-to-workspace matrix changed by more than 1e-10 in
 //     any element, or that declares a dynamic surface, is followed by the
-//     collision proxy;
+//     collision proxy; a depth-buffer shape that cannot be followed has its
+//     contact found again on its new surface;
 //  3. when one was followed, the proxy is placed at the closest touched
 //     point, the features are detected anew and the touch state is
 //     brought up to date; the change of the proxy's contact pose is the

@@ -9,6 +9,7 @@
 #include "qm/api/QMException.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/FeedbackStream.h"
+#include "qm/shapes/HapticCameraView.h"
 #include "qm/state/State.h"
 
 namespace QM {
@@ -85,6 +86,11 @@ void FeedbackBufferShapeBuilder::begin(unsigned id, IState& state) {
     }
     buffer_ = std::move(buffer);
     capacity_ = capacity;
+    camera_.reset();
+    if (state.getTransforms().cameraViewEnabled(state.getAttributes())) {
+        camera_ = std::make_unique<HapticCameraView>(state);
+        camera_->apply();
+    }
     setId(id);
     setModelview(captureModelview(state));
     glGetDoublev(GL_PROJECTION_MATRIX, projection_.data());
@@ -103,6 +109,7 @@ IShape* FeedbackBufferShapeBuilder::end(IState& state) {
         glPopAttrib();
         capturing_ = false;
     }
+    camera_.reset();
     GLint frontFace = GL_CCW;
     glGetIntegerv(GL_FRONT_FACE, &frontFace);
     // The buffer goes with this capture whatever happens below.

@@ -12,6 +12,8 @@
 
 namespace QM {
 
+class HapticCameraView;
+
 class FeedbackBufferShape final : public MeshShape {
 public:
     FeedbackBufferShape(unsigned id, int frontFace) : MeshShape(id), frontFace_(frontFace) {}
@@ -65,6 +67,9 @@ public:
 private:
     std::unique_ptr<float[]> buffer_;
     int capacity_ = 0;
+    // The haptic camera the capture is rendered through, when enabled;
+    // restored (and dropped) at end.
+    std::unique_ptr<HapticCameraView> camera_;
     bool capturing_ = false;
     zvu::zvuMatrix projection_;
     int viewport_[4] = {0, 0, 0, 0};
