@@ -3,6 +3,7 @@
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
+#include "qm/shapes/CallbackShape.h"
 #include "qm/shapes/FeedbackBufferShape.h"
 #include "qm/shapes/PrimitiveShape.h"
 
@@ -19,8 +20,9 @@ Context::Context() {
     frameScene = std::make_unique<Scene>();
     persistentScene = std::make_unique<Scene>();
     shapeBuilders = std::make_unique<ShapeBuilderRegistry>();
-    // Callback and depth-buffer shapes have no builder yet: qmBeginShape
-    // refuses those types.
+    // Depth-buffer shapes have no builder yet: qmBeginShape refuses that
+    // type.
+    shapeBuilders->registerBuilder(QM_SHAPE_CALLBACK, std::make_unique<CallbackShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_FEEDBACK_BUFFER, std::make_unique<FeedbackBufferShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_PRIMITIVE, std::make_unique<PrimitiveShapeBuilder>());
     shapeBuilders->registerBuilder(QM_INT_SHAPE_BASE, std::make_unique<BaseShapeBuilder>());

@@ -17,6 +17,7 @@
 #include "qm/servo/HapticDevice.h"
 #include "qm/servo/Pipeline.h"
 #include "qm/servo/ProxyShaders.h"
+#include "qm/shapes/GoldenBoundsBox.h"
 #include "qm/shapes/Scene.h"
 #include "qm/state/AttributeMap.h"
 #include "qm/state/StateCache.h"
@@ -174,6 +175,8 @@ public:
 
 private:
     void mergeScenes(IScene& scene, IState& state, const IScene& persistent);
+    // Adds this frame's golden bounds box to the scene when it needs one.
+    void addGoldenBox(IScene& scene, IState& state);
     void collisionStep();
     // Wires the pipeline to this renderer's device, proxies and target and
     // starts it; false when it could not start.
@@ -211,6 +214,7 @@ private:
     ProxyPose applicationPose_;
     bool calibrationRequested_ = false;
     Context* owner_;
+    GoldenBoundsBox golden_;
 
     // Servo side (changed only by the stages and synchronous operations).
     std::unique_ptr<HapticDevice> device_;

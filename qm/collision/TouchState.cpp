@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "qm/api/Symbols.h"
+#include "qm/shapes/GoldenBoundsBox.h"
 
 namespace QM {
 
@@ -155,7 +156,13 @@ CarriedContacts carryContacts(const ShapeMap& previous, const ShapeMap& current,
             bool dynamic = false;
             now->getAttributes().get<bool>(QM_SHAPE_DYNAMIC_SURFACE_CHANGE, dynamic);
             if (moved(*old, *now) || dynamic) {
-                followed = detector.followMovingShape(*now, *old, device, collisionProxy, temporary) || followed;
+                // The golden bounds box moves with the proxy every frame:
+                // the proxy stays with it only while it is still on its way
+                // back to where it was, never because the device lies
+                // beyond the moved box.
+                const bool checkDevice = !GoldenBoundsBox::isGoldenBox(*now);
+                followed =
+                    detector.followMovingShape(*now, *old, device, collisionProxy, temporary, checkDevice) || followed;
             }
         }
         if (!followed) {
