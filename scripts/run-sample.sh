@@ -5,7 +5,7 @@
 #   scripts/run-sample.sh <name> [seconds]
 #
 # <name> is one of frictionless_sphere_demo, plane_demo, warm_motors_demo,
-# motor_dac_console, sphere_contact_demo. The program plays
+# motor_dac_console, sphere_contact_demo, hello_haptics_demo. The program plays
 # samples/<name>/trajectory.csv as the virtual hand; samples/<name>/keys.txt,
 # where there is one, is typed at the start. Standard input stays open for
 # the given time (default: long enough for the whole motion) and is then
@@ -14,6 +14,13 @@
 # is unplugged at the end of the time instead, and the program ends after
 # reporting it. It needs a display; without one it runs on a virtual display
 # (Xvfb), so only its console output and trace are seen.
+#
+# hello_haptics_demo (on the rendering library) never ends by itself: it is
+# stopped at the end of the time, after a picture of its window has been
+# taken while the hand presses the stylus onto the square (the tests' colour
+# probe saves the screen; gnuplot turns it into a PNG). The program's own
+# trace of the device and the proxy is then summarised and plotted: depth
+# against time, the proxy resting on the square while the device presses in.
 #
 # For frictionless_sphere_demo the trace is then summarised: time in contact,
 # deepest penetration, largest force, and whether every tick's force was
@@ -27,7 +34,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: $0 <frictionless_sphere_demo|plane_demo|warm_motors_demo|motor_dac_console|sphere_contact_demo> [seconds]" >&2
+    echo "usage: $0 <frictionless_sphere_demo|plane_demo|warm_motors_demo|motor_dac_console|sphere_contact_demo|hello_haptics_demo> [seconds]" >&2
     exit 2
 }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
@@ -38,6 +45,7 @@ plane_demo) default_seconds=14.5 ;;
 warm_motors_demo) default_seconds=40 ;;
 motor_dac_console) default_seconds=6 ;;
 sphere_contact_demo) default_seconds=12 ;;
+hello_haptics_demo) default_seconds=8.5 ;;
 *) usage ;;
 esac
 seconds=${2:-$default_seconds}
@@ -65,6 +73,8 @@ trap cleanup EXIT
 if [ "$name" = sphere_contact_demo ]; then
     # A persistent communication loss (the cable pulled) at the end of the run.
     export KORVO_SIM_FAULTS="$seconds:-19:persistent"
+fi
+if [ "$name" = sphere_contact_demo ] || [ "$name" = hello_haptics_demo ]; then
     if [ -z "${DISPLAY:-}" ]; then
         command -v Xvfb >/dev/null || { echo "run-sample: no display and no Xvfb" >&2; exit 2; }
         for n in $(seq 90 140); do
@@ -80,11 +90,38 @@ fi
 
 echo "=== $name on the simulated device for $seconds s (trajectory $trajectory)"
 status=0
-{
-    [ -f "$keys" ] && cat "$keys"
-    sleep "$seconds"
-} | "$program" || status=$?
-echo "=== $name exited with status $status; trace: $trace"
+if [ "$name" = hello_haptics_demo ]; then
+    frames=$(dirname "$trace")/$name.frames.csv
+    screen=$(dirname "$trace")/$name.screen.ppm
+    geometry=""
+    rm -f "$frames" "$screen"
+    "$program" --trace "$frames" </dev/null &
+    pid=$!
+    # The hand holds the stylus pressed onto the square from 3 s to 6 s.
+    sleep 5
+    probe=$build/tests/samples/x11_colour_probe
+    if [ -x "$probe" ]; then
+        "$probe" "$screen" >/dev/null || echo "(the screen could not be read)"
+        # Where the window is on the screen, for the picture.
+        geometry=$(xwininfo -name "Hello Haptics" 2>/dev/null || true)
+    else
+        echo "(no $probe: no picture of the window; build the x11_colour_probe target)"
+    fi
+    sleep "$(awk -v s="$seconds" 'BEGIN { print (s > 5 ? s - 5 : 0) }')"
+    if kill -0 "$pid" 2>/dev/null; then
+        kill "$pid"
+        wait "$pid" 2>/dev/null || true
+    else
+        wait "$pid" || status=$?
+    fi
+    echo "=== $name stopped after $seconds s (status $status); the program's trace: $frames"
+else
+    {
+        [ -f "$keys" ] && cat "$keys"
+        sleep "$seconds"
+    } | "$program" || status=$?
+    echo "=== $name exited with status $status; trace: $trace"
+fi
 if [ "$name" = sphere_contact_demo ] && [ $status -eq 255 ]; then
     echo "(status 255 (-1) is how the program ends once its device is gone)"
     status=0
@@ -159,6 +196,66 @@ plot line(x) with lines lw 1 dt 2 lc rgb '#d62728' title '(40 - d) x 0.25', \
         with points pt 7 ps 0.5 lc rgb '#1f77b4' title 'trace (one point per servo tick)'
 EOF
         echo "plot: $plot"
+    else
+        echo "(gnuplot not found: no plot; scripts/install-deps.sh installs it)"
+    fi
+fi
+if [ "$name" = hello_haptics_demo ] && [ -s "$frames" ]; then
+    # The square is the plane z = -25 of the workspace; the hand holds 10 mm
+    # below it, where its spring (0.5 N/mm) and the surface's (0.8 x 1.2
+    # N/mm on the Arm 3G) balance 3.42 mm deep.
+    awk -F, '
+        NR == 1 { next }
+        {
+            n++
+            if (-25 - $4 > deepest) { deepest = -25 - $4; proxyThen = $7 }
+            if ($4 < -25.5) { pressed++; if (pressed == 1 || $7 < lowest) lowest = $7 }
+        }
+        END {
+            printf "frames traced:                   %d\n", n
+            printf "deepest device penetration:      %.2f mm (balance of the springs: 3.42 mm)\n", deepest
+            printf "proxy then:                      z = %.3f (the square at z = -25)\n", proxyThen
+            if (pressed > 0) printf "lowest proxy while pressed in:   z = %.3f over %d frames\n", lowest, pressed
+        }' "$frames"
+    if command -v gnuplot >/dev/null; then
+        plot=$(dirname "$trace")/$name.png
+        gnuplot <<EOF
+set terminal pngcairo size 900,600 noenhanced
+set output '$plot'
+set datafile separator ','
+set title 'hello_haptics_demo: the stylus pressed onto the square (z = -25 mm)'
+set xlabel 'time since the program started (s)'
+set ylabel 'depth z in the device workspace (mm)'
+set grid
+set key bottom right
+set arrow 1 from graph 0, first -25 to graph 1, first -25 nohead dt 2 lc rgb '#888888'
+set label 1 'square' at graph 0.01, first -24
+plot '$frames' every ::1 using 1:4 with lines lw 2 lc rgb '#1f77b4' title 'device', \
+     '$frames' every ::1 using 1:7 with lines lw 2 dt 3 lc rgb '#d62728' title 'proxy'
+EOF
+        echo "plot: $plot"
+        if [ -s "$screen" ]; then
+            window=$(dirname "$trace")/$name.window.png
+            header=$(head -n 3 "$screen" | wc -c)
+            read -r width height < <(sed -n 2p "$screen")
+            # The window as xwininfo found it; without it, where the program
+            # asks for it (no window manager moves it on a virtual display).
+            x=$(awk '/Absolute upper-left X/ { print $NF }' <<<"$geometry")
+            y=$(awk '/Absolute upper-left Y/ { print $NF }' <<<"$geometry")
+            w=$(awk '/Width:/ { print $NF }' <<<"$geometry")
+            h=$(awk '/Height:/ { print $NF }' <<<"$geometry")
+            [ -n "$x" ] && [ -n "$y" ] && [ -n "$w" ] && [ -n "$h" ] || { x=100; y=100; w=250; h=250; }
+            gnuplot <<EOF
+set terminal pngcairo size $((2 * w)),$((2 * h))
+set output '$window'
+unset border; unset tics; unset key; set margins 0, 0, 0, 0
+set size ratio -1
+set xrange [$x:$((x + w))]
+set yrange [$y:$((y + h))] reverse
+plot '$screen' binary skip=$header array=($width,$height) format='%uchar%uchar%uchar' using 1:2:3 with rgbimage
+EOF
+            echo "window: $window"
+        fi
     else
         echo "(gnuplot not found: no plot; scripts/install-deps.sh installs it)"
     fi

@@ -600,7 +600,14 @@ QM_API void qmUpdateCalibration(void);
  *    read. A minimised window (empty viewport) gives a shape that is never
  *    touched. OpenGL's depth range must be [0, 1];
  *  - QM_SHAPE_PRIMITIVE: geometry given with qmBegin, qmVertex3* and qmEnd,
- *    in the coordinates of the current modelview.
+ *    in the coordinates of the current modelview;
+ *  - QM_SHAPE_CALLBACK: a surface the application describes itself with the
+ *    QM_SHAPE_INTERSECT_LS and QM_SHAPE_CLOSEST_FEATURES functions set with
+ *    qmCallback (the ones current at qmEndShape), called on the collision
+ *    thread in the coordinates of the current modelview. An intersection
+ *    counts only with a face of QM_FRONT or QM_BACK that the shape's
+ *    touchable face allows, a finite point and a finite, non-zero normal;
+ *    any other answer is no hit. Without functions it is never touched.
  * Shapes may be opened outside a frame; they are then kept for qmCallShape
  * but not touched until called. Errors: QM_INVALID_OPERATION while a shape
  * is open, when OpenGL is not in GL_RENDER mode (feedback shapes) or when
@@ -668,6 +675,29 @@ QM_API void qmGetShapeDoublev(QMuint shapeId, QMenum pname, QMdouble* params);
  * a shape callback outside qmBeginShape ... qmEndShape; QM_INVALID_ENUM for
  * any other type. */
 QM_API void qmCallback(QMenum type, QMcallback function, void* userData);
+
+/* Local features of a callback shape, added from inside its
+ * QM_SHAPE_CLOSEST_FEATURES function through the geometry handle that
+ * function was given. Vectors are in shape coordinates (float forms are
+ * widened to double); the features are mapped to the workspace with the
+ * shape's transform (points as points, plane normals so that they stay
+ * perpendicular to the plane) and are kept only when the function returns
+ * true.
+ *  - qmLocalFeature1fv, qmLocalFeature1dv: QM_LOCAL_FEATURE_POINT at v.
+ *  - qmLocalFeature2fv, qmLocalFeature2dv: QM_LOCAL_FEATURE_LINE, the
+ *    segment from v1 to v2; QM_LOCAL_FEATURE_PLANE, the plane with normal
+ *    v1 (need not be unit) through the point v2.
+ * Errors (recorded in the current context; nothing is added):
+ * QM_INVALID_ENUM for another type; QM_INVALID_VALUE when `geometry` is not
+ * the handle of the function running now on the calling thread (a handle
+ * kept from an earlier call is refused without being used), for a NULL
+ * vector, a vector that is not finite, or a plane normal that is zero.
+ * Threads: the collision thread, inside the shape's closest-features
+ * function. */
+QM_API void qmLocalFeature1fv(QMgeometry geometry, QMenum type, const QMfloat* v);
+QM_API void qmLocalFeature1dv(QMgeometry geometry, QMenum type, const QMdouble* v);
+QM_API void qmLocalFeature2fv(QMgeometry geometry, QMenum type, const QMfloat* v1, const QMfloat* v2);
+QM_API void qmLocalFeature2dv(QMgeometry geometry, QMenum type, const QMdouble* v1, const QMdouble* v2);
 
 /* Writes the scene of the last completed frame, with every attribute of
  * every shape, as XML to the file (created or truncated). Errors:

@@ -5,6 +5,7 @@
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
 #include "qm/shapes/DepthBufferShape.h"
+#include "qm/shapes/CallbackShape.h"
 #include "qm/shapes/FeedbackBufferShape.h"
 #include "qm/shapes/PrimitiveShape.h"
 
@@ -33,7 +34,7 @@ Context::Context() {
     frameScene = std::make_unique<Scene>();
     persistentScene = std::make_unique<Scene>();
     shapeBuilders = std::make_unique<ShapeBuilderRegistry>();
-    // Callback shapes have no builder yet: qmBeginShape refuses that type.
+    shapeBuilders->registerBuilder(QM_SHAPE_CALLBACK, std::make_unique<CallbackShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_FEEDBACK_BUFFER, std::make_unique<FeedbackBufferShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_DEPTH_BUFFER, std::make_unique<DepthBufferShapeBuilder>());
     shapeBuilders->registerBuilder(QM_SHAPE_PRIMITIVE, std::make_unique<PrimitiveShapeBuilder>());

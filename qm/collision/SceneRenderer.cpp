@@ -186,7 +186,34 @@ void SceneRenderer::mergeScenes(IScene& scene, IState& state, const IScene& pers
     }
 }
 
+// The box is built anew for every frame that needs it, around the golden
+// position qmBeginFrame moved to the proxy.
+void SceneRenderer::addGoldenBox(IScene& scene, IState& state) {
+    if (!GoldenBoundsBox::needed(scene.getShapes())) {
+        golden_.forget();
+        return;
+    }
+    const IStackedAttributeMap& attributes = state.getAttributes();
+    double position[3] = {0, 0, 0};
+    double radius = 30.0;
+    attributes.getArray<double>(QM_GOLDEN_POSITION, position);
+    attributes.get<double>(QM_GOLDEN_RADIUS, radius);
+    BoxShape* box = golden_.build(reservedShapeId_, {position[0], position[1], position[2]}, radius);
+    if (box == nullptr) {
+        return;
+    }
+    box->addReference();
+    try {
+        scene.addShape(box);
+    } catch (...) {
+        box->releaseReference();
+        throw;
+    }
+    box->releaseReference();
+}
+
 void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& persistent) {
+    addGoldenBox(scene, state);
     mergeScenes(scene, state, persistent);
 
     IStackedAttributeMap& attributes = state.getAttributes();
@@ -502,6 +529,7 @@ void SceneRenderer::exchangeProxies() noexcept {
     }
     current_.copyTransforms(collision_);
     pipeline_.proxyUpdated();
+    golden_.exchanged();
     current_.controlParameters().set<bool>(QM_PROXY_RESOLUTION, proxyResolution());
 }
 

@@ -19,6 +19,7 @@
 #include "qm/servo/HapticDevice.h"
 #include "qm/servo/Pipeline.h"
 #include "qm/servo/ProxyShaders.h"
+#include "qm/shapes/GoldenBoundsBox.h"
 #include "qm/shapes/Scene.h"
 #include "qm/state/AttributeMap.h"
 #include "qm/state/StateCache.h"
@@ -180,6 +181,8 @@ public:
 
 private:
     void mergeScenes(IScene& scene, IState& state, const IScene& persistent);
+    // Adds this frame's golden bounds box to the scene when it needs one.
+    void addGoldenBox(IScene& scene, IState& state);
     void collisionStep();
     // Wires the pipeline to this renderer's device, proxies and target and
     // starts it; false when it could not start.
@@ -225,6 +228,7 @@ private:
     EventManager events_;
     // Touch changes found by the last frame end, raised by the next step.
     std::vector<TouchChange> carriedTouches_;
+    GoldenBoundsBox golden_;
 
     // Servo side (changed only by the stages and synchronous operations).
     std::unique_ptr<HapticDevice> device_;

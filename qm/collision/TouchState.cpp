@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "qm/api/Symbols.h"
+#include "qm/shapes/GoldenBoundsBox.h"
 
 namespace QM {
 
@@ -155,12 +156,18 @@ CarriedContacts carryContacts(const ShapeMap& previous, const ShapeMap& current,
             bool dynamic = false;
             now->getAttributes().get<bool>(QM_SHAPE_DYNAMIC_SURFACE_CHANGE, dynamic);
             if (moved(*old, *now) || dynamic) {
-                // A depth-buffer shape is a new picture of the surface:
-                // when the proxy cannot simply be carried along with it,
-                // the contact is looked for again on the new picture.
-                const bool carried = detector.followMovingShape(*now, *old, device, collisionProxy, temporary) ||
-                                     (isSymbol(now->getType(), QM_SHAPE_DEPTH_BUFFER) &&
-                                      detector.reFindContact(*now, device, collisionProxy, temporary));
+                // The golden bounds box moves with the proxy every frame:
+                // the proxy stays with it only while it is still on its way
+                // back to where it was, never because the device lies
+                // beyond the moved box. A depth-buffer shape is a new
+                // picture of the surface: when the proxy cannot simply be
+                // carried along with it, the contact is looked for again on
+                // the new picture.
+                const bool checkDevice = !GoldenBoundsBox::isGoldenBox(*now);
+                const bool carried =
+                    detector.followMovingShape(*now, *old, device, collisionProxy, temporary, checkDevice) ||
+                    (isSymbol(now->getType(), QM_SHAPE_DEPTH_BUFFER) &&
+                     detector.reFindContact(*now, device, collisionProxy, temporary));
                 followed = carried || followed;
             }
         }

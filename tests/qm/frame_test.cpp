@@ -66,7 +66,7 @@ TEST_F(FrameTest, FrameCallsCheckTheirState) {
 TEST_F(FrameTest, BeginShapeRefusesWhatItCannotBuild) {
     const unsigned id = qmGenShapes(1);
     // Types without a builder, the placeholder type and reserved names.
-    for (QMenum type : {QM_SHAPE_CALLBACK, QM::QM_INT_SHAPE_BASE, QM_FLAT, QM_FRONT}) {
+    for (QMenum type : {QM::QM_INT_SHAPE_BASE, QM_FLAT, QM_FRONT}) {
         qmBeginShape(type, id);
         EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_ENUM}) << (type == nullptr ? "(null)" : type);
         EXPECT_EQ(context().openShape, nullptr);

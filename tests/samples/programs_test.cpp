@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -659,6 +660,186 @@ TEST_F(VirtualDisplay, SphereContactForcesAndUnplugging) {
     EXPECT_EQ(violations.count(), 0) << violations.text();
     EXPECT_GT(apart, 500);
     EXPECT_GT(touching, 500);
+}
+
+// ---------------------------------------------------------------- hello haptics
+
+// A binary PPM screenshot of the display, as the colour probe saves it.
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+    bool white(int x, int y) const {
+        const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+        return p[0] > 200 && p[1] > 200 && p[2] > 200;
+    }
+    bool black(int x, int y) const {
+        const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+        return p[0] < 30 && p[1] < 30 && p[2] < 30;
+    }
+};
+
+Screenshot readPpm(const std::string& path) {
+    Screenshot shot;
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int maxValue = 0;
+    in >> magic >> shot.width >> shot.height >> maxValue;
+    in.get();
+    if (magic != "P6" || maxValue != 255 || shot.width <= 0 || shot.height <= 0) return {};
+    shot.rgb.resize(3 * static_cast<std::size_t>(shot.width) * shot.height);
+    in.read(reinterpret_cast<char*>(shot.rgb.data()), static_cast<std::streamsize>(shot.rgb.size()));
+    return in ? shot : Screenshot{};
+}
+
+// The program's own trace: per frame, the device and proxy positions in
+// workspace millimetres.
+struct FrameRow {
+    double time;
+    Vec3 device;
+    Vec3 proxy;
+};
+
+std::vector<FrameRow> readFrames(const std::string& path) {
+    std::vector<FrameRow> rows;
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        FrameRow r{};
+        if (std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf,%lf,%lf,%lf", &r.time, &r.device[0], &r.device[1], &r.device[2],
+                        &r.proxy[0], &r.proxy[1], &r.proxy[2]) == 7)
+            rows.push_back(r);
+    }
+    return rows;
+}
+
+class HelloHaptics : public VirtualDisplay {
+protected:
+    zv_test::ChildProcess startHello(Env env, const std::string& frames = "") {
+        env.push_back({"DISPLAY", display_});
+        zv_test::ChildProcess::Options options;
+        options.environment = std::move(env);
+        options.environment.emplace_back("KORVO_SIM_OVERRUN_TOLERANCE", "600000");
+        options.separateErrors = true;
+        if (!frames.empty()) options.arguments = {"--trace", frames};
+        return zv_test::ChildProcess(HELLO_PROGRAM, options);
+    }
+    Screenshot screenshot() {
+        const std::string path = tempPath(".ppm");
+        zv_test::ChildProcess::Options options;
+        options.arguments = {path};
+        options.environment = {{"DISPLAY", display_}};
+        zv_test::ChildProcess(COLOUR_PROBE, options).wait(kGenerous);
+        Screenshot shot = readPpm(path);
+        std::remove(path.c_str());
+        return shot;
+    }
+};
+
+// The window shows a white square, half the window's 250 pixels wide and
+// high, on black.
+TEST_F(HelloHaptics, ShowsAWhiteSquareOnBlack) {
+    zv_test::ChildProcess child = startHello({});
+    Screenshot shot;
+    long whites = 0;
+    for (int attempt = 0; attempt < 120 && whites < 15000; ++attempt) {
+        plat::sleepFor(0.5);
+        shot = screenshot();
+        whites = std::count_if(shot.rgb.begin(), shot.rgb.end(), [](unsigned char c) { return c > 200; }) / 3;
+    }
+    ASSERT_GT(shot.width, 0) << "no screenshot";
+    int left = shot.width, right = -1, top = shot.height, bottom = -1;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (shot.white(x, y)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    ASSERT_GE(right, left) << "nothing white on the display\n" << child.errors();
+    EXPECT_NEAR(right - left + 1, 125, 2);
+    EXPECT_NEAR(bottom - top + 1, 125, 2);
+    long notWhite = 0, notBlack = 0;
+    for (int y = top; y <= bottom; ++y)
+        for (int x = left; x <= right; ++x) notWhite += !shot.white(x, y);
+    // The rest of the window: a band of 50 pixels around the square.
+    for (int y = top - 50; y <= bottom + 50; ++y)
+        for (int x = left - 50; x <= right + 50; ++x)
+            if (x >= 0 && y >= 0 && x < shot.width && y < shot.height &&
+                (x < left || x > right || y < top || y > bottom))
+                notBlack += !shot.black(x, y);
+    EXPECT_EQ(notWhite, 0);
+    EXPECT_EQ(notBlack, 0);
+    EXPECT_FALSE(child.wait(0).has_value()) << child.errors();
+    child.terminate();
+    child.wait(kGenerous);
+}
+
+// The hand lowers the stylus onto the square (the plane z = -25 of the
+// workspace that qmWorkspace(-80, -80, -70, 80, 80, 20) and qmOrtho(0, 1,
+// 0, 1, -1, 1) give the graphics box) and keeps pulling 10 mm below it. The
+// proxy stays on the surface, and the stylus settles where the hand's spring
+// (0.5 N/mm) and the surface's (0.8 of the Arm 3G's nominal 1.2 N/mm)
+// balance: 10 x 0.5 / (0.5 + 0.96) = 3.42 mm deep. The program's own trace
+// gives the device and the proxy as the library published them at each
+// frame. (The program never ends by itself but from its menu, so the test
+// stops it, and the simulator's buffered trace would be cut short.)
+TEST_F(HelloHaptics, TheStylusStopsAtTheSquaresSurface) {
+    const std::string frames = tempPath(".frames.csv");
+    zv_test::ChildProcess child = startHello({{"KORVO_SIM_TRAJECTORY", trajectoryOf("hello_haptics_demo")}}, frames);
+    plat::sleepFor(7.5);
+    const bool running = !child.wait(0).has_value();
+    child.terminate();
+    child.wait(kGenerous);
+    const std::vector<FrameRow> seen = readFrames(frames);
+    std::remove(frames.c_str());
+    EXPECT_TRUE(running) << child.errors();
+    if (child.errors().find("Rendering library error: QM_INVALID_ENUM") != std::string::npos)
+        GTEST_SKIP() << "this build of the rendering library has no depth-buffer shapes:\n" << child.errors();
+    EXPECT_EQ(child.errors(), "");
+    ASSERT_FALSE(seen.empty());
+
+    const double surface = -25.0;
+    const double depth = 10.0 * 0.5 / (0.5 + 0.8 * 1.2);
+    // Before the press: the stylus waits above the square, the proxy with it.
+    EXPECT_NEAR(seen.front().device[2], 0.0, 1.0);
+    // The stylus goes into the surface about 2.7 s after the device opens;
+    // the hand holds still from 3 s to 6 s.
+    const auto entered =
+        std::find_if(seen.begin(), seen.end(), [&](const FrameRow& f) { return f.device[2] < surface - 1.0; });
+    ASSERT_NE(entered, seen.end()) << "the stylus never pressed into the square";
+    int settled = 0;
+    double deepest = 0.0;
+    for (const FrameRow& f : seen) {
+        deepest = std::max(deepest, surface - f.device[2]);
+        if (f.device[2] < surface - 0.5) {
+            EXPECT_NEAR(f.proxy[2], surface, 0.1) << "the proxy rests on the square, t = " << f.time;
+            EXPECT_NEAR(f.proxy[0], f.device[0], 0.2) << "t = " << f.time;
+            EXPECT_NEAR(f.proxy[1], f.device[1], 0.2) << "t = " << f.time;
+        }
+        if (f.time < entered->time + 1.5 || f.time > entered->time + 3.0) continue;
+        ++settled;
+        EXPECT_NEAR(f.device[2], surface - depth, 0.15) << "t = " << f.time;
+        EXPECT_NEAR(f.device[0], 5.0, 0.2) << "t = " << f.time;
+        EXPECT_NEAR(f.device[1], -5.0, 0.2) << "t = " << f.time;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(settled, 10) << "frames while the hand held still";
+    // Frames where the surface is captured again may let the stylus sink a
+    // little further for a moment; it never gets near the hand's 10 mm.
+    EXPECT_LT(deepest, depth + 2.5) << "the stylus went through the square";
+}
+
+TEST_F(HelloHaptics, WithoutADeviceReportsTheFailureAndWaitsForAKey) {
+    zv_test::ChildProcess child = startHello({{"KORVO_SIM_NO_DEVICE", "1"}});
+    ASSERT_TRUE(child.waitForErrors("Press any key to exit\n", kGenerous)) << child.output() << child.errors();
+    EXPECT_FALSE(child.wait(0.3).has_value()) << "waits for the key";
+    ASSERT_TRUE(child.write("k"));
+    EXPECT_EQ(child.wait(kGenerous), 255);
+    EXPECT_NE(child.errors().find("Message: Failed to initialize haptic device\n"), std::string::npos)
+        << child.errors();
 }
 
 }  // namespace
