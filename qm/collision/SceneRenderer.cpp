@@ -222,6 +222,10 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
 
     publishState(attributes);
 
+    // Running effects carry over into the new scene; what starts, changes or
+    // stops reaches the servo side at the next exchange.
+    effects_.compare(sceneSubmitted_ ? &submitted_ : nullptr, scene);
+
     // The renderer's own references: whatever the client does with its
     // scenes from now on, these shapes live until the next frame end.
     submitted_.clear();
@@ -285,6 +289,7 @@ void SceneRenderer::added() noexcept {
         reportDeviceErrors();
         collision_.initialise(clientTarget_);
         touched_.reset();
+        effects_.resetClock();
     } catch (...) {
         // The next step tries again.
     }
@@ -349,7 +354,10 @@ void SceneRenderer::collisionStep() {
         } else {
             followApplicationPose();
         }
+        effects_.advanceClocks(submitted_);
+        effects_.prepareApply(pipeline_);
         runOnServo(exchangeProxiesOperation);
+        effects_.finishApply();
     }
     publishStep();
 }
@@ -477,6 +485,7 @@ void SceneRenderer::exchangeProxies() noexcept {
     }
     current_.copyTransforms(collision_);
     pipeline_.proxyUpdated();
+    effects_.apply(pipeline_);
     current_.controlParameters().set<bool>(QM_PROXY_RESOLUTION, proxyResolution());
 }
 
