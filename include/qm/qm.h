@@ -563,8 +563,10 @@ QM_API QMboolean qmIsEffect(QMuint effectId);
  * QM_EFFECT_INERTIA have no implementation and are refused.
  *
  * Common to the functions of this section: QM_INVALID_OPERATION without a
- * current context. Threads: the thread on which the context is current, or
- * a callback on the collision thread (which may not begin or end frames). */
+ * current context. Threads: the thread on which the context is current;
+ * callbacks on the collision thread may set the effect properties
+ * (qmEffect*) but not start, trigger, update, stop or read effects
+ * (QM_INVALID_OPERATION). */
 
 /* Starts an effect of the type under a reserved effect identifier, with the
  * current effect properties. Started again under an identifier whose effect

@@ -59,6 +59,10 @@ IEffect& buildEffect(Context& context, IEffectBuilder& builder, unsigned id) {
 // The effect the last completed frame holds under the identifier.
 IEffect* lastEffect(Context& context, QMuint id) { return context.lastScene->getEffects().find(id); }
 
+// The client's scenes belong to the client thread: a collision-thread
+// callback may not start, stop or read effects there.
+void requireClientThread() { require(!onCollisionThread(), QM_INVALID_OPERATION); }
+
 // An effect property as doubles (1 or 3); false for the type, which is a
 // symbol.
 int readEffect(Context& context, QMuint id, QMenum pname, double out[3]) {
@@ -86,6 +90,7 @@ extern "C" {
 
 QM_API void qmStartEffect(QMenum type, QMuint effectId) {
     callInContext([&](Context& context) {
+        requireClientThread();
         require(context.inFrame, QM_INVALID_OPERATION);
         require(context.ids->isReserved(IDGenerator::kEffectPool, effectId), QM_INVALID_VALUE);
         buildEffect(context, builderFor(context, type), effectId);
@@ -94,6 +99,7 @@ QM_API void qmStartEffect(QMenum type, QMuint effectId) {
 
 QM_API void qmTriggerEffect(QMenum type) {
     callInContext([&](Context& context) {
+        requireClientThread();
         require(context.inFrame, QM_INVALID_OPERATION);
         IEffectBuilder& builder = builderFor(context, type);
         const unsigned id = context.ids->generate(IDGenerator::kEffectPool, 1);
@@ -110,6 +116,7 @@ QM_API void qmTriggerEffect(QMenum type) {
 
 QM_API void qmUpdateEffect(QMuint effectId) {
     callInContext([&](Context& context) {
+        requireClientThread();
         require(context.inFrame, QM_INVALID_OPERATION);
         require(lastEffect(context, effectId) != nullptr, QM_INVALID_VALUE);
         IEffectBuilder* builder = context.effectBuilders->find(QM_INT_EFFECT_BASE);
@@ -122,6 +129,7 @@ QM_API void qmUpdateEffect(QMuint effectId) {
 // scene under the renderer lock.
 QM_API void qmStopEffect(QMuint effectId) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
+        requireClientThread();
         require(context.inFrame, QM_INVALID_OPERATION);
         require(context.ids->isReserved(IDGenerator::kEffectPool, effectId), QM_INVALID_VALUE);
         IEffect* effect = lastEffect(context, effectId);
@@ -158,6 +166,7 @@ QM_API void qmEffectiv(QMenum pname, const QMint* params) {
 
 QM_API void qmGetEffectdv(QMuint effectId, QMenum pname, QMdouble* params) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
+        requireClientThread();
         double values[3] = {0.0, 0.0, 0.0};
         const int count = readEffect(context, effectId, pname, values);
         require(params != nullptr, QM_INVALID_VALUE);
@@ -169,6 +178,7 @@ QM_API void qmGetEffectdv(QMuint effectId, QMenum pname, QMdouble* params) {
 
 QM_API void qmGetEffectiv(QMuint effectId, QMenum pname, QMint* params) {
     callInContext(CallLocks::RendererAndState, [&](Context& context) {
+        requireClientThread();
         double values[3] = {0.0, 0.0, 0.0};
         const int count = readEffect(context, effectId, pname, values);
         require(params != nullptr, QM_INVALID_VALUE);
@@ -192,6 +202,7 @@ QM_API void qmGetEffectiv(QMuint effectId, QMenum pname, QMint* params) {
 
 QM_API void qmGetEffectbv(QMuint effectId, QMenum pname, QMboolean* params) {
     callInContext([&](Context& context) {
+        requireClientThread();
         require(isSymbol(pname, QM_EFFECT_PROPERTY_ACTIVE), QM_INVALID_ENUM);
         require(params != nullptr, QM_INVALID_VALUE);
         params[0] = lastEffect(context, effectId) != nullptr ? QM_TRUE : QM_FALSE;

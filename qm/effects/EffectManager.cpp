@@ -124,7 +124,7 @@ void EffectManager::compare(const IScene* previous, IScene& next) {
         }
         if (running != nullptr) {
             running->copyAllProperties(effect->getProperties());
-            updates_.emplace_back(referenced(running), referenced(effect));
+            queueUpdate(running, effect);
         } else if (effect->getForceShader() != nullptr) {
             starts_.push_back(referenced(effect));
         }
@@ -139,6 +139,20 @@ void EffectManager::compare(const IScene* previous, IScene& next) {
             next.addEffect(running);
         }
     }
+}
+
+// One pending update per running effect, the latest: frames that end while
+// no collision step runs (no device) do not pile updates up.
+void EffectManager::queueUpdate(IEffect* running, IEffect* next) {
+    for (Update& pending : updates_) {
+        if (pending.first == running) {
+            referenced(next);
+            pending.second->releaseReference();
+            pending.second = next;
+            return;
+        }
+    }
+    updates_.emplace_back(referenced(running), referenced(next));
 }
 
 // Everything apply needs is made here: room for the effects it starts and

@@ -68,6 +68,7 @@ private:
     using ShaderEntry = std::pair<IForceShader*, void*>;
 
     double now() const;
+    void queueUpdate(IEffect* running, IEffect* next);
     static void releaseAll(std::vector<IEffect*>& effects);
     static void releaseAll(std::vector<Update>& updates);
 

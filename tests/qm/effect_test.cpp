@@ -437,3 +437,42 @@ TEST_F(EffectTest, TheGettersReadTheLastFramesEffect) {
 }
 
 }  // namespace
+
+namespace {
+
+// A collision-thread callback may set effect properties, but the client's
+// scenes are not its to change or read.
+TEST_F(EffectTest, TheCollisionThreadMayNotStartStopOrReadEffects) {
+    const unsigned id = qmGenEffects(1);
+    qmBeginFrame();
+    qmStartEffect(QM_EFFECT_CONSTANT, id);
+    qmEndFrame();
+    qmBeginFrame();
+    std::vector<QMenum> seen;
+    onCollisionThread([&] {
+        qmMakeCurrent(rc);
+        QMboolean active = QM_FALSE;
+        double gain = 0.0;
+        qmStartEffect(QM_EFFECT_SPRING, id);
+        qmTriggerEffect(QM_EFFECT_CONSTANT);
+        qmUpdateEffect(id);
+        qmStopEffect(id);
+        qmGetEffectdv(id, QM_EFFECT_PROPERTY_GAIN, &gain);
+        qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
+        qmEffectd(QM_EFFECT_PROPERTY_GAIN, 0.25);
+        seen = errors();
+        qmMakeCurrent(nullptr);
+    });
+    EXPECT_EQ(seen, std::vector<QMenum>{QM_INVALID_OPERATION}) << "six refusals, stored once";
+    EXPECT_EQ(context().frameScene->getEffects().size(), 0u);
+    double gain = 0.0;
+    context().state->getAttributes().get<double>(QM_EFFECT_PROPERTY_GAIN, gain);
+    EXPECT_EQ(gain, 0.25);
+    qmEndFrame();
+    QMboolean active = QM_FALSE;
+    qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
+    EXPECT_EQ(active, QM_TRUE) << "not stopped";
+    EXPECT_TRUE(errors().empty());
+}
+
+}  // namespace
