@@ -3,12 +3,14 @@
 // pipeline. Servo ticks run on the manual clock, collision steps one at a
 // time, and the effects' clock is driven by hand.
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <thread>
 
 #include "korvo/korvo_sim.h"
 #include "qm/api/Symbols.h"
+#include "qm/collision/CollisionScheduler.h"
 #include "qm/effects/EffectManager.h"
 #include "shape_test_support.h"
 
@@ -39,8 +41,16 @@ protected:
     }
     QM::ISceneRenderer& renderer() { return *context().sceneRenderer; }
     QM::EffectManager& manager() { return static_cast<QM::EffectManager&>(renderer().getEffectManager()); }
-    std::size_t running() { return manager().runningCount(); }
-    std::size_t shadersInPipeline() { return renderer().getPipeline().forceShaderCount(); }
+    // The running set and the pipeline's shaders change in the proxy
+    // exchange, while the collision thread holds the renderer lock.
+    std::size_t running() {
+        sched::LockGuard guard(renderer().getRendererLock());
+        return manager().runningCount();
+    }
+    std::size_t shadersInPipeline() {
+        sched::LockGuard guard(renderer().getRendererLock());
+        return renderer().getPipeline().forceShaderCount();
+    }
     zvuVector3Dd appliedForce() const {
         double p[3];
         double v[3];
@@ -472,6 +482,107 @@ TEST_F(EffectTest, TheCollisionThreadMayNotStartStopOrReadEffects) {
     QMboolean active = QM_FALSE;
     qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
     EXPECT_EQ(active, QM_TRUE) << "not stopped";
+    EXPECT_TRUE(errors().empty());
+}
+
+}  // namespace
+
+namespace {
+
+void countCall(QMcache, void* user) { static_cast<std::atomic<int>*>(user)->fetch_add(1); }
+void pushDown(QMdouble* force, QMcache cache, void*) {
+    double p[3];
+    qmCacheGetDoublev(cache, QM_PROXY_POSITION, p);
+    force[2] -= 0.1;
+}
+
+// Three threads share the effects: the client starts, updates, triggers,
+// stops and reads them every frame, the collision thread steps on its own
+// timer and the servo loop ticks. The thread sanitizer build checks that
+// every shared value is guarded; at the end every effect has stopped and
+// every callback effect's start was matched by a stop.
+TEST_F(EffectTest, ClientCollisionAndServoThreadsShareEffectsSafely) {
+    const unsigned ids = qmGenEffects(4);
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+    std::atomic<bool> stop{false};
+    std::thread servo([&] {
+        while (!stop.load()) {
+            korvo_sim_run_ticks(5);
+        }
+    });
+    QM::collisionScheduler().setRate(1000);
+    QM::collisionScheduler().setStopped(false);
+    QMenum types[] = {QM_EFFECT_CONSTANT, QM_EFFECT_FRICTION, QM_EFFECT_SPRING, QM_EFFECT_CALLBACK};
+    for (int frame = 0; frame < 200; ++frame) {
+        advanceClock(0.01);
+        qmBeginFrame();
+        qmEffectd(QM_EFFECT_PROPERTY_MAGNITUDE, 0.1 * (frame % 5));
+        qmEffectd(QM_EFFECT_PROPERTY_GAIN, 0.2);
+        qmEffectd(QM_EFFECT_PROPERTY_DURATION, 30.0);
+        qmCallback(QM_EFFECT_COMPUTE_FORCE, reinterpret_cast<QMcallback>(&pushDown), nullptr);
+        qmCallback(QM_EFFECT_START, reinterpret_cast<QMcallback>(&countCall), &starts);
+        qmCallback(QM_EFFECT_STOP, reinterpret_cast<QMcallback>(&countCall), &stops);
+        const unsigned id = ids + static_cast<unsigned>(frame % 4);
+        QMboolean active = QM_FALSE;
+        qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
+        if (frame % 7 == 0 && active) {
+            qmStopEffect(id);
+        } else if (frame % 3 == 0 && active) {
+            qmUpdateEffect(id);
+        } else {
+            qmStartEffect(types[frame % 4], id);
+        }
+        if (frame % 10 == 0) {
+            qmTriggerEffect(types[(frame / 10) % 4]);
+        }
+        if (active) {
+            double position[3];
+            qmGetEffectdv(id, QM_EFFECT_PROPERTY_POSITION, position);
+        }
+        qmEndFrame();
+    }
+    qmBeginFrame();
+    for (unsigned i = 0; i < 4; ++i) {
+        QMboolean active = QM_FALSE;
+        qmGetEffectbv(ids + i, QM_EFFECT_PROPERTY_ACTIVE, &active);
+        if (active) {
+            qmStopEffect(ids + i);
+        }
+    }
+    qmEndFrame();
+    advanceClock(1.0);
+    for (int i = 0; i < 200 && running() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        qmBeginFrame();
+        qmEndFrame();
+    }
+    QM::collisionScheduler().setStopped(true);
+    QM::collisionScheduler().setRate(QM::CollisionScheduler::kDefaultRate);
+    stop.store(true);
+    servo.join();
+    errors();
+    EXPECT_EQ(running(), 0u);
+    EXPECT_GT(starts.load(), 0);
+    EXPECT_EQ(starts.load(), stops.load());
+}
+
+}  // namespace
+
+namespace {
+
+// The type is part of the effect group: what a pushed group holds is gone
+// again after the pop.
+TEST_F(EffectTest, TheEffectTypeIsSavedAndRestoredWithTheEffectGroup) {
+    QM::IStackedAttributeMap& attributes = context().state->getAttributes();
+    QMenum type = QM_EFFECT_SINE;
+    ASSERT_TRUE(attributes.get<QMenum>(QM_EFFECT_PROPERTY_TYPE, type));
+    EXPECT_EQ(type, nullptr) << "the state's own type is none";
+    qmPushAttrib(QM_EFFECT_BIT);
+    ASSERT_TRUE(attributes.set<QMenum>(QM_EFFECT_PROPERTY_TYPE, QM_EFFECT_SPRING));
+    qmPopAttrib();
+    ASSERT_TRUE(attributes.get<QMenum>(QM_EFFECT_PROPERTY_TYPE, type));
+    EXPECT_EQ(type, nullptr);
     EXPECT_TRUE(errors().empty());
 }
 
