@@ -545,6 +545,110 @@ QM_API void qmDeleteEffects(QMuint effectId, QMint range);
 /* Whether the identifier is a reserved effect identifier. */
 QM_API QMboolean qmIsEffect(QMuint effectId);
 
+/* ------------------------------------------------------------------ effects */
+
+/* Effects are forces that do not come from touching shapes. Each one is
+ * built from the current effect properties (qmEffect*) when it is started,
+ * triggered or updated inside a frame; qmEndFrame compares the frame's
+ * effects with the running ones, and the change reaches the servo loop at
+ * the next collision step. A running effect stays running from frame to
+ * frame until it is stopped (or, when triggered, until its duration has
+ * passed); it need not be started again in every frame.
+ *
+ * Types with a force: QM_EFFECT_CONSTANT (a push along
+ * QM_EFFECT_PROPERTY_DIRECTION, as long as the direction is, of
+ * min(3, the device's nominal maximum force) x QM_EFFECT_PROPERTY_MAGNITUDE);
+ * QM_EFFECT_SPRING (a pull toward QM_EFFECT_PROPERTY_POSITION of the device's
+ * nominal maximum stiffness x QM_EFFECT_PROPERTY_GAIN per unit of distance,
+ * no more than the magnitude's force); QM_EFFECT_VISCOUS (a drag against the
+ * device's velocity of its nominal maximum damping x gain, no more than the
+ * magnitude's force); QM_EFFECT_FRICTION (a spring as above toward an anchor
+ * that starts where the device is and is dragged along when the pull exceeds
+ * the magnitude's force); QM_EFFECT_CALLBACK (the application's
+ * QM_EFFECT_COMPUTE_FORCE, QM_EFFECT_START and QM_EFFECT_STOP callbacks, set
+ * with qmCallback before the effect is started, run on the servo thread).
+ * Gain and magnitude count between 0 and 1 (values outside are taken as the
+ * nearer bound). Positions and directions are in workspace coordinates. No
+ * effect adds a force that is not finite or is longer than the device's
+ * nominal maximum. QM_EFFECT_SINE, QM_EFFECT_SQUARE, QM_EFFECT_TRIANGLE,
+ * QM_EFFECT_SAWTOOTHUP, QM_EFFECT_SAWTOOTHDOWN, QM_EFFECT_RAMP and
+ * QM_EFFECT_INERTIA have no implementation and are refused.
+ *
+ * Common to the functions of this section: QM_INVALID_OPERATION without a
+ * current context. Threads: the thread on which the context is current;
+ * callbacks on the collision thread may set the effect properties
+ * (qmEffect*) but not start, trigger, update, stop or read effects
+ * (QM_INVALID_OPERATION). */
+
+/* Starts an effect of the type under a reserved effect identifier, with the
+ * current effect properties. Started again under an identifier whose effect
+ * runs, it updates that effect instead (same as qmUpdateEffect, but with the
+ * new type's properties only). Errors: QM_INVALID_OPERATION outside a
+ * frame; QM_INVALID_VALUE when the identifier is not reserved
+ * (qmGenEffects); QM_INVALID_ENUM for a type without an implementation
+ * (nothing changes). */
+QM_API void qmStartEffect(QMenum type, QMuint effectId);
+
+/* Marks the effect of the last completed frame under the identifier as
+ * done; it stops at the next frame end and collision step. Errors:
+ * QM_INVALID_OPERATION outside a frame; QM_INVALID_VALUE when the
+ * identifier is not reserved; QM_INVALID_OPERATION when the last completed
+ * frame has no effect under it. */
+QM_API void qmStopEffect(QMuint effectId);
+
+/* Starts a one-shot effect of the type, with the current effect properties,
+ * under a new identifier of its own; it stops by itself once
+ * QM_EFFECT_PROPERTY_DURATION (milliseconds) has passed. Its identifier is
+ * freed again at the second qmBeginFrame after this frame. Errors:
+ * QM_INVALID_OPERATION outside a frame; QM_INVALID_ENUM for a type without
+ * an implementation (nothing changes); QM_OUT_OF_MEMORY when the effect
+ * identifiers are exhausted. */
+QM_API void qmTriggerEffect(QMenum type);
+
+/* Gives the running effect under the identifier the current effect
+ * properties (all of those its type uses; its type, and for a friction
+ * effect its anchor, stay). Errors: QM_INVALID_OPERATION outside a frame;
+ * QM_INVALID_VALUE when the last completed frame has no effect under the
+ * identifier. */
+QM_API void qmUpdateEffect(QMuint effectId);
+
+/* Set a current effect property, used by the effects started, triggered or
+ * updated from then on and saved with QM_EFFECT_BIT by qmPushAttrib:
+ * QM_EFFECT_PROPERTY_GAIN, QM_EFFECT_PROPERTY_MAGNITUDE (0 to 1),
+ * QM_EFFECT_PROPERTY_DURATION (milliseconds, default 1000),
+ * QM_EFFECT_PROPERTY_FREQUENCY (kept, used by no type); QM_EFFECT_PROPERTY_TYPE
+ * is accepted and changes nothing. qmEffecti converts to double. Errors:
+ * QM_INVALID_ENUM for another name; QM_INVALID_VALUE for a value that is not
+ * finite. */
+QM_API void qmEffectd(QMenum pname, QMdouble param);
+QM_API void qmEffecti(QMenum pname, QMint param);
+
+/* Set QM_EFFECT_PROPERTY_POSITION (default 0, 0, 0) or
+ * QM_EFFECT_PROPERTY_DIRECTION (default 0, 1, 0), three values. qmEffectiv
+ * converts to double. Errors: QM_INVALID_ENUM for another name;
+ * QM_INVALID_VALUE for NULL or a value that is not finite. */
+QM_API void qmEffectdv(QMenum pname, const QMdouble* params);
+QM_API void qmEffectiv(QMenum pname, const QMint* params);
+
+/* Read a property of the effect that the last completed frame holds under
+ * the identifier: QM_EFFECT_PROPERTY_GAIN, QM_EFFECT_PROPERTY_MAGNITUDE,
+ * QM_EFFECT_PROPERTY_FREQUENCY, QM_EFFECT_PROPERTY_DURATION (one value),
+ * QM_EFFECT_PROPERTY_POSITION, QM_EFFECT_PROPERTY_DIRECTION (three values;
+ * a friction effect's position is its anchor as of the last collision
+ * step), or QM_EFFECT_PROPERTY_TYPE, a symbol, of which qmGetEffectiv writes
+ * the low 32 bits and qmGetEffectdv nothing. qmGetEffectiv rounds to the
+ * nearest integer (halves up). Errors: QM_INVALID_ENUM for another name;
+ * QM_INVALID_VALUE when there is no such effect, for a property the effect's
+ * type does not have, for NULL, and for an integer result out of range. */
+QM_API void qmGetEffectdv(QMuint effectId, QMenum pname, QMdouble* params);
+QM_API void qmGetEffectiv(QMuint effectId, QMenum pname, QMint* params);
+
+/* QM_EFFECT_PROPERTY_ACTIVE: whether the last completed frame holds an
+ * effect under the identifier (a running effect stays in every frame until
+ * it stops). Errors: QM_INVALID_ENUM for another name; QM_INVALID_VALUE for
+ * NULL. */
+QM_API void qmGetEffectbv(QMuint effectId, QMenum pname, QMboolean* params);
+
 /* ------------------------------------------------------------------ frames */
 
 /* Common to every function of this section and the next: QM_INVALID_OPERATION

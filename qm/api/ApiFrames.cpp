@@ -43,14 +43,21 @@ void captureFrameModelview(Context& context) {
 }
 
 // One-shot effects of the scene of two frames ago give their identifiers
-// back to the pool.
+// back to the pool, and the persistent scene forgets them: nobody can name
+// them again, and an application that triggers an effect every frame would
+// otherwise keep every one it ever triggered.
 void releaseTriggeredEffects(Context& context) {
     const EffectMap& effects = context.frameScene->getEffects();
     for (auto it = effects.iterator(); !it->atEnd(); it->advance()) {
+        const unsigned id = it->current();
+        IEffect* effect = effects.find(id);
         bool triggered = false;
-        effects.find(it->current())->getProperties().get<bool>(QM_INT_EFFECT_WAS_TRIGGERED, triggered);
+        effect->getProperties().get<bool>(QM_INT_EFFECT_WAS_TRIGGERED, triggered);
         if (triggered) {
-            context.ids->release(IDGenerator::kEffectPool, it->current(), 1);
+            context.ids->release(IDGenerator::kEffectPool, id, 1);
+            if (context.persistentScene->getEffects().find(id) == effect) {
+                context.persistentScene->removeEffect(id);
+            }
         }
     }
 }

@@ -40,6 +40,7 @@ Context::Context() {
     shapeBuilders->registerBuilder(QM_SHAPE_PRIMITIVE, std::make_unique<PrimitiveShapeBuilder>());
     shapeBuilders->registerBuilder(QM_INT_SHAPE_BASE, std::make_unique<BaseShapeBuilder>());
     effectBuilders = std::make_unique<EffectBuilderRegistry>();
+    registerEffectBuilders(*effectBuilders);
     const unsigned rendererShape = ids->generate(IDGenerator::kShapePool, 1);
     sceneRenderer = std::make_unique<SceneRenderer>(*errors, rendererShape, this);
     sceneRenderer->getEventManager().add(makeCurrentOnTick, QM_INT_EVENT_COLLISION_TICK, QM_OBJECT_ANY,

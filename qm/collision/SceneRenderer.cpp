@@ -251,6 +251,10 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
 
     publishState(attributes);
 
+    // Running effects carry over into the new scene; what starts, changes or
+    // stops reaches the servo side at the next exchange.
+    effects_.compare(sceneSubmitted_ ? &submitted_ : nullptr, scene);
+
     // The renderer's own references: whatever the client does with its
     // scenes from now on, these shapes live until the next frame end.
     submitted_.clear();
@@ -314,6 +318,7 @@ void SceneRenderer::added() noexcept {
         reportDeviceErrors();
         collision_.initialise(clientTarget_);
         touched_.reset();
+        effects_.resetClock();
     } catch (...) {
         // The next step tries again.
     }
@@ -387,7 +392,10 @@ void SceneRenderer::collisionStep() {
             followApplicationPose();
         }
         contact = StepContact{collision_.isTouching(), collision_.collisionSet().touchNormal()};
+        effects_.advanceClocks(submitted_);
+        effects_.prepareApply(pipeline_);
         runOnServo(exchangeProxiesOperation);
+        effects_.finishApply();
     } else {
         // Nothing to meet yet: the proxy follows the device, so that the
         // first scene is swept from where the device is then, not from where
@@ -530,6 +538,7 @@ void SceneRenderer::exchangeProxies() noexcept {
     current_.copyTransforms(collision_);
     pipeline_.proxyUpdated();
     golden_.exchanged();
+    effects_.apply(pipeline_);
     current_.controlParameters().set<bool>(QM_PROXY_RESOLUTION, proxyResolution());
 }
 

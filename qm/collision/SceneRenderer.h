@@ -15,6 +15,7 @@
 #include "qm/collision/Proxy.h"
 #include "qm/collision/TouchState.h"
 #include "qm/events/EventManager.h"
+#include "qm/effects/EffectManager.h"
 #include "qm/qm.h"
 #include "qm/servo/HapticDevice.h"
 #include "qm/servo/Pipeline.h"
@@ -123,6 +124,10 @@ public:
     // attributes at frame end, the collision cache at a collision step).
     virtual void publishState(IAttributeMap& target) const = 0;
 
+    // The effects' starts, updates and stops: compared at frame end, clocks
+    // advanced at each step, applied in the proxy exchange.
+    virtual IEffectManager& getEffectManager() = 0;
+
     // The servo side, for tests and tools.
     virtual const Pipeline& getPipeline() const = 0;
     virtual const IProxy& getCollisionProxy() const = 0;
@@ -169,6 +174,7 @@ public:
     void submitFrame(IScene& scene, IState& state, const IScene& persistent) override;
     void publishState(IAttributeMap& target) const override;
 
+    IEffectManager& getEffectManager() override { return effects_; }
     const Pipeline& getPipeline() const override { return pipeline_; }
     const IProxy& getCollisionProxy() const override { return collision_; }
     const ITarget& getClientTarget() const override { return clientTarget_; }
@@ -229,6 +235,10 @@ private:
     // Touch changes found by the last frame end, raised by the next step.
     std::vector<TouchChange> carriedTouches_;
     GoldenBoundsBox golden_;
+
+    // Declared before the pipeline, so that the effects whose shaders it
+    // lists outlive it.
+    EffectManager effects_;
 
     // Servo side (changed only by the stages and synchronous operations).
     std::unique_ptr<HapticDevice> device_;

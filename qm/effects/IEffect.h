@@ -16,6 +16,11 @@ class IForceShader;
 // An effect: a force shader and the property map it works on. Shared between
 // the client, collision and servo threads and counted by reference
 // (atomically; a new effect starts at 0).
+//
+// An effect keeps two property maps. The one getProperties() answers belongs
+// to the client and collision threads (under the renderer lock once the
+// effect has been handed over); the servo map is the running shader's own
+// and is touched only on the servo thread, or before the effect starts.
 class IEffect : public virtual sched::IReferenceCounter {
 public:
     virtual const IForceShader* getForceShader() const = 0;
@@ -24,8 +29,16 @@ public:
     virtual AttributeMap& getProperties() = 0;
     virtual QMenum getType() const = 0;
     virtual unsigned getId() const = 0;
-    // Copies every property from another map into the effect's map.
+    // Copies the properties another map holds into the effect's map (those
+    // the effect declares). The type and the effect's life (done, triggered,
+    // clock) stay the effect's own.
     virtual void copyAllProperties(const IAttributeMap& source) = 0;
+    // The map the force shader works on; null for an effect that has no
+    // shader and so never runs.
+    virtual AttributeMap* getServoProperties() { return nullptr; }
+    // Gives the servo map the values of the effect's map, before the effect
+    // starts (it is not running, so no tick reads the servo map).
+    virtual void prepareServoProperties() {}
 
 protected:
     ~IEffect() override = default;
@@ -65,5 +78,10 @@ public:
 private:
     std::map<QMenum, std::unique_ptr<IEffectBuilder>> builders_;
 };
+
+// Registers the builders of every effect type that has one: callback,
+// constant, viscous, friction, spring and the placeholder of qmUpdateEffect,
+// in this order.
+void registerEffectBuilders(IEffectBuilderRegistry& registry);
 
 }  // namespace QM

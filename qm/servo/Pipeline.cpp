@@ -221,6 +221,14 @@ void Pipeline::updateForceShader(IForceShader* shader, void* argument) {
     }
 }
 
+void Pipeline::adoptForceShaderStorage(std::vector<std::pair<IForceShader*, void*>>& storage) noexcept {
+    if (storage.capacity() < forceShaders_.size()) {
+        return;
+    }
+    storage.assign(forceShaders_.begin(), forceShaders_.end());
+    forceShaders_.swap(storage);
+}
+
 void Pipeline::startAllForceShaders() noexcept {
     if (target_ == nullptr) {
         return;

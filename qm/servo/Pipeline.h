@@ -75,6 +75,15 @@ public:
     void startAllForceShaders() noexcept;
     void stopAllForceShaders() noexcept override;
     void restartAllForceShaders() noexcept;
+    // Room for force shaders: adding one beyond the capacity would allocate
+    // on the servo thread, so the effect manager makes larger storage on the
+    // collision thread and hands it over in a synchronous operation, where
+    // the entries move into it and `storage` receives the old storage to be
+    // freed back on the collision thread. Nothing happens when `storage` is
+    // too small for the entries.
+    std::size_t forceShaderCount() const { return forceShaders_.size(); }
+    std::size_t forceShaderCapacity() const { return forceShaders_.capacity(); }
+    void adoptForceShaderStorage(std::vector<std::pair<IForceShader*, void*>>& storage) noexcept;
 
     // Uninitialises both proxies (they restart at the device at the next
     // tick); with a frame, opens and closes one device frame first.

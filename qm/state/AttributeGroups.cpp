@@ -80,6 +80,9 @@ void declareShapeGroups(IAttributeMap& map, unsigned mask, bool defaults) {
 
 void declareEffectGroups(IAttributeMap& map, unsigned mask, bool defaults) {
     if (mask & kEffectBase) {
+        // The type belongs to the group, so that a pushed and popped effect
+        // type comes back; the state's own has no type (null).
+        scalar<QMenum>(map, QM_EFFECT_PROPERTY_TYPE, defaults, nullptr);
         scalar<double>(map, QM_EFFECT_PROPERTY_GAIN, defaults, 0.0);
         scalar<double>(map, QM_EFFECT_PROPERTY_MAGNITUDE, defaults, 0.0);
         scalar<double>(map, QM_EFFECT_PROPERTY_DURATION, defaults, 1000.0);

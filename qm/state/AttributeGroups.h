@@ -19,7 +19,7 @@ enum ShapeGroup : unsigned {
 
 // Bits of the effect routine.
 enum EffectGroup : unsigned {
-    kEffectBase = 1,       // gain, magnitude, duration, internal flags and clock
+    kEffectBase = 1,       // type, gain, magnitude, duration, internal flags and clock
     kEffectGeometry = 2,   // position and direction
     kEffectFrequency = 4,  // frequency
     kEffectCallbacks = 8,  // effect callbacks and their user data
