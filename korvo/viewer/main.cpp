@@ -138,7 +138,8 @@ void programEnded() {
         viewer.recorder.stop(viewer.state.time, nextRecordPath());
         ++viewer.recordings;
     }
-    viewer.endedText = viewer.link.program() + " (pid " + std::to_string(viewer.link.pid()) + ") ended";
+    viewer.endedText = viewer.link.program() + " (pid " + std::to_string(viewer.link.pid()) + ")" +
+                       (viewer.link.programRuns() ? " closed its devices" : " ended");
     viewer.message = viewer.endedText + "; waiting for the next program";
     std::fprintf(stderr, "korvo_sim_viewer: %s\n", viewer.message.c_str());
     viewer.link.detach();

@@ -193,6 +193,8 @@ bool Link::alive() const {
     return ::stat(segmentPath(pid_).c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_ino) == inode_;
 }
 
+bool Link::programRuns() const { return segment_ != nullptr && processExists(pid_); }
+
 std::uint32_t Link::openMask() const noexcept {
     return segment_ != nullptr ? segment_->header.openMask.load(std::memory_order_acquire) : 0;
 }

@@ -47,6 +47,8 @@ public:
     const std::string& program() const noexcept { return program_; }
     // True while the program runs and its segment is still the one mapped.
     bool alive() const;
+    // True while the program runs (its devices may all be closed).
+    bool programRuns() const;
 
     // Open handles (bit per handle).
     std::uint32_t openMask() const noexcept;
