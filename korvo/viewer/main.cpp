@@ -84,7 +84,8 @@ struct Viewer {
     Vec centre;
 
     // Interaction.
-    int dragButton = -1;
+    bool leftDown = false;   // dragging the hand
+    bool rightDown = false;  // orbiting
     bool depthDrag = false;
     int lastX = 0, lastY = 0;
     int keysHeld = 0;
@@ -145,7 +146,7 @@ void programEnded() {
     viewer.link.detach();
     viewer.haveState = false;
     viewer.driverReady = false;
-    viewer.dragButton = -1;
+    viewer.leftDown = viewer.rightDown = false;
     viewer.keysHeld = 0;
 }
 
@@ -426,7 +427,15 @@ void moveHand(const Vec& delta) {
     viewer.driver.setTarget(target);
 }
 
-void updateHold() { viewer.driver.setHold(viewer.dragButton == GLUT_LEFT_BUTTON || viewer.keysHeld != 0); }
+// The viewer holds the hand while it drags it or holds a button down.
+void updateHold() { viewer.driver.setHold(viewer.leftDown || viewer.keysHeld != 0); }
+
+// Taking the hand starts from where it is now: a trajectory or the program
+// may have moved it since the viewer last held it.
+void takeHand() {
+    if (viewer.leftDown || viewer.keysHeld != 0 || !viewer.haveState || viewer.state.held) return;
+    viewer.driver.setTarget(viewer.state.handTarget);
+}
 
 void mouse(int button, int buttonState, int x, int y) {
     if (button == 3 || button == 4) {  // the wheel
@@ -437,13 +446,17 @@ void mouse(int button, int buttonState, int x, int y) {
         moveHand({back.x * step, back.y * step, back.z * step});
         return;
     }
-    if (buttonState == GLUT_DOWN) {
-        viewer.dragButton = button;
-        viewer.depthDrag = (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0;
+    const bool down = buttonState == GLUT_DOWN;
+    if (button == GLUT_LEFT_BUTTON && down) takeHand();
+    if (button == GLUT_LEFT_BUTTON) {
+        viewer.leftDown = down;
+        if (down) viewer.depthDrag = (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0;
+    } else if (button == GLUT_RIGHT_BUTTON) {
+        viewer.rightDown = down;
+    }
+    if (down) {
         viewer.lastX = x;
         viewer.lastY = y;
-    } else if (button == viewer.dragButton) {
-        viewer.dragButton = -1;
     }
     updateHold();
 }
@@ -452,12 +465,12 @@ void motion(int x, int y) {
     const int dx = x - viewer.lastX, dy = y - viewer.lastY;
     viewer.lastX = x;
     viewer.lastY = y;
-    if (viewer.dragButton == GLUT_RIGHT_BUTTON) {
+    if (viewer.rightDown) {
         viewer.yaw += dx * 0.01;
         viewer.pitch = std::clamp(viewer.pitch + dy * 0.01, -1.5, 1.5);
         return;
     }
-    if (viewer.dragButton != GLUT_LEFT_BUTTON) return;
+    if (!viewer.leftDown) return;
     Vec right, up, back;
     viewAxes(right, up, back);
     const double k = mmPerPixel();
@@ -469,6 +482,7 @@ void motion(int x, int y) {
 
 void keyboard(unsigned char key, int, int) {
     if (key >= '1' && key <= '3') {
+        takeHand();
         viewer.keysHeld |= 1 << (key - '1');
         viewer.driver.setButtons(viewer.keysHeld);
         updateHold();
