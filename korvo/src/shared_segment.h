@@ -95,13 +95,18 @@ static_assert(sizeof(DeviceState) % 8 == 0 && sizeof(HandCommand) % 8 == 0);
 template <class T>
 class SeqRecord {
 public:
+    // A writer killed in the middle of a write (a viewer is another
+    // process) leaves the sequence odd; the next write then starts from the
+    // next odd value, so the record works again and no copy made meanwhile
+    // passes for whole.
     void write(const T& value) noexcept {
         std::uint64_t words[kWords];
         std::memcpy(words, &value, sizeof(T));
         const std::uint32_t s = sequence_.load(std::memory_order_relaxed);
-        sequence_.store(s + 1, std::memory_order_relaxed);
+        const std::uint32_t writing = (s & 1u) != 0 ? s + 2 : s + 1;
+        sequence_.store(writing, std::memory_order_relaxed);
         for (std::size_t i = 0; i < kWords; ++i) words_[i].store(words[i], std::memory_order_release);
-        sequence_.store(s + 2, std::memory_order_release);
+        sequence_.store(writing + 1, std::memory_order_release);
     }
 
     // One attempt; false when a write was in progress or happened meanwhile.

@@ -79,6 +79,24 @@ TEST(SequenceLock, ReaderNeverSeesATornRecordUnderAFastWriter) {
     EXPECT_GT(copies, 100);
 }
 
+// A writer that died mid-write leaves the record odd: nothing reads as
+// whole until the next writer writes, and then its record does.
+TEST(SequenceLock, RecordRecoversFromAWriterKilledMidWrite) {
+    shm::SeqRecord<shm::HandCommand> record;
+    shm::HandCommand c{};
+    c.serial = 1;
+    record.write(c);
+    // The sequence is the record's first member.
+    auto* sequence = reinterpret_cast<std::atomic<std::uint32_t>*>(&record);
+    sequence->store(sequence->load() + 1);
+    shm::HandCommand out{};
+    EXPECT_FALSE(record.read(out, 10));
+    c.serial = 2;
+    record.write(c);
+    ASSERT_TRUE(record.tryRead(out));
+    EXPECT_EQ(out.serial, 2u);
+}
+
 // The real writer: the servo thread in real time at 1 kHz, read through the
 // viewer's link. A record's clock is its tick count times the period,
 // computed the same way, so a copy mixing two ticks shows it.
