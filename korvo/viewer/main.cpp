@@ -142,6 +142,9 @@ void programEnded() {
     viewer.endedText = viewer.link.program() + " (pid " + std::to_string(viewer.link.pid()) + ")" +
                        (viewer.link.programRuns() ? " closed its devices" : " ended");
     viewer.message = viewer.endedText + "; waiting for the next program";
+    // A program that ended does not come back under its pid: the next one
+    // is whichever starts, unless this one merely closed its devices.
+    if (!viewer.link.programRuns()) viewer.wantedPid = 0;
     std::fprintf(stderr, "korvo_sim_viewer: %s\n", viewer.message.c_str());
     viewer.link.detach();
     viewer.haveState = false;
