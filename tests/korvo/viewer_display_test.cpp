@@ -254,7 +254,9 @@ TEST_F(ViewerOnADisplay, DragTheHandIntoTheSphere) {
 // A viewer asked for a segment it must not trust says why and ends, as
 // one asked for a program that has no segment yet waits for it.
 TEST_F(ViewerOnADisplay, RefusedSegmentEndsTheViewerWithTheReason) {
-    constexpr long kPid = 4194001;  // no process has it; only the name matters
+    // This process publishes nothing: its pid names a segment that no other
+    // process removes as stale.
+    const long kPid = static_cast<long>(::getpid());
     const std::string name = "/" + std::string(shm::kNamePrefix) + std::to_string(kPid);
     zv_test::ChildProcess::Options options;
     options.arguments = {"--pid", std::to_string(kPid)};

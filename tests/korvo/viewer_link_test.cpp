@@ -187,7 +187,8 @@ TEST_F(PublishedRecords, NextStartRemovesTheSegmentOfAKilledProcess) {
     ASSERT_TRUE(segmentExists(killed.pid()));
     killed.kill();
     ASSERT_TRUE(killed.wait(kGenerous).has_value());
-    EXPECT_TRUE(segmentExists(killed.pid())) << "nothing removes the segment of a killed process at once";
+    // (Another process of this user that opens a simulated device now may
+    // already have removed it.)
     const std::vector<korvo::viewer::ProgramEntry> listed = korvo::viewer::listPrograms();
     for (const auto& p : listed) EXPECT_NE(p.pid, killed.pid()) << "--list shows only live programs";
 
@@ -424,8 +425,10 @@ TEST_F(ViewerCommands, RecordedDragReplaysTheSameTrace) {
 // Segments made by hand under an unused name, each wrong in one way.
 class ForgedSegment : public ::testing::Test {
 protected:
-    // A pid that no process has: the segment's name is all that matters.
-    static constexpr long kPid = 4194000;
+    // This process's own pid, which it does not publish under in these
+    // tests: a segment named after a pid that no process has would be
+    // removed as stale by any other process that opens a simulated device.
+    static inline const long kPid = static_cast<long>(::getpid());
     void TearDown() override { ::shm_unlink(name().c_str()); }
     static std::string name() { return "/" + std::string(shm::kNamePrefix) + std::to_string(kPid); }
 
