@@ -114,6 +114,9 @@ bool attachTo(long pid) {
 // With a pid asked for, that program; otherwise the only usable program, or
 // the newest when several appeared while waiting.
 void search() {
+    // The program asked for closed its devices earlier and has now ended.
+    if (viewer.wantedPid != 0 && !viewer.endedText.empty() && !korvo::viewer::processRuns(viewer.wantedPid))
+        viewer.wantedPid = 0;
     if (viewer.wantedPid != 0) {
         attachTo(viewer.wantedPid);
         return;

@@ -81,6 +81,8 @@ bool finiteState(const shm::DeviceState& s, const char*& field) {
 
 }  // namespace
 
+bool processRuns(long pid) { return processExists(pid); }
+
 std::vector<ProgramEntry> listPrograms() {
     std::vector<ProgramEntry> programs;
     DIR* dir = ::opendir(kShmDirectory);

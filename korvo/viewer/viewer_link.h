@@ -28,6 +28,8 @@ struct ProgramEntry {
 
 // Every segment on the machine whose process is alive, in pid order.
 std::vector<ProgramEntry> listPrograms();
+// True while process `pid` runs (a zombie does not).
+bool processRuns(long pid);
 
 // The segment of one program, mapped read-write.
 class Link {
