@@ -26,14 +26,17 @@ Simulator& Simulator::instance() {
 
 // At process exit the servo thread must stop before the libraries whose
 // callbacks it calls are torn down; the hook is registered the first time a
-// loop starts or a trace opens, i.e. after those libraries were loaded, so it
-// runs before their destructors. A trace still open is flushed.
+// loop starts, a trace opens or a device is published, i.e. after those
+// libraries were loaded, so it runs before their destructors. A trace still open is flushed, and the
+// shared segment is removed.
 void Simulator::atExit() noexcept {
     Simulator& sim = instance();
     sim.loop_.stop();
     sim.trace_.close();
-    std::lock_guard lock(sim.segmentMutex_);
-    sim.publisher_.remove();
+    // A thread caught opening or closing a device at exit keeps the
+    // segment; the next process to open a device removes it as stale.
+    std::unique_lock lock(sim.segmentMutex_, std::try_to_lock);
+    if (lock.owns_lock()) sim.publisher_.remove();
 }
 
 void Simulator::ensureExitHook() noexcept {

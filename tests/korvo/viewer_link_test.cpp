@@ -176,6 +176,16 @@ TEST_F(PublishedRecords, SegmentLivesFromTheFirstOpenToTheLastClose) {
     EXPECT_FALSE(link.alive());
 }
 
+// A program that exits with its device still open removes its segment.
+TEST_F(PublishedRecords, ExitRemovesTheSegment) {
+    zv_test::ChildProcess::Options options;
+    options.arguments = {"exit"};
+    zv_test::ChildProcess child(SEGMENT_HOLDER, options);
+    ASSERT_EQ(child.wait(kGenerous), 0) << child.output();
+    EXPECT_NE(child.output().find("ready"), std::string::npos);
+    EXPECT_FALSE(segmentExists(child.pid()));
+}
+
 // A process killed with its device open leaves its segment; the next
 // process to open a device removes it, and leaves a live process's alone.
 TEST_F(PublishedRecords, NextStartRemovesTheSegmentOfAKilledProcess) {
