@@ -108,6 +108,9 @@ public:
     virtual void takeCommand(const shm::HandCommand& command) noexcept = 0;
     // Serial of the last command taken or dropped (0: none yet).
     virtual std::uint32_t commandSerial() const noexcept = 0;
+    // A newly opened device ignores the command left in its slot for a
+    // device closed before it.
+    virtual void skipCommand(std::uint32_t serial) noexcept = 0;
     // The record that viewers see.
     virtual void describe(shm::DeviceState& state) const noexcept = 0;
 };
@@ -160,6 +163,7 @@ public:
 
     void takeCommand(const shm::HandCommand& command) noexcept override;
     std::uint32_t commandSerial() const noexcept override { return commandSerial_; }
+    void skipCommand(std::uint32_t serial) noexcept override { commandSerial_ = serial; }
     void describe(shm::DeviceState& state) const noexcept override;
 
 private:

@@ -84,6 +84,8 @@ void Simulator::publishNow(unsigned handle) noexcept {
     DeviceAccess device = registry_.access(handle);
     shm::Segment* segment = publisher_.segment();
     if (!device || segment == nullptr) return;
+    shm::HandCommand left;
+    if (segment->slots[handle].command.tryRead(left)) device->skipCommand(left.serial);
     shm::DeviceState state;
     device->describe(state);
     segment->slots[handle].state.write(state);

@@ -205,8 +205,11 @@ void update(int) {
         viewer.trail.push_back({{s.position[0], s.position[1], s.position[2]}, now});
         while (!viewer.trail.empty() && viewer.trail.front().wall < now - kTrailSeconds) viewer.trail.pop_front();
     } else {
-        // A refused record is not used: nothing is drawn or sent from it.
+        // A refused record is not used: nothing is drawn or sent from it,
+        // and the hand is taken over afresh from the next good one (it may
+        // be another device's, opened in the same slot).
         viewer.haveState = false;
+        viewer.driverReady = false;
         viewer.message = error;
     }
     glutPostRedisplay();

@@ -261,6 +261,33 @@ TEST_F(ViewerCommands, TakenAtTheNextTickAsTheControlInterfaceWould) {
     EXPECT_NEAR(korvo_test::truePosition(handle_)[2], 30.0, 0.5);
 }
 
+// A device opened in the slot of a closed one does not take the command
+// the viewer left there for the old one.
+TEST_F(ViewerCommands, NewDeviceIgnoresTheCommandLeftForAClosedOne) {
+    const int mini = open("mini");
+    const unsigned slot = static_cast<unsigned>(mini);
+    shm::HandCommand c{};
+    c.serial = 41;
+    c.hold = 1;
+    c.target[0] = 33.0;
+    c.gripStiffness = 0.5;
+    link_.send(slot, c);
+    run(1);
+    shm::DeviceState s;
+    std::string error;
+    ASSERT_TRUE(link_.read(slot, s, error)) << error;
+    EXPECT_EQ(s.handTarget[0], 33.0);
+    stopServoLoop();
+    ASSERT_EQ(disable_korvo(slot), 0);
+    ASSERT_EQ(open("arm6"), mini) << "the lowest free handle again";
+    start();
+    run(2);
+    ASSERT_TRUE(link_.read(slot, s, error)) << error;
+    EXPECT_STREQ(s.model, "Korvo Arm 6");
+    EXPECT_NE(s.handTarget[0], 33.0);
+    EXPECT_EQ(s.held, 0);
+}
+
 // A target beyond the end stops is clamped to the maximum workspace; the
 // grip to its range; buttons to the model's.
 TEST_F(ViewerCommands, OutOfRangeCommandsAreBroughtIntoRange) {
