@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ make pkg-config binutils clang-format git
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libgl-dev libglu1-mesa-dev libegl-dev libegl-mesa0 libgl1-mesa-dri freeglut3-dev
-    xvfb xauth x11-utils libx11-dev libpugixml-dev gnuplot-nox
+    xvfb xauth x11-utils xdotool libx11-dev libpugixml-dev gnuplot-nox
     libembree-dev libbullet-dev
 )
 

@@ -241,6 +241,14 @@
  *                                device opened (0..1000000); a larger
  *                                tolerance keeps programs running on a busy
  *                                machine.
+ * Every process that opens a simulated device publishes its devices for
+ * korvo_sim_viewer in the shared-memory segment /dev/shm/korvo_sim.<pid>
+ * (mode 0600, removed when the last device closes; one left by a process
+ * that died is removed by the next process that opens a device). A viewer
+ * moves the hand, the grip and the buttons through it; the servo loop takes
+ * its commands at the next tick as korvo_sim_set_hand_target,
+ * korvo_sim_set_hand_gains and korvo_sim_set_buttons, with the target
+ * clamped to the maximum workspace.
  * A trajectory or trace file that cannot be used, a malformed fault list or
  * tolerance makes init_korvo fail with KORVO_CONFIG_READ_ERROR and prints one line
  * naming the variable on standard error.
@@ -327,8 +335,11 @@ KORVO_API int korvo_sim_set_pinch(unsigned int handle, double value);
  * seconds from the start of playback) as the hand target and buttons. NULL
  * stops playback. Lines starting with '#' and blank lines are ignored;
  * positions are interpolated linearly, buttons step at each line; after the
- * last line the hand holds the last point. Playback time advances with the
- * servo ticks from the moment of loading. KORVO_SIM_E_FILE when the file
+ * last line the hand holds the last point. Two lines with the same time are a
+ * jump: at that tick the hand is put down at the second point without a
+ * speed, as korvo_sim_set_hand_target does (the viewer records its drags
+ * this way). Playback time advances with the servo ticks from the moment of
+ * loading, and pauses while korvo_sim_viewer holds the hand. KORVO_SIM_E_FILE when the file
  * cannot be read; KORVO_SIM_E_PARSE for a line without exactly five
  * numbers, negative or decreasing times, buttons outside 0..7, or no line at
  * all. Call from a client thread (the file is read by the caller). */

@@ -10,6 +10,11 @@
 
 namespace korvo::sim {
 
+struct HandGains {
+    double stiffness;  // N/mm
+    double damping;    // N s/mm
+};
+
 struct StylusMechanics {
     double mass;                     // kg
     double viscousFriction;          // N s/mm
@@ -61,6 +66,7 @@ public:
     virtual Vec3 position() const noexcept = 0;
     virtual Vec3 velocity() const noexcept = 0;
     virtual Vec3 handTarget() const noexcept = 0;
+    virtual HandGains handGains() const noexcept = 0;
 };
 
 class StylusPhysics final : public IPhysics {
@@ -80,6 +86,7 @@ public:
     Vec3 position() const noexcept override { return position_; }
     Vec3 velocity() const noexcept override { return velocity_; }
     Vec3 handTarget() const noexcept override { return handTarget_; }
+    HandGains handGains() const noexcept override { return {handStiffness_, handDamping_}; }
 
 private:
     StylusMechanics mech_;

@@ -1,6 +1,7 @@
 #include "SimDevice.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "Error.h"
@@ -225,16 +226,33 @@ void SimDevice::step(double dt) noexcept {
         clockPeriod_ = dt;
     }
     ++clockSteps_;
-    if (faultSchedule_) faultSchedule_->apply(clockBase_ + static_cast<double>(clockSteps_) * clockPeriod_, *faults_);
-    if (trajectory_) {
+    ++steps_;
+    const double clock = clockBase_ + static_cast<double>(clockSteps_) * clockPeriod_;
+    if (faultSchedule_) faultSchedule_->apply(clock, *faults_);
+    if (commandPending_) {
+        commandPending_ = false;
+        commandTime_ = clock;
+        applyCommand();
+    }
+    // While a viewer holds the hand the playback pauses: its clock stops
+    // and resumes where it was when the viewer lets go.
+    if (trajectory_ && !viewerHold_) {
         if (dt != playbackPeriod_) {
             playbackBase_ += static_cast<double>(playbackSteps_) * playbackPeriod_;
             playbackSteps_ = 0;
             playbackPeriod_ = dt;
         }
+        const double before = playbackBase_ + static_cast<double>(playbackSteps_) * playbackPeriod_;
         ++playbackSteps_;
         const double t = playbackBase_ + static_cast<double>(playbackSteps_) * playbackPeriod_;
-        physics_->moveHandTarget(trajectory_->positionAt(t), dt);
+        // A jump in the path (two points at one time) is a hand put down
+        // elsewhere, not one that moved there within a period: it has no
+        // speed for the grip's damper to follow. This is also how a viewer's
+        // command moves the hand, so a recorded drag replays exactly.
+        if (trajectory_->jumpsWithin(before, t))
+            physics_->setHandTarget(trajectory_->positionAt(t));
+        else
+            physics_->moveHandTarget(trajectory_->positionAt(t), dt);
         buttons_ = trajectory_->buttonsAt(t) & ((1 << data_.buttons) - 1);
     }
     const bool warm = thermal_->warm();
@@ -252,7 +270,7 @@ TraceRow SimDevice::traceRow(double time, unsigned handle) const noexcept {
 }
 
 int SimDevice::update() noexcept {
-    if (const int code = faults_->meet(FaultSite::Update)) return code;
+    if (const int code = faults_->meet(FaultSite::Update)) return noteFault(code);
     latch();
     return KORVO_OK;
 }
@@ -267,10 +285,10 @@ void SimDevice::setForcesEnabled(bool on) noexcept {
 int SimDevice::sendForce(const float ft[6]) noexcept {
     if (const int code = faults_->meet(FaultSite::Output)) {
         output_->holdZero();
-        return code;
+        return noteFault(code);
     }
     const CommandContext context{norm(velocityEstimate_), thermal_->warm(), false, this};
-    return output_->command(Vec3::from(ft), Vec3::from(ft + 3), context);
+    return noteFault(output_->command(Vec3::from(ft), Vec3::from(ft + 3), context));
 }
 
 // Raw motor values become joint torques through each motor's full-scale
@@ -279,14 +297,14 @@ int SimDevice::sendForce(const float ft[6]) noexcept {
 int SimDevice::sendMotorValues(const std::int32_t values[6]) noexcept {
     if (const int code = faults_->meet(FaultSite::Output)) {
         output_->holdZero();
-        return code;
+        return noteFault(code);
     }
     MotorValues tau{};
     for (int m = 0; m < model_.motorCount(); ++m) {
         const auto i = static_cast<std::size_t>(m);
         if (values[i] < -32768 || values[i] > 32767) {
             output_->holdZero();
-            return KORVO_OUT_OF_RANGE;
+            return noteFault(KORVO_OUT_OF_RANGE);
         }
         tau[i] = values[i] / kDacFullScale * fullScaleTorque_[i];
     }
@@ -294,10 +312,10 @@ int SimDevice::sendMotorValues(const std::int32_t values[6]) noexcept {
     Vec3 torque;
     if (!wrenchFromMotorTorques(tau, force, torque)) {
         output_->holdZero();
-        return KORVO_INTERNAL_ERROR;
+        return noteFault(KORVO_INTERNAL_ERROR);
     }
     const CommandContext context{norm(velocityEstimate_), thermal_->warm(), true, this};
-    return output_->command(force, torque, context);
+    return noteFault(output_->command(force, torque, context));
 }
 
 // Amplifier saturation. Each motor delivers at most its peak torque (the
@@ -429,5 +447,70 @@ void SimDevice::setFaultSchedule(std::unique_ptr<IFaultSchedule> schedule) noexc
 }
 
 void SimDevice::setTemperatures(const double* values, int count) noexcept { thermal_->setTemperatures(values, count); }
+
+// A viewer's command is checked here, on the servo thread, because it comes
+// from another process: a non-finite number drops the whole command, and
+// the rest is brought into range, so that nothing a viewer writes can push
+// the simulation outside what the control interface allows.
+void SimDevice::takeCommand(const shm::HandCommand& c) noexcept {
+    commandSerial_ = c.serial;
+    const double numbers[5] = {c.target[0], c.target[1], c.target[2], c.gripStiffness, c.gripDamping};
+    for (double v : numbers)
+        if (!std::isfinite(v)) return;
+    command_ = c;
+    for (std::size_t i = 0; i < 3; ++i)
+        command_.target[i] = std::fmax(data_.maximum[2 * i], std::fmin(data_.maximum[2 * i + 1], c.target[i]));
+    command_.gripStiffness = std::fmax(0.0, std::fmin(100.0, c.gripStiffness));
+    command_.gripDamping = std::fmax(0.0, std::fmin(10.0, c.gripDamping));
+    command_.buttons = c.buttons & 0x7;
+    commandPending_ = true;
+}
+
+// Applied as korvo_sim_set_hand_target, korvo_sim_set_buttons and
+// korvo_sim_set_hand_gains would be.
+void SimDevice::applyCommand() noexcept {
+    viewerHold_ = command_.hold != 0;
+    physics_->setHandTarget({command_.target[0], command_.target[1], command_.target[2]});
+    setButtons(command_.buttons);
+    physics_->setHandGains(command_.gripStiffness, command_.gripDamping);
+}
+
+void SimDevice::describe(shm::DeviceState& s) const noexcept {
+    s = shm::DeviceState{};
+    std::snprintf(s.model, sizeof s.model, "%s", data_.name);
+    for (std::size_t i = 0; i < 6; ++i) {
+        s.usable[i] = data_.usable[i];
+        s.maximum[i] = data_.maximum[i];
+    }
+    s.maxForce = data_.maxForce;
+    s.time = clockBase_ + static_cast<double>(clockSteps_) * clockPeriod_;
+    s.period = clockPeriod_;
+    const Vec3 target = physics_->handTarget();
+    const Vec3 p = physics_->position();
+    const Vec3 v = physics_->velocity();
+    const Vec3 f = appliedForce();
+    const double t3[3] = {target.x, target.y, target.z}, p3[3] = {p.x, p.y, p.z}, v3[3] = {v.x, v.y, v.z},
+                 f3[3] = {f.x, f.y, f.z};
+    for (std::size_t i = 0; i < 3; ++i) {
+        s.handTarget[i] = t3[i];
+        s.position[i] = p3[i];
+        s.velocity[i] = v3[i];
+        s.force[i] = f3[i];
+    }
+    const HandGains gains = physics_->handGains();
+    s.gripStiffness = gains.stiffness;
+    s.gripDamping = gains.damping;
+    s.commandTime = commandTime_;
+    s.ticks = steps_;
+    s.open = 1;
+    s.buttons = buttons_;
+    s.buttonCount = data_.buttons;
+    s.forcesOn = output_->enabled() ? 1 : 0;
+    s.warmMotors = thermal_->warm() ? 1 : 0;
+    s.lastFault = lastFault_;
+    s.playing = trajectory_ ? 1 : 0;
+    s.held = viewerHold_ ? 1 : 0;
+    s.commandSerial = commandSerial_;
+}
 
 }  // namespace korvo::sim

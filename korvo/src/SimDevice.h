@@ -16,6 +16,7 @@
 #include "Kinematics.h"
 #include "OutputStage.h"
 #include "Physics.h"
+#include "SharedSegment.h"
 #include "Thermal.h"
 #include "Trace.h"
 #include "Trajectory.h"
@@ -99,6 +100,19 @@ public:
     virtual Vec3 truePosition() const noexcept = 0;
     virtual Vec3 trueVelocity() const noexcept = 0;
     virtual Vec3 appliedForce() const noexcept = 0;
+
+    // ---- viewers (through the shared segment)
+    // Takes a viewer's command (servo thread); it applies at the start of
+    // the next step. A command with a non-finite number is dropped; the
+    // target is clamped to the maximum workspace and the grip to its range.
+    virtual void takeCommand(const shm::HandCommand& command) noexcept = 0;
+    // Serial of the last command taken or dropped (0: none yet).
+    virtual std::uint32_t commandSerial() const noexcept = 0;
+    // A newly opened device ignores the command left in its slot for a
+    // device closed before it.
+    virtual void skipCommand(std::uint32_t serial) noexcept = 0;
+    // The record that viewers see.
+    virtual void describe(shm::DeviceState& state) const noexcept = 0;
 };
 
 class SimDevice final : public ISimDevice, private IMotorLimit {
@@ -147,7 +161,19 @@ public:
     Vec3 trueVelocity() const noexcept override { return physics_->velocity(); }
     Vec3 appliedForce() const noexcept override { return output_->appliedForce(thermal_->warm()); }
 
+    void takeCommand(const shm::HandCommand& command) noexcept override;
+    std::uint32_t commandSerial() const noexcept override { return commandSerial_; }
+    void skipCommand(std::uint32_t serial) noexcept override { commandSerial_ = serial; }
+    void describe(shm::DeviceState& state) const noexcept override;
+
 private:
+    // Remembers a device call's refusal for the viewers and returns it.
+    int noteFault(int code) noexcept {
+        if (code < 0) lastFault_ = code;
+        return code;
+    }
+    void applyCommand() noexcept;
+
     // Encoder counts of the arm joints in the current pose, and the joint
     // angles the device computes from them.
     struct ArmReading {
@@ -214,6 +240,14 @@ private:
     bool lightOverridden_ = false;
     int lightState_ = kLightOff;
     SensorSnapshot snapshot_;
+    int lastFault_ = 0;
+    std::uint64_t steps_ = 0;  // steps since open
+    // The viewer's last command: taken, then applied by the next step.
+    shm::HandCommand command_{};
+    std::uint32_t commandSerial_ = 0;
+    bool commandPending_ = false;
+    bool viewerHold_ = false;
+    double commandTime_ = 0.0;
 };
 
 }  // namespace korvo::sim

@@ -26,12 +26,17 @@ Simulator& Simulator::instance() {
 
 // At process exit the servo thread must stop before the libraries whose
 // callbacks it calls are torn down; the hook is registered the first time a
-// loop starts or a trace opens, i.e. after those libraries were loaded, so it
-// runs before their destructors. A trace still open is flushed.
+// loop starts, a trace opens or a device is published, i.e. after those
+// libraries were loaded, so it runs before their destructors. A trace still open is flushed, and the
+// shared segment is removed.
 void Simulator::atExit() noexcept {
     Simulator& sim = instance();
     sim.loop_.stop();
     sim.trace_.close();
+    // A thread caught opening or closing a device at exit keeps the
+    // segment; the next process to open a device removes it as stale.
+    std::unique_lock lock(sim.segmentMutex_, std::try_to_lock);
+    if (lock.owns_lock()) sim.publisher_.remove();
 }
 
 void Simulator::ensureExitHook() noexcept {
@@ -49,8 +54,17 @@ unsigned Simulator::open(const char* name) {
     const char* modelName = byDefault ? environment(Environment::kModel) : name;
     const IDeviceModel* model = modelName != nullptr ? findModel(modelName) : &defaultModel();
     require(model != nullptr, KORVO_DEVICE_NOT_FOUND);
+    std::lock_guard segmentLock(segmentMutex_);
+    // The segment exists before the device appears to the servo thread.
+    if (publisher_.create()) ensureExitHook();
     bool created = false;
-    const unsigned handle = registry_.open(*model, created);
+    unsigned handle = 0;
+    try {
+        handle = registry_.open(*model, created);
+    } catch (...) {
+        if (registry_.openMask() == 0) publisher_.remove();
+        throw;
+    }
     if (created) {
         const char* defaultName = environment(Environment::kModel);
         const IDeviceModel* defaultDevice = defaultName != nullptr ? findModel(defaultName) : &defaultModel();
@@ -58,10 +72,24 @@ unsigned Simulator::open(const char* name) {
             applyEnvironment(handle, model == defaultDevice);
         } catch (...) {
             registry_.close(handle);
+            if (registry_.openMask() == 0) publisher_.remove();
             throw;
         }
+        publishNow(handle);
     }
     return handle;
+}
+
+void Simulator::publishNow(unsigned handle) noexcept {
+    DeviceAccess device = registry_.access(handle);
+    shm::Segment* segment = publisher_.segment();
+    if (!device || segment == nullptr) return;
+    shm::HandCommand left;
+    if (segment->slots[handle].command.tryRead(left)) device->skipCommand(left.serial);
+    shm::DeviceState state;
+    device->describe(state);
+    segment->slots[handle].state.write(state);
+    segment->header.openMask.fetch_or(1u << handle, std::memory_order_release);
 }
 
 // A trajectory, fault list or trace named in the environment that cannot be
@@ -110,11 +138,24 @@ void Simulator::applyEnvironment(unsigned handle, bool isDefault) {
     }
 }
 
-int Simulator::close(unsigned handle) noexcept { return registry_.close(handle) ? KORVO_OK : KORVO_INVALID_HANDLE; }
+// A closed device's slot says so (the servo thread no longer writes it once
+// the registry has let go of the device); the segment goes with the last one.
+int Simulator::close(unsigned handle) noexcept {
+    std::lock_guard segmentLock(segmentMutex_);
+    if (!registry_.close(handle)) return KORVO_INVALID_HANDLE;
+    if (shm::Segment* segment = publisher_.segment()) {
+        segment->header.openMask.fetch_and(~(1u << handle), std::memory_order_release);
+        segment->slots[handle].state.write(shm::DeviceState{});
+    }
+    if (registry_.openMask() == 0) publisher_.remove();
+    return KORVO_OK;
+}
 
 int Simulator::reset() noexcept {
     if (const int rc = loop_.reset()) return rc;
+    std::lock_guard segmentLock(segmentMutex_);
     registry_.closeAll();
+    publisher_.remove();
     trace_.close();
     initFault_.store(0);
     return KORVO_OK;
@@ -139,8 +180,22 @@ void Simulator::advance(double dt, unsigned steps) noexcept {
     std::uint32_t mask = registry_.openMask();
     for (unsigned handle = 0; mask != 0; ++handle, mask >>= 1) {
         if ((mask & 1u) == 0) continue;
-        if (DeviceAccess device = registry_.access(handle))
-            for (unsigned s = 0; s < steps; ++s) device->step(dt);
+        DeviceAccess device = registry_.access(handle);
+        if (!device) continue;
+        // While this device is open (its lock held) the segment stays mapped.
+        shm::Segment* segment = publisher_.segment();
+        if (segment != nullptr) {
+            shm::HandCommand command;
+            if (segment->slots[handle].command.tryRead(command) && command.serial != 0 &&
+                command.serial != device->commandSerial())
+                device->takeCommand(command);
+        }
+        for (unsigned s = 0; s < steps; ++s) device->step(dt);
+        if (segment != nullptr) {
+            shm::DeviceState state;
+            device->describe(state);
+            segment->slots[handle].state.write(state);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "DeviceRegistry.h"
+#include "Publisher.h"
 #include "ServoLoop.h"
 #include "Trace.h"
 
@@ -62,9 +63,16 @@ private:
     void advance(double dt, unsigned steps) noexcept override;
     void loopEnded() noexcept override;
     void applyEnvironment(unsigned handle, bool isDefault);
+    // Publishes a device's record from a client thread (at open), under
+    // the device's lock like the servo thread's publishing.
+    void publishNow(unsigned handle) noexcept;
     static void atExit() noexcept;
 
     DeviceRegistry registry_;
+    // Opening and closing devices, and with them creating and removing the
+    // shared segment, are serialised by segmentMutex_ (client threads only).
+    std::mutex segmentMutex_;
+    Publisher publisher_;
     ServoLoop loop_;
     TraceWriter trace_;
     std::atomic<int> initFault_{0};

@@ -89,4 +89,16 @@ int Trajectory::buttonsAt(double t) const noexcept {
     return points_[segmentAt(t)].buttons;
 }
 
+bool Trajectory::jumpsWithin(double from, double to) const noexcept {
+    auto it = std::upper_bound(points_.begin(), points_.end(), from,
+                               [](double value, const TrajectoryPoint& p) { return value < p.time; });
+    for (; it != points_.end() && it->time <= to; ++it) {
+        if (it == points_.begin()) continue;
+        const TrajectoryPoint& before = *(it - 1);
+        const Vec3 step = it->position - before.position;
+        if (before.time == it->time && (step.x != 0.0 || step.y != 0.0 || step.z != 0.0)) return true;
+    }
+    return false;
+}
+
 }  // namespace korvo::sim

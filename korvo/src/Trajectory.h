@@ -24,6 +24,9 @@ public:
     virtual Vec3 positionAt(double t) const noexcept = 0;
     // Buttons of the last point whose time is not after t (steps, no blending).
     virtual int buttonsAt(double t) const noexcept = 0;
+    // True when the path jumps (two successive points at one time, at
+    // different places) at a time in (from, to].
+    virtual bool jumpsWithin(double from, double to) const noexcept = 0;
 };
 
 class Trajectory final : public ITrajectory {
@@ -43,6 +46,7 @@ public:
     bool empty() const noexcept override { return points_.empty(); }
     Vec3 positionAt(double t) const noexcept override;
     int buttonsAt(double t) const noexcept override;
+    bool jumpsWithin(double from, double to) const noexcept override;
     const std::vector<TrajectoryPoint>& points() const noexcept { return points_; }
 
 private:

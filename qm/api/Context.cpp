@@ -4,8 +4,8 @@
 #include "qm/api/OperationSchedulers.h"
 #include "qm/api/Symbols.h"
 #include "qm/shapes/BaseShape.h"
-#include "qm/shapes/DepthBufferShape.h"
 #include "qm/shapes/CallbackShape.h"
+#include "qm/shapes/DepthBufferShape.h"
 #include "qm/shapes/FeedbackBufferShape.h"
 #include "qm/shapes/PrimitiveShape.h"
 

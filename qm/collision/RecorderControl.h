@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "qm/collision/RecorderEvents.h"
 
 namespace QM {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "qm/api/Symbols.h"
 #include "qm/effects/IForceShader.h"
 #include "qm/servo/Pipeline.h"

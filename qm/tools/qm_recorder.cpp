@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/Platform.h"
 #include "qm/collision/RecorderEvents.h"
 
 namespace {

@@ -11,6 +11,12 @@ file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
+# The viewer is installed with the SDK; --list needs no display.
+if(NOT EXISTS ${prefix}/bin/korvo_sim_viewer)
+    message(FATAL_ERROR "korvo_sim_viewer is not installed in ${prefix}/bin")
+endif()
+run(${prefix}/bin/korvo_sim_viewer --list)
+
 # Every installed shared library carries a versioned SONAME.
 file(GLOB libs ${prefix}/lib/*.so)
 foreach(lib ${libs})
