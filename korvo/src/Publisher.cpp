@@ -1,5 +1,7 @@
 #include "Publisher.h"
 
+#include "ProcessState.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -32,20 +34,6 @@ long pidOfName(const char* name) {
     return pid;
 }
 
-// A zombie (ended, not yet reaped by its parent) counts as gone.
-bool zombie(long pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return false;
-    char line[512] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    // "pid (name) S ...": the state follows the last ')'.
-    const char* close = read ? std::strrchr(line, ')') : nullptr;
-    return close != nullptr && close[1] == ' ' && close[2] == 'Z';
-}
-
 }  // namespace
 
 std::string Publisher::nameFor(long pid) { return "/" + std::string(shm::kNamePrefix) + std::to_string(pid); }
@@ -63,7 +51,8 @@ unsigned Publisher::removeStale() noexcept {
         const std::string path = std::string(kShmDirectory) + "/" + entry->d_name;
         if (::stat(path.c_str(), &info) != 0 || info.st_uid != uid) continue;
         // A process that exists but is not ours answers EPERM: it stays.
-        const bool gone = pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) || zombie(pid);
+        const bool gone =
+            pid == self || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) || processIsZombie(pid);
         if (gone && ::shm_unlink(nameFor(pid).c_str()) == 0) ++removed;
     }
     ::closedir(dir);

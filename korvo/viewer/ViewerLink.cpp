@@ -1,5 +1,7 @@
 #include "ViewerLink.h"
 
+#include "ProcessState.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -31,21 +33,9 @@ long pidOfName(const char* name) {
     return errno == 0 && *end == '\0' && pid > 0 ? pid : -1;
 }
 
-// A zombie (ended, not yet reaped by its parent) counts as gone.
-bool zombie(long pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    std::FILE* file = std::fopen(path, "r");
-    if (file == nullptr) return false;
-    char line[512] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    // "pid (name) S ...": the state follows the last ')'.
-    const char* close = read ? std::strrchr(line, ')') : nullptr;
-    return close != nullptr && close[1] == ' ' && close[2] == 'Z';
+bool processExists(long pid) {
+    return (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) && !sim::processIsZombie(pid);
 }
-
-bool processExists(long pid) { return (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) && !zombie(pid); }
 
 // Every number of a record, for the finiteness check.
 bool finiteState(const shm::DeviceState& s, const char*& field) {

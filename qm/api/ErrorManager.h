@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <deque>
+#include <new>
 
 #include "common/Lock.h"
+#include "qm/api/QMException.h"
 #include "qm/qm.h"
 
 namespace QM {
@@ -57,5 +59,28 @@ private:
     mutable sched::CriticalSectionLock lock_;
     std::deque<QMerror> records_;
 };
+
+// Runs work that runs on its own rather than for an API call (a collision
+// step, the events of a step) and must not let anything escape: a failure
+// becomes one error record in `errors`, and the caller carries on.
+template <typename Work>
+void recordingFailures(IErrorManager& errors, Work&& work) noexcept {
+    QMenum failure = nullptr;
+    try {
+        work();
+    } catch (const QMException& e) {
+        failure = e.code();
+    } catch (const std::bad_alloc&) {
+        failure = QM_OUT_OF_MEMORY;
+    } catch (...) {
+        failure = QM_INVALID_OPERATION;
+    }
+    if (failure != nullptr) {
+        try {
+            errors.pushError(failure);
+        } catch (...) {
+        }
+    }
+}
 
 }  // namespace QM

@@ -338,23 +338,10 @@ void SceneRenderer::removed() noexcept {
 // collision thread only during its own step, so a deleted context is never
 // used afterwards.
 void SceneRenderer::step() noexcept {
-    QMenum failure = nullptr;
-    try {
+    recordingFailures(errors_, [&] {
         setCurrentContext(owner_);
         collisionStep();
-    } catch (const QMException& e) {
-        failure = e.code();
-    } catch (const std::bad_alloc&) {
-        failure = QM_OUT_OF_MEMORY;
-    } catch (...) {
-        failure = QM_INVALID_OPERATION;
-    }
-    if (failure != nullptr) {
-        try {
-            errors_.pushError(failure);
-        } catch (...) {
-        }
-    }
+    });
     try {
         setCurrentContext(nullptr);
     } catch (...) {

@@ -78,28 +78,6 @@ void raiseMotion(IEventManager& events, QMenum thread, const std::vector<unsigne
     raiseForTouched(events, QM_EVENT_MOTION, touched, cache, cacheLock, thread, &moved);
 }
 
-// What a failure inside the event machinery leaves: one error record, and
-// the step carries on.
-template <typename Work>
-void recordingFailures(IErrorManager& errors, Work&& work) noexcept {
-    QMenum failure = nullptr;
-    try {
-        work();
-    } catch (const QMException& e) {
-        failure = e.code();
-    } catch (const std::bad_alloc&) {
-        failure = QM_OUT_OF_MEMORY;
-    } catch (...) {
-        failure = QM_INVALID_OPERATION;
-    }
-    if (failure != nullptr) {
-        try {
-            errors.pushError(failure);
-        } catch (...) {
-        }
-    }
-}
-
 }  // namespace
 
 void raiseStepStart(IEventManager& events, const IStateCache& collisionCache, sched::Lock& cacheLock,
