@@ -503,8 +503,13 @@ void pushDown(QMdouble* force, QMcache cache, void*) {
 // every callback effect's start was matched by a stop.
 TEST_F(EffectTest, ClientCollisionAndServoThreadsShareEffectsSafely) {
     const unsigned ids = qmGenEffects(4);
-    std::atomic<int> starts{0};
-    std::atomic<int> stops{0};
+    // An effect still running when the test body ends is stopped when
+    // TearDown deletes the context, and its stop callback still counts: the
+    // counters must outlive the body.
+    static std::atomic<int> starts;
+    static std::atomic<int> stops;
+    starts = 0;
+    stops = 0;
     std::atomic<bool> stop{false};
     std::thread servo([&] {
         while (!stop.load()) {

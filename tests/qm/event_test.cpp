@@ -570,10 +570,16 @@ TEST_F(EventTest, ThreeThreadsShareTheEventMachinery) {
             korvo_sim_run_ticks(1);
         }
     });
+    // The subscriptions outlive the test body (the context is deleted in
+    // TearDown, after steps that may still call them), so their user data
+    // must too.
     struct Shared {
         std::atomic<int> collisionCalls{0};
         std::atomic<int> clientCalls{0};
-    } shared;
+    };
+    static Shared shared;
+    shared.collisionCalls = 0;
+    shared.clientCalls = 0;
     auto onCollision = [](QMenum, QMuint, QMenum, QMcache cache, void* user) {
         auto* s = static_cast<Shared*>(user);
         double p[3];
