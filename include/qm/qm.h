@@ -410,7 +410,10 @@ QM_API void qmGetIntegerv(QMenum pname, QMintptr* params);
  *    modelview, view-touch and touch-workspace transform;
  *  - QM_EVENT_MOTION_LINEAR_TOLERANCE, QM_EVENT_MOTION_ANGULAR_TOLERANCE (1);
  *  - any other name that holds an array of doubles (QM_REACTION_FORCE, 3).
- * Errors: QM_INVALID_ENUM when the name holds no doubles. */
+ * Errors: QM_INVALID_ENUM when the name holds no doubles;
+ * QM_INVALID_OPERATION for a value converted to model coordinates while the
+ * composed transform has no inverse (a zero scale, a degenerate view volume,
+ * values that are not finite), and nothing is written. */
 QM_API void qmGetDoublev(QMenum pname, QMdouble* params);
 
 /* ------------------------------------------------------------------ transforms and workspace */
