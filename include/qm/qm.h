@@ -567,15 +567,19 @@ QM_API void qmBeginShape(QMenum type, QMuint shapeId);
 /* Finishes the open shape and adds it to the frame (and keeps it as the
  * latest shape of its identifier). The shape is closed even when the call
  * fails, and then nothing is added. Errors: QM_INVALID_OPERATION when no
- * shape is open, or when OpenGL left feedback mode during the capture;
+ * shape is open, when OpenGL left feedback mode during the capture, or when
+ * the shape's transform to the workspace has no inverse (a zero scale, a
+ * degenerate view volume, values that are not finite);
  * QM_OUT_OF_MEMORY when the captured geometry overflowed the buffer (raise
  * QM_SHAPE_FEEDBACK_BUFFER_VERTICES). */
 QM_API void qmEndShape(void);
 
 /* Re-submits in this frame the shape last defined under the identifier,
  * keeping its geometry and taking the current attributes and transforms.
- * Errors: QM_INVALID_OPERATION outside a frame; QM_INVALID_VALUE when the
- * identifier is not reserved or no shape was defined under it. */
+ * Errors: QM_INVALID_OPERATION outside a frame, or when the shape's
+ * transform to the workspace has no inverse (as qmEndShape);
+ * QM_INVALID_VALUE when the identifier is not reserved or no shape was
+ * defined under it. */
 QM_API void qmCallShape(QMuint shapeId);
 
 /* Starts a primitive inside an open QM_SHAPE_PRIMITIVE shape: QM_POINTS,

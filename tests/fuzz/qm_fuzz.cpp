@@ -2344,7 +2344,8 @@ void Fuzzer::genGetShapeBooleanv() {
         return;
     }
     const bool known = name != nullptr && name == QM_PROXY_IS_TOUCHING;
-    const bool maybeInScene = submitted_.count(id) != 0;
+    // Identifier 1 is the context's own and may hold results of its own.
+    const bool maybeInScene = submitted_.count(id) != 0 || id == 1;
     QMenum e = nullptr;
     if (!maybeInScene) {
         e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeBooleanv of a shape never in a scene");
@@ -2382,7 +2383,8 @@ void Fuzzer::genGetShapeDoublev() {
         return;
     }
     const bool known = name != nullptr && name == QM_REACTION_FORCE;
-    const bool maybeInScene = submitted_.count(id) != 0;
+    // Identifier 1 is the context's own and may hold results of its own.
+    const bool maybeInScene = submitted_.count(id) != 0 || id == 1;
     QMenum e = nullptr;
     if (!maybeInScene) {
         e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeDoublev of a shape never in a scene");
