@@ -447,7 +447,10 @@ QM_API void qmGetIntegerv(QMenum pname, QMintptr* params);
  *    modelview, view-touch and touch-workspace transform;
  *  - QM_EVENT_MOTION_LINEAR_TOLERANCE, QM_EVENT_MOTION_ANGULAR_TOLERANCE (1);
  *  - any other name that holds an array of doubles (QM_REACTION_FORCE, 3).
- * Errors: QM_INVALID_ENUM when the name holds no doubles. */
+ * Errors: QM_INVALID_ENUM when the name holds no doubles;
+ * QM_INVALID_OPERATION for a value converted to model coordinates while the
+ * composed transform has no inverse (a zero scale, a degenerate view volume,
+ * values that are not finite), and nothing is written. */
 QM_API void qmGetDoublev(QMenum pname, QMdouble* params);
 
 /* ------------------------------------------------------------------ transforms and workspace */
@@ -726,14 +729,18 @@ QM_API void qmBeginShape(QMenum type, QMuint shapeId);
  * fails, and then nothing is added. Errors: QM_INVALID_OPERATION when no
  * shape is open, when OpenGL left feedback mode during the capture, or when
  * the depth range was set to other than [0, 1] during a depth-buffer capture;
+ * the shape's transform to the workspace has no inverse (a zero scale, a
+ * degenerate view volume, values that are not finite);
  * QM_OUT_OF_MEMORY when the captured geometry overflowed the buffer (raise
  * QM_SHAPE_FEEDBACK_BUFFER_VERTICES). */
 QM_API void qmEndShape(void);
 
 /* Re-submits in this frame the shape last defined under the identifier,
  * keeping its geometry and taking the current attributes and transforms.
- * Errors: QM_INVALID_OPERATION outside a frame; QM_INVALID_VALUE when the
- * identifier is not reserved or no shape was defined under it. */
+ * Errors: QM_INVALID_OPERATION outside a frame, or when the shape's
+ * transform to the workspace has no inverse (as qmEndShape);
+ * QM_INVALID_VALUE when the identifier is not reserved or no shape was
+ * defined under it. */
 QM_API void qmCallShape(QMuint shapeId);
 
 /* Starts a primitive inside an open QM_SHAPE_PRIMITIVE shape: QM_POINTS,

@@ -219,14 +219,21 @@ QM_API void qmGetDoublev(QMenum pname, QMdouble* params) {
             return;
         }
         // Read into a scratch buffer first, so that a failed read writes
-        // nothing and a null output is refused only for a known name.
+        // nothing and a null output is refused only for a known name. The
+        // inverse transform is asked for only when it exists (asking records
+        // the failure, which would be wrong for the names that need no
+        // conversion); a converted value through a transform without an
+        // inverse is refused and nothing is written.
+        const bool singular = transforms.inverseFailed();
+        const zvu::zvuMatrix unused = zvu::zvuMatrix::identity();
         double value[16];
         int written = 0;
-        const StateRead state = readConvertedState(map, pname, transforms.getWorkspaceToModel(),
+        const StateRead state = readConvertedState(map, pname, singular ? unused : transforms.getWorkspaceToModel(),
                                                    transforms.getModelToWorkspace(), true, value, written);
         require(state != StateRead::Unavailable, QM_INVALID_ENUM);
         if (state == StateRead::Done) {
             require(params != nullptr, QM_INVALID_VALUE);
+            require(!singular, QM_INVALID_OPERATION);
             for (int i = 0; i < written; ++i) {
                 params[i] = value[i];
             }

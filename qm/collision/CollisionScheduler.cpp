@@ -67,8 +67,11 @@ bool CollisionScheduler::stepAndWait(double timeoutSeconds) {
     if (!isRunning() || isCollisionThread()) {
         return false;
     }
+    // Steps finish in the order they begin, so the first step begun after
+    // this point is number started_ + 1; counting from steps_ would accept
+    // the end of a step under way and leave this one queued behind it.
     std::unique_lock<std::mutex> guard(mutex_);
-    const std::uint64_t target = steps_ + 1;
+    const std::uint64_t target = started_ + 1;
     stepEvent_.set();
     return changed_.wait_for(guard, std::chrono::duration<double>(timeoutSeconds), [&] {
         return steps_ >= target || !isRunning();
@@ -162,6 +165,7 @@ void CollisionScheduler::stopThread() {
         clients_.clear();
         requests_.clear();
         steps_ = 0;
+        started_ = 0;
     }
     changed_.notify_all();
 }
@@ -212,6 +216,7 @@ void CollisionScheduler::step() {
     std::vector<ICollisionClient*> clients;
     {
         std::lock_guard<std::mutex> guard(mutex_);
+        ++started_;
         clients = clients_;
     }
     for (ICollisionClient* client : clients) {

@@ -56,7 +56,8 @@ public:
     // Steps taken since the thread started (every client stepped once per
     // step).
     virtual std::uint64_t stepCount() const = 0;
-    // stepNow, then waits until that step has finished; false when the
+    // stepNow, then waits until a step that began after the call has
+    // finished (a step already under way does not count); false when the
     // thread is not running or the timeout (seconds) expired first.
     virtual bool stepAndWait(double timeoutSeconds) = 0;
     // Whether the calling thread is the collision thread.
@@ -121,7 +122,8 @@ private:
     std::deque<Request> requests_;
     std::uint64_t nextTicket_ = 1;
     std::uint64_t appliedTicket_ = 0;
-    std::uint64_t steps_ = 0;
+    std::uint64_t steps_ = 0;    // steps finished
+    std::uint64_t started_ = 0;  // steps begun
     std::string recorderSuffix_;
 
     std::atomic<unsigned> rate_{kDefaultRate};

@@ -233,11 +233,17 @@ void SceneRenderer::submitFrame(IScene& scene, IState& state, const IScene& pers
     }
     setProxyResolution(resolution);
 
+    // A composed transform without an inverse leaves the caches their last
+    // good inverse and records nothing here: the frame itself is submitted,
+    // and the failure is reported where a conversion is asked for.
     ITransformManager& transforms = state.getTransforms();
+    const bool invertible = !transforms.inverseFailed();
     {
         sched::LockGuard cache(cacheLock_);
         for (IStateCache* c : {static_cast<IStateCache*>(&collisionCache_), static_cast<IStateCache*>(&clientCache_)}) {
-            c->setWorkspaceToModel(transforms.getWorkspaceToModel());
+            if (invertible) {
+                c->setWorkspaceToModel(transforms.getWorkspaceToModel());
+            }
             c->setModelToWorkspace(transforms.getModelToWorkspace());
         }
     }

@@ -1,6 +1,7 @@
 // Frames: the shape model across frames (persistence, qmCallShape, merges),
 // the state handed between the collision side and the client thread, the
 // proxy calls, the scene dump, and the threading rules of a context.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -323,8 +324,10 @@ TEST_F(FrameTest, TouchResultsReachTheShapeQueries) {
 }
 
 // A model-to-workspace chain without an inverse (a zero scale) is reported
-// wherever the inverse is needed, and the last good inverse stays in use.
-TEST_F(FrameTest, ASingularTransformIsReportedAndTheLastGoodInverseKept) {
+// wherever the inverse is needed, and a refused read writes nothing; values
+// that need no conversion read as before, and the frame boundaries record
+// nothing.
+TEST_F(FrameTest, ASingularTransformIsReportedWhereTheInverseIsNeeded) {
     qmMatrixMode(QM_TOUCHWORKSPACE);
     qmTranslated(10.0, 0.0, 0.0);
     qmBeginFrame();
@@ -339,11 +342,23 @@ TEST_F(FrameTest, ASingularTransformIsReportedAndTheLastGoodInverseKept) {
     qmMatrixMode(QM_MODELVIEW);
     qmScaled(0.0, 1.0, 1.0);
     qmBeginFrame();
-    double again[3] = {-1, -1, -1};
-    qmGetDoublev(QM_PROXY_POSITION, again);
-    EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_OPERATION});
-    EXPECT_NEAR(again[0], 0.0, 1e-12) << "converted with the last good inverse, not left in workspace units";
+    EXPECT_TRUE(errors().empty());
+    for (QMenum converted : {QM_PROXY_POSITION, QM_PROXY_ROTATION, QM_DEVICE_TRANSFORM, QM_DEVICE_FORCE}) {
+        double again[16];
+        std::fill(std::begin(again), std::end(again), -1.0);
+        qmGetDoublev(converted, again);
+        EXPECT_EQ(errors(), std::vector<QMenum>{QM_INVALID_OPERATION}) << converted;
+        EXPECT_EQ(std::count(std::begin(again), std::end(again), -1.0), 16)
+            << converted << ": written although refused";
+    }
+    double box[6] = {};
+    qmGetDoublev(QM_WORKSPACE, box);
+    double matrix[16] = {};
+    qmGetDoublev(QM_MODELVIEW_MATRIX, matrix);
+    EXPECT_TRUE(errors().empty()) << "values that need no conversion";
+    EXPECT_EQ(matrix[0], 0.0);
     qmEndFrame();
+    EXPECT_TRUE(errors().empty()) << "the frame is submitted";
 }
 
 TEST_F(FrameTest, TheApplicationProxyPoseRoundTripsAndReachesTheRenderer) {

@@ -477,6 +477,46 @@ TEST(CollisionRate, RatesAreClampedAndPeriodsTruncated) {
     EXPECT_EQ(scheduler.getRate(), 100u);
 }
 
+// stepAndWait called while a step is under way waits for a step of its own:
+// taking the end of the running one left the requested step queued, to run
+// later while a caller had already stopped the servo ticks it needs.
+TEST(CollisionStepAndWait, AStepUnderWayDoesNotCount) {
+    struct Blocking final : QM::ICollisionClient {
+        std::atomic<int> steps{0};
+        std::atomic<int> finished{0};
+        plat::Event entered{plat::ResetMode::Manual, false};
+        plat::Event release{plat::ResetMode::Manual, false};
+        void added() noexcept override {}
+        void removed() noexcept override {}
+        void step() noexcept override {
+            if (++steps == 1) {
+                entered.set();
+                release.wait(10.0);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            ++finished;
+        }
+    } client;
+    QM::ICollisionScheduler& scheduler = QM::collisionScheduler();
+    scheduler.setStopped(true);
+    ASSERT_TRUE(scheduler.addClient(&client));
+    scheduler.stepNow();
+    ASSERT_TRUE(client.entered.wait(10.0));
+    std::atomic<int> stepsAtReturn{-1};
+    std::thread waiter([&] {
+        EXPECT_TRUE(scheduler.stepAndWait(10.0));
+        stepsAtReturn = client.finished.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    client.release.set();
+    waiter.join();
+    EXPECT_EQ(stepsAtReturn.load(), 2) << "returned at the end of the step that was under way, not its own";
+    scheduler.removeClient(&client);
+    scheduler.setStopped(false);
+    EXPECT_EQ(client.steps.load(), 2) << "no step left queued";
+}
+
 // On the real-time clock the collision thread steps at its rate by itself.
 TEST(CollisionRealTime, StepsRunAtTheirRateWithoutHelp) {
     HZV device = zvInitDevice(ZV_DEFAULT_DEVICE);
