@@ -727,10 +727,10 @@ QM_API void qmBeginShape(QMenum type, QMuint shapeId);
 /* Finishes the open shape and adds it to the frame (and keeps it as the
  * latest shape of its identifier). The shape is closed even when the call
  * fails, and then nothing is added. Errors: QM_INVALID_OPERATION when no
- * shape is open, when OpenGL left feedback mode during the capture, or when
- * the depth range was set to other than [0, 1] during a depth-buffer capture;
- * the shape's transform to the workspace has no inverse (a zero scale, a
- * degenerate view volume, values that are not finite);
+ * shape is open, when OpenGL left feedback mode during the capture, when
+ * the depth range was set to other than [0, 1] during a depth-buffer capture,
+ * or when the shape's transform to the workspace has no inverse (a zero
+ * scale, a degenerate view volume, values that are not finite);
  * QM_OUT_OF_MEMORY when the captured geometry overflowed the buffer (raise
  * QM_SHAPE_FEEDBACK_BUFFER_VERTICES). */
 QM_API void qmEndShape(void);
