@@ -2132,8 +2132,14 @@ void Fuzzer::genUpdateCalibration() {
 }
 
 void Fuzzer::genBeginShape() {
-    const QMenum type = anySymbol(
-        {QM_SHAPE_PRIMITIVE, QM_SHAPE_PRIMITIVE, QM_SHAPE_FEEDBACK_BUFFER, QM_SHAPE_DEPTH_BUFFER, QM_SHAPE_CALLBACK});
+    // The model knows primitive and feedback-buffer shapes; depth-buffer and
+    // callback shapes (their captures and the application's functions) are
+    // not modelled yet and are not begun here. A symbol that names no shape
+    // type checks the refusal.
+    QMenum type = anySymbol({QM_SHAPE_PRIMITIVE, QM_SHAPE_PRIMITIVE, QM_SHAPE_FEEDBACK_BUFFER, QM_FLAT});
+    if (type == QM_SHAPE_DEPTH_BUFFER || type == QM_SHAPE_CALLBACK) {
+        type = QM_SHAPE_PRIMITIVE;
+    }
     QMuint id = anyId(true);
     if (!defined_.empty() && chance(30)) {
         auto at = defined_.begin();
@@ -2190,6 +2196,12 @@ void Fuzzer::genBeginShape() {
         // A capture buffer that large (30 floats a vertex) cannot be made.
         expectErrors({QM_OUT_OF_MEMORY}, "a huge capture buffer");
         return;
+    } else if (feedback && (attributes_.caps[1] || attributes_.caps[2])) {
+        // Under the haptic camera view or the adaptive viewport the capture
+        // places its camera with the workspace transform, whose failure to
+        // invert (a degenerate workspace or view) is recorded; the shape is
+        // begun all the same.
+        expectOneOf({QM_INVALID_OPERATION}, true, "qmBeginShape under the camera view");
     } else {
         expectNone("qmBeginShape");
     }
