@@ -652,7 +652,13 @@ TEST_F(VirtualDisplay, SphereContactForcesAndUnplugging) {
             for (double& e : expected) e *= 6.0 / magnitude;
         Vec3 difference{};
         for (int i = 0; i < 3; ++i) difference[i] = r.force[i] - expected[i];
-        if (length(difference) > 0.01)
+        // The sample computes its force from the encoder reading, which is
+        // quantised to one count (up to 0.04 mm at the tip), while the trace
+        // holds the true position: the force's direction may differ by up to
+        // a count over the distance from the centre, which matters near the
+        // centre where the force is clamped.
+        const double tolerance = 0.01 + length(expected) * 0.04 / d;
+        if (length(difference) > tolerance)
             violations.add(r, "expected (", expected[0], ", ", expected[1], ", ", expected[2], ")");
         apart += d > 80;
         touching += d < 78 && length(r.force) > 0.2;
