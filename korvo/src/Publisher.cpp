@@ -36,7 +36,13 @@ long pidOfName(const char* name) {
 
 }  // namespace
 
-std::string Publisher::nameFor(long pid) { return "/" + std::string(shm::kNamePrefix) + std::to_string(pid); }
+// Formatted rather than concatenated: GCC 12 at -O3 reports a false overlap
+// (-Wrestrict) for a literal prefixed to a std::string.
+std::string Publisher::nameFor(long pid) {
+    char name[96];
+    std::snprintf(name, sizeof name, "/%s%ld", shm::kNamePrefix, pid);
+    return name;
+}
 
 unsigned Publisher::removeStale() noexcept {
     DIR* dir = ::opendir(kShmDirectory);
@@ -48,7 +54,9 @@ unsigned Publisher::removeStale() noexcept {
         const long pid = pidOfName(entry->d_name);
         if (pid < 0) continue;
         struct stat info {};
-        const std::string path = std::string(kShmDirectory) + "/" + entry->d_name;
+        std::string path(kShmDirectory);
+        path += '/';
+        path += entry->d_name;
         if (::stat(path.c_str(), &info) != 0 || info.st_uid != uid) continue;
         // A process that exists but is not ours answers EPERM: it stays.
         const bool gone =
