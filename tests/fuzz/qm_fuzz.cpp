@@ -410,6 +410,11 @@ public:
     void genVertex3fv() { vertex(3); }
     void genEnd();
     void genGetShapeBooleanv();
+    // An identifier of a shape submitted in a scene most of the time, any
+    // identifier otherwise.
+    QMuint submittedOrAnyId();
+    // The errors of a per-shape result query, in the order they are checked.
+    QMenum expectShapeResultErrors(QMuint id, bool knownName, bool null, const std::string& what);
     void genGetShapeDoublev();
     void genDumpScene();
     // state caches and the proxy
@@ -2387,13 +2392,32 @@ void Fuzzer::genEnd() {
     primitiveStarted_ = false;
 }
 
-void Fuzzer::genGetShapeBooleanv() {
-    QMuint id = anyId(true);
+QMuint Fuzzer::submittedOrAnyId() {
     if (!submitted_.empty() && chance(60)) {
         auto at = submitted_.begin();
         std::advance(at, static_cast<long>(next() % submitted_.size()));
-        id = *at;
+        return *at;
     }
+    return anyId(true);
+}
+
+QMenum Fuzzer::expectShapeResultErrors(QMuint id, bool knownName, bool null, const std::string& what) {
+    // Identifier 1 is the context's own and may hold results of its own.
+    const bool maybeInScene = submitted_.count(id) != 0 || id == 1;
+    if (!maybeInScene) {
+        return expectOneOf({QM_INVALID_VALUE}, false, (what + " of a shape never in a scene").c_str());
+    }
+    if (!knownName) {
+        return expectOneOf({QM_INVALID_ENUM, QM_INVALID_VALUE}, false, (what + " of an unknown name").c_str());
+    }
+    if (null) {
+        return expectOneOf({QM_INVALID_VALUE}, false, (what + " into NULL").c_str());
+    }
+    return expectOneOf({QM_INVALID_VALUE}, true, what.c_str());
+}
+
+void Fuzzer::genGetShapeBooleanv() {
+    const QMuint id = submittedOrAnyId();
     const QMenum name = anySymbol({QM_PROXY_IS_TOUCHING});
     const bool null = chance(5);
     QMboolean out[2] = {0xA5, 0xA5};
@@ -2402,19 +2426,7 @@ void Fuzzer::genGetShapeBooleanv() {
     if (!haveContext()) {
         return;
     }
-    const bool known = name != nullptr && name == QM_PROXY_IS_TOUCHING;
-    // Identifier 1 is the context's own and may hold results of its own.
-    const bool maybeInScene = submitted_.count(id) != 0 || id == 1;
-    QMenum e = nullptr;
-    if (!maybeInScene) {
-        e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeBooleanv of a shape never in a scene");
-    } else if (!known) {
-        e = expectOneOf({QM_INVALID_ENUM, QM_INVALID_VALUE}, false, "qmGetShapeBooleanv of an unknown name");
-    } else if (null) {
-        e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeBooleanv into NULL");
-    } else {
-        e = expectOneOf({QM_INVALID_VALUE}, true, "qmGetShapeBooleanv");
-    }
+    const QMenum e = expectShapeResultErrors(id, name == QM_PROXY_IS_TOUCHING, null, "qmGetShapeBooleanv");
     if (e == nullptr) {
         if (out[0] != QM_TRUE && out[0] != QM_FALSE) {
             finding("qmGetShapeBooleanv wrote %u", out[0]);
@@ -2427,12 +2439,7 @@ void Fuzzer::genGetShapeBooleanv() {
 }
 
 void Fuzzer::genGetShapeDoublev() {
-    QMuint id = anyId(true);
-    if (!submitted_.empty() && chance(60)) {
-        auto at = submitted_.begin();
-        std::advance(at, static_cast<long>(next() % submitted_.size()));
-        id = *at;
-    }
+    const QMuint id = submittedOrAnyId();
     const QMenum name = anySymbol({QM_REACTION_FORCE});
     const bool null = chance(5);
     double out[5] = {-9, -9, -9, -9, -9};
@@ -2441,19 +2448,7 @@ void Fuzzer::genGetShapeDoublev() {
     if (!haveContext()) {
         return;
     }
-    const bool known = name != nullptr && name == QM_REACTION_FORCE;
-    // Identifier 1 is the context's own and may hold results of its own.
-    const bool maybeInScene = submitted_.count(id) != 0 || id == 1;
-    QMenum e = nullptr;
-    if (!maybeInScene) {
-        e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeDoublev of a shape never in a scene");
-    } else if (!known) {
-        e = expectOneOf({QM_INVALID_ENUM, QM_INVALID_VALUE}, false, "qmGetShapeDoublev of an unknown name");
-    } else if (null) {
-        e = expectOneOf({QM_INVALID_VALUE}, false, "qmGetShapeDoublev into NULL");
-    } else {
-        e = expectOneOf({QM_INVALID_VALUE}, true, "qmGetShapeDoublev");
-    }
+    const QMenum e = expectShapeResultErrors(id, name == QM_REACTION_FORCE, null, "qmGetShapeDoublev");
     const int written = e == nullptr ? 3 : 0;
     for (int i = written; i < 5; ++i) {
         if (out[i] != -9) {
