@@ -826,8 +826,27 @@ TEST_F(HelloHaptics, TheStylusStopsAtTheSquaresSurface) {
             if (seen[j].time - seen[j - 1].time > 0.06) return true;
         return false;
     };
+    // A stylus that goes through the square stays down near the hand for
+    // as long as the hand holds still. A stall of the servo thread alone
+    // (which the frame times do not show) lets it sink for a moment and
+    // come back within a few frames. So deep frames are gathered into runs
+    // of consecutive frames, and only a run longer than 0.15 s, or more
+    // than two runs, count as going through.
+    struct DeepRuns {
+        std::vector<std::pair<double, double>> runs;  // first and last time
+        double deepest = 0.0;
+        std::size_t lastFrame = 0;
+        void note(std::size_t frame, double time, double deep) {
+            deepest = std::max(deepest, deep);
+            if (!runs.empty() && lastFrame + 1 == frame) {
+                runs.back().second = time;
+            } else {
+                runs.push_back({time, time});
+            }
+            lastFrame = frame;
+        }
+    } deepRuns;
     std::vector<double> settledZ, settledX, settledY;
-    int deepFrames = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) {
         const FrameRow& f = seen[i];
         if (f.device[2] < surface - 0.5) {
@@ -838,11 +857,7 @@ TEST_F(HelloHaptics, TheStylusStopsAtTheSquaresSurface) {
         // Frames where the surface is captured again may let the stylus
         // sink a little further for a moment; only a stall lets it near the
         // hand's 10 mm.
-        if (surface - f.device[2] > depth + 2.5 && !afterStall(i)) {
-            ++deepFrames;
-            ADD_FAILURE() << "the stylus went through the square at t = " << f.time << " (" << surface - f.device[2]
-                          << " mm deep)";
-        }
+        if (surface - f.device[2] > depth + 2.5 && !afterStall(i)) deepRuns.note(i, f.time, surface - f.device[2]);
         if (f.time < entered->time + 1.5 || f.time > entered->time + 3.0 || afterStall(i)) continue;
         settledZ.push_back(f.device[2]);
         settledX.push_back(f.device[0]);
@@ -857,7 +872,16 @@ TEST_F(HelloHaptics, TheStylusStopsAtTheSquaresSurface) {
     EXPECT_NEAR(median(settledZ), surface - depth, 0.15);
     EXPECT_NEAR(median(settledX), 5.0, 0.2);
     EXPECT_NEAR(median(settledY), -5.0, 0.2);
-    EXPECT_EQ(deepFrames, 0);
+    std::ostringstream runs;
+    double longest = 0.0;
+    for (const auto& [first, last] : deepRuns.runs) {
+        runs << " [" << first << ", " << last << "]";
+        longest = std::max(longest, last - first);
+    }
+    EXPECT_LE(deepRuns.runs.size(), 2u) << "the stylus went through the square at" << runs.str() << " (down to "
+                                        << deepRuns.deepest << " mm)";
+    EXPECT_LT(longest, 0.15) << "the stylus went through the square at" << runs.str() << " (down to "
+                             << deepRuns.deepest << " mm)";
 }
 
 TEST_F(HelloHaptics, WithoutADeviceReportsTheFailureAndWaitsForAKey) {
