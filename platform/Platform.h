@@ -2,7 +2,7 @@
 //
 // Everything the libraries and the simulated device need from the operating
 // system goes through this header: time, threads, locks, events, timers,
-// thread-local slots, load hooks and console keys. There is exactly one
+// thread-local slots, load hooks, loaded functions and console keys. There is exactly one
 // implementation (POSIX, in this folder); no other part of the libraries calls
 // the OS directly. (The samples are user programs on the public API and bring
 // their own console code; the tests' child processes are in tests/support.)
@@ -285,6 +285,14 @@ private:
     __attribute__((constructor)) static void plat_on_load_##fn() { fn(); }
 #define PLAT_ON_UNLOAD(fn) \
     __attribute__((destructor)) static void plat_on_unload_##fn() { fn(); }
+
+// ---------------------------------------------------------------- loaded libraries
+
+// The address of a function that some library already loaded into the
+// process exports under `name`, or null when none does. Nothing is loaded:
+// this finds optional companions (the simulated device's extras) without
+// linking them. Any thread.
+void* findLoadedFunction(const char* name) noexcept;
 
 // ---------------------------------------------------------------- console
 

@@ -394,6 +394,22 @@ KORVO_API int korvo_sim_set_motor_temperatures(unsigned int handle, const double
  * N). All three pointers are required. */
 KORVO_API int korvo_sim_get_true_state(unsigned int handle, double position[3], double velocity[3], double force[3]);
 
+/* What a rendering library makes of the device, shown by viewers
+ * (korvo_sim_viewer) beside the device's own state: the proxy, the point the
+ * stylus is held to on a surface, and while `touching` is nonzero the unit
+ * normal of the touched surface. Device coordinates (mm), the frame of
+ * korvo_sim_get_true_state. Viewers see it from the next tick on. `proxy`
+ * NULL withdraws the view (a renderer that stops). `normal` may be NULL when
+ * not touching. KORVO_NON_FINITE_VALUE for a non-finite number,
+ * KORVO_OUT_OF_RANGE for a coordinate beyond +-10000 or a touching normal
+ * that is not of unit length (within 1e-3), KORVO_INVALID_ARGUMENT for a
+ * touching view without a normal; a refused view leaves the one shown
+ * before. A closed device forgets its
+ * view. Any thread, including the servo thread; the rendering library calls
+ * it from its collision thread when it finds this simulator in the process
+ * (a hardware driver has no such function). */
+KORVO_API int korvo_sim_publish_proxy(unsigned int handle, const double proxy[3], int touching, const double normal[3]);
+
 /* Writes one CSV line per tick and open device to `path` (NULL closes the
  * trace; KORVO_SIM_E_FILE when the file cannot be created or a write
  * failed). The header line is

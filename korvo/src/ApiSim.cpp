@@ -247,6 +247,23 @@ int korvo_sim_get_true_state(unsigned int handle, double position[3], double vel
     });
 }
 
+int korvo_sim_publish_proxy(unsigned int handle, const double proxy[3], int touching, const double normal[3]) {
+    return onDevice(handle, [&](ISimDevice& d) {
+        ISimDevice::RenderingView view;
+        if (proxy != nullptr) {
+            view.valid = true;
+            view.proxy = finiteVector(proxy);
+            for (std::size_t i = 0; i < 3; ++i)
+                require(std::fabs(view.proxy[i]) <= kMaxHandCoordinate, KORVO_OUT_OF_RANGE);
+            view.touching = touching != 0;
+            if (view.touching || normal != nullptr) view.normal = finiteVector(normal);
+            if (view.touching) require(std::fabs(norm(view.normal) - 1.0) <= 1e-3, KORVO_OUT_OF_RANGE);
+        }
+        d.setRenderingView(view);
+        return KORVO_OK;
+    });
+}
+
 int korvo_sim_open_trace(const char* path) {
     return guarded([&] {
         if (path == nullptr) return simulator().trace().close() ? KORVO_OK : static_cast<int>(KORVO_SIM_E_FILE);

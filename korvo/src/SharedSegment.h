@@ -64,8 +64,9 @@ struct DeviceState {
     std::int32_t held;            // a viewer holds the hand (the trajectory is paused)
     std::uint32_t commandSerial;  // serial of the last viewer command taken (0: none)
     std::int32_t rendererValid;   // the fields below are published by the rendering library
-    // Reserved for the rendering library: its proxy (the point the stylus is
-    // held to on a surface) and the normal of the touched surface.
+    // What a rendering library in the process publishes through
+    // korvo_sim_publish_proxy: its proxy (the point the stylus is held to on
+    // a surface) and, while touching, the normal of the touched surface.
     std::int32_t touching;
     std::int32_t reserved;
     double proxy[3];

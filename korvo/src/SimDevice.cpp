@@ -511,6 +511,14 @@ void SimDevice::describe(shm::DeviceState& s) const noexcept {
     s.playing = trajectory_ ? 1 : 0;
     s.held = viewerHold_ ? 1 : 0;
     s.commandSerial = commandSerial_;
+    if (rendering_.valid) {
+        s.rendererValid = 1;
+        s.touching = rendering_.touching ? 1 : 0;
+        for (std::size_t i = 0; i < 3; ++i) {
+            s.proxy[i] = rendering_.proxy[i];
+            s.touchNormal[i] = rendering_.normal[i];
+        }
+    }
 }
 
 }  // namespace korvo::sim

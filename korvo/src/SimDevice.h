@@ -111,6 +111,16 @@ public:
     // A newly opened device ignores the command left in its slot for a
     // device closed before it.
     virtual void skipCommand(std::uint32_t serial) noexcept = 0;
+    // What a rendering library in this process makes of the device (its
+    // proxy and the touched surface's normal), shown by viewers beside the
+    // device's own state. Device coordinates, mm.
+    struct RenderingView {
+        bool valid = false;
+        bool touching = false;
+        Vec3 proxy{};
+        Vec3 normal{};
+    };
+    virtual void setRenderingView(const RenderingView& view) noexcept = 0;
     // The record that viewers see.
     virtual void describe(shm::DeviceState& state) const noexcept = 0;
 };
@@ -164,6 +174,7 @@ public:
     void takeCommand(const shm::HandCommand& command) noexcept override;
     std::uint32_t commandSerial() const noexcept override { return commandSerial_; }
     void skipCommand(std::uint32_t serial) noexcept override { commandSerial_ = serial; }
+    void setRenderingView(const RenderingView& view) noexcept override { rendering_ = view; }
     void describe(shm::DeviceState& state) const noexcept override;
 
 private:
@@ -247,6 +258,7 @@ private:
     std::uint32_t commandSerial_ = 0;
     bool commandPending_ = false;
     bool viewerHold_ = false;
+    RenderingView rendering_;
     double commandTime_ = 0.0;
 };
 

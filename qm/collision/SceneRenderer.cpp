@@ -8,6 +8,7 @@
 #include "qm/api/ErrorManager.h"
 #include "qm/api/QMException.h"
 #include "qm/api/Symbols.h"
+#include "qm/collision/SimulatorView.h"
 #include "qm/events/StepEvents.h"
 #include "qm/state/State.h"
 
@@ -333,6 +334,7 @@ void SceneRenderer::added() noexcept {
 void SceneRenderer::removed() noexcept {
     try {
         sched::LockGuard guard(rendererLock_);
+        if (device_ != nullptr) SimulatorView::withdraw(this, device_->getHandle());
         pipeline_.stop();
         collision_.uninitialise();
     } catch (...) {
@@ -473,6 +475,7 @@ void SceneRenderer::publishStep(const StepContact& contact) {
     p.touchNormal[1] = normal.y;
     p.touchNormal[2] = normal.z;
     p.proxyValid = true;
+    SimulatorView::publish(this, device_->getHandle(), proxy.position(), contact.touching, normal);
     sched::LockGuard cache(cacheLock_);
     publishState(collisionCache_.getValues());
 }

@@ -80,6 +80,8 @@ struct Screen {
 bool green(int r, int g, int b) { return g > 180 && r < 90 && b < 90; }
 bool red(int r, int g, int b) { return r > 200 && g < 70 && b < 70; }
 bool yellow(int r, int g, int b) { return r > 200 && g > 170 && b < 110; }
+// The rendering library's proxy and touch normal, magenta.
+bool magenta(int r, int g, int b) { return r > 180 && g < 110 && b > 180; }
 
 class ViewerOnADisplay : public ::testing::Test {
 protected:
@@ -250,6 +252,46 @@ TEST_F(ViewerOnADisplay, DragTheHandIntoTheSphere) {
         std::remove(trace.c_str());
         std::remove(trajectory.c_str());
     }
+}
+
+// A program on the rendering library: hello_haptics_demo presses the stylus
+// into its square, and the viewer shows the proxy held on the square's
+// surface with the surface's normal.
+TEST_F(ViewerOnADisplay, ShowsTheProxyOfAProgramOnTheRenderingLibrary) {
+    const std::string shot = tempPath(".ppm");
+    zv_test::ChildProcess::Options demoOptions;
+    demoOptions.environment = {
+        {"DISPLAY", display_}, {"KORVO_SIM_TRAJECTORY", HELLO_TRAJECTORY}, {"KORVO_SIM_OVERRUN_TOLERANCE", "600000"}};
+    zv_test::ChildProcess demo(HELLO_PROGRAM, demoOptions);
+
+    Link link;
+    std::string error;
+    shm::DeviceState state{};
+    ASSERT_TRUE(waitFor([&] { return link.attach(demo.pid(), error); })) << error << demo.output();
+    // The square is the plane z = -25 of the device's workspace.
+    ASSERT_TRUE(waitFor([&] {
+        return link.read(0, state, error) && state.rendererValid && state.touching && state.position[2] < -26.0;
+    })) << error
+        << demo.output();
+    EXPECT_NEAR(state.proxy[2], -25.0, 0.2);
+    EXPECT_NEAR(state.proxy[0], state.position[0], 0.5);
+    EXPECT_NEAR(state.proxy[1], state.position[1], 0.5);
+    EXPECT_NEAR(state.touchNormal[2], 1.0, 1e-6);
+
+    zv_test::ChildProcess::Options viewerOptions;
+    viewerOptions.arguments = {"--pid", std::to_string(demo.pid())};
+    viewerOptions.environment = {{"DISPLAY", display_}};
+    viewerOptions.separateErrors = true;
+    zv_test::ChildProcess viewer(VIEWER_PROGRAM, viewerOptions);
+    ASSERT_TRUE(viewer.waitForErrors("attached to", kGenerous)) << viewer.errors();
+    Screen screen;
+    EXPECT_TRUE(waitFor([&] { return screenshot(shot, screen) && screen.count(magenta) > 20; }))
+        << "the viewer never showed the proxy; screen: " << shot;
+    viewer.terminate();
+    viewer.wait(kGenerous);
+    demo.terminate();
+    demo.wait(kGenerous);
+    if (!HasFailure()) std::remove(shot.c_str());
 }
 
 // A viewer asked for a segment it must not trust says why and ends, as

@@ -457,6 +457,79 @@ TEST_F(ViewerCommands, RecordedDragReplaysTheSameTrace) {
     }
 }
 
+// ---------------------------------------------------------------- a renderer's view
+
+// What a rendering library publishes about the device reaches viewers at the
+// next tick, and goes with the renderer or with the device.
+TEST_F(ViewerCommands, RenderingViewIsShownFromTheNextTickUntilWithdrawn) {
+    const unsigned h = static_cast<unsigned>(handle_);
+    EXPECT_EQ(step().rendererValid, 0);
+    const double proxy[3] = {1.5, -2.0, 30.25};
+    const double up[3] = {0.0, 0.0, 1.0};
+    ASSERT_EQ(korvo_sim_publish_proxy(h, proxy, 1, up), 0);
+    EXPECT_EQ(state().rendererValid, 0) << "nothing moves between ticks";
+    shm::DeviceState s = step();
+    EXPECT_EQ(s.rendererValid, 1);
+    EXPECT_EQ(s.touching, 1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(s.proxy[i], proxy[i]);
+        EXPECT_EQ(s.touchNormal[i], up[i]);
+    }
+    // Not touching: the proxy without a normal.
+    ASSERT_EQ(korvo_sim_publish_proxy(h, proxy, 0, nullptr), 0);
+    s = step();
+    EXPECT_EQ(s.rendererValid, 1);
+    EXPECT_EQ(s.touching, 0);
+    EXPECT_EQ(s.touchNormal[2], 0.0);
+    ASSERT_EQ(korvo_sim_publish_proxy(h, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(step().rendererValid, 0);
+
+    // A device opened in the slot of a closed one starts without a view.
+    ASSERT_EQ(korvo_sim_publish_proxy(h, proxy, 1, up), 0);
+    stopServoLoop();
+    ASSERT_EQ(disable_korvo(h), 0);
+    ASSERT_EQ(open(), handle_);
+    start();
+    // The last close removed the segment; the open made a new one.
+    std::string error;
+    ASSERT_TRUE(link_.attach(static_cast<long>(::getpid()), error)) << error;
+    EXPECT_EQ(step().rendererValid, 0);
+}
+
+// A refused view leaves the one shown before.
+TEST_F(ViewerCommands, RenderingViewRefusesWhatAViewerCouldNotDraw) {
+    const unsigned h = static_cast<unsigned>(handle_);
+    const double proxy[3] = {1.0, 2.0, 3.0};
+    const double up[3] = {0.0, 0.0, 1.0};
+    ASSERT_EQ(korvo_sim_publish_proxy(h, proxy, 1, up), 0);
+    const double nan = std::nan("");
+    const struct {
+        const char* what;
+        unsigned handle;
+        double proxy[3];
+        int touching;
+        bool withNormal;
+        double normal[3];
+        int expected;
+    } cases[] = {
+        {"a closed handle", 9, {0, 0, 0}, 0, false, {}, KORVO_INVALID_HANDLE},
+        {"a non-finite proxy", h, {0, nan, 0}, 0, false, {}, KORVO_NON_FINITE_VALUE},
+        {"a proxy beyond any workspace", h, {0, 0, 2e4}, 0, false, {}, KORVO_OUT_OF_RANGE},
+        {"touching without a normal", h, {0, 0, 0}, 1, false, {}, KORVO_INVALID_ARGUMENT},
+        {"a normal of length 2", h, {0, 0, 0}, 1, true, {0, 0, 2}, KORVO_OUT_OF_RANGE},
+        {"a zero normal", h, {0, 0, 0}, 1, true, {0, 0, 0}, KORVO_OUT_OF_RANGE},
+        {"a non-finite normal", h, {0, 0, 0}, 0, true, {INFINITY, 0, 0}, KORVO_NON_FINITE_VALUE},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(korvo_sim_publish_proxy(c.handle, c.proxy, c.touching, c.withNormal ? c.normal : nullptr), c.expected)
+            << c.what;
+        const shm::DeviceState s = step();
+        EXPECT_EQ(s.rendererValid, 1) << c.what;
+        EXPECT_EQ(s.touching, 1) << c.what;
+        EXPECT_EQ(s.proxy[2], 3.0) << c.what;
+    }
+}
+
 // ---------------------------------------------------------------- what a viewer refuses
 
 // Segments made by hand under an unused name, each wrong in one way.

@@ -217,4 +217,24 @@ TEST(LoadHooks, RunWhenASharedObjectIsLoadedAndUnloaded) {
     EXPECT_EQ(unloaded, 1);
 }
 
+// ---------------------------------------------------------------- loaded functions
+
+// Only what the process's global scope holds is found, and nothing is
+// loaded to find it.
+TEST(LoadedFunctions, FoundInLibrariesOfTheGlobalScopeOnly) {
+    EXPECT_EQ(plat::findLoadedFunction(nullptr), nullptr);
+    EXPECT_EQ(plat::findLoadedFunction("no_library_exports_this_name"), nullptr);
+    EXPECT_EQ(plat::findLoadedFunction("platform_test_hook_loads"), nullptr) << "not loaded yet";
+
+    void* local = ::dlopen(PLATFORM_TEST_HOOKS, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(local, nullptr) << ::dlerror();
+    EXPECT_EQ(plat::findLoadedFunction("platform_test_hook_loads"), nullptr) << "loaded, but privately";
+    ASSERT_EQ(::dlclose(local), 0);
+
+    void* global = ::dlopen(PLATFORM_TEST_HOOKS, RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(global, nullptr) << ::dlerror();
+    EXPECT_EQ(plat::findLoadedFunction("platform_test_hook_loads"), ::dlsym(global, "platform_test_hook_loads"));
+    ASSERT_EQ(::dlclose(global), 0);
+}
+
 }  // namespace

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "ViewerLink.h"
 #include "korvo/korvo_sim.h"
 #include "qm/api/Symbols.h"
 #include "qm/collision/CollisionScheduler.h"
@@ -195,6 +197,52 @@ TEST_F(EventTest, SwitchesRaiseDownAndUpAtTheStepThatSeesTheChange) {
         qmRemoveEventCallback(c.up, QM_OBJECT_ANY, QM_COLLISION_THREAD, Recorder::callback);
     }
     EXPECT_TRUE(errors().empty());
+}
+
+// What a viewer of the simulated device sees of the renderer: the proxy on
+// the square and the square's normal while touching. With two contexts on
+// the device, the first one's view stays until it goes; the other's then
+// takes over.
+TEST_F(EventTest, ViewersSeeTheProxyOfOneContext) {
+    korvo::viewer::Link link;
+    std::string error;
+    ASSERT_TRUE(link.attach(static_cast<long>(::getpid()), error)) << error;
+    const auto shown = [&] {
+        korvo::sim::shm::DeviceState s{};
+        EXPECT_TRUE(link.read(static_cast<unsigned>(device), s, error)) << error;
+        return s;
+    };
+    touchSquare();
+    ticks(1);
+    korvo::sim::shm::DeviceState s = shown();
+    ASSERT_EQ(s.rendererValid, 1);
+    EXPECT_EQ(s.touching, 1);
+    EXPECT_NEAR(s.proxy[0], 0.0, 0.05);
+    EXPECT_NEAR(s.proxy[1], 0.0, 0.05);
+    EXPECT_NEAR(s.proxy[2], 0.0, 0.05) << "on the square, above the stylus at -2";
+    EXPECT_NEAR(s.touchNormal[2], 1.0, 1e-9);
+
+    HQMRC second = qmCreateContext(device);
+    ASSERT_NE(second, nullptr);
+    run(3);
+    ticks(1);
+    s = shown();
+    EXPECT_EQ(s.touching, 1) << "the second context, which has no shapes, does not take the view";
+    EXPECT_NEAR(s.proxy[2], 0.0, 0.05);
+
+    qmMakeCurrent(nullptr);
+    qmDeleteContext(rc);
+    rc = second;
+    qmMakeCurrent(rc);
+    ticks(1);
+    EXPECT_EQ(shown().rendererValid, 0) << "the first context withdrew its view";
+    run(2);
+    ticks(1);
+    s = shown();
+    EXPECT_EQ(s.rendererValid, 1);
+    EXPECT_EQ(s.touching, 0);
+    EXPECT_LT(s.proxy[2], -1.0) << "the second context's proxy is not held by the square";
+    EXPECT_NEAR(s.proxy[2], s.position[2], 0.1) << "it follows the stylus";
 }
 
 // The touch state the context publishes is the one of the step that raised
