@@ -9,6 +9,7 @@
 // their centres).
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -641,6 +642,47 @@ TEST_F(DepthTouch, TheContactIsFoundAgainWhenTheSurfaceRisesPastTheProxy) {
     EXPECT_NEAR(stylus().z, expected, std::abs(expected) * 0.05);
     EXPECT_TRUE(proxy.isTouching());
     EXPECT_NEAR(proxy.motionTransform(2)->position().z, 2.0, 0.05);
+    EXPECT_TRUE(errors().empty());
+}
+
+// The depth image redrawn at every frame, or every second, third or fourth
+// step, while the hand presses the stylus into it: each new capture replaces
+// the surface the servo side holds the proxy to, and at no tick may the
+// surface be missing (the stylus would drop toward the hand for a step).
+TEST_F(DepthTouch, ASurfaceRedrawnAtEveryFrameHoldsAtEveryTick) {
+    const double handStiffness = 0.5;
+    ASSERT_EQ(korvo_sim_set_hand_gains(device, handStiffness, 0.005), 0);
+    const double start[3] = {3.0, -2.0, 1.0};
+    ASSERT_EQ(korvo_sim_place_stylus(device, start), 0);
+    auto frame = [&] {
+        qmBeginFrame();
+        ASSERT_NE(captureSquare(50.0, 0.0), nullptr);
+        qmEndFrame();
+    };
+    frame();
+    run(10);
+    const double hand[3] = {3.0, -2.0, -10.0};
+    ASSERT_EQ(korvo_sim_set_hand_target(device, hand), 0);
+    for (int i = 0; i < 100; ++i) {
+        frame();
+        run(3);
+    }
+    double nominal = 0.0;
+    zvGetDoublev(ZV_NOMINAL_MAX_STIFFNESS, &nominal);
+    const double expected = -10.0 * handStiffness / (handStiffness + nominal * 0.8);
+    ASSERT_NEAR(stylus().z, expected, 0.05) << "settled";
+    for (int every = 1; every <= 4; ++every) {
+        double lowest = 0.0;
+        for (int i = 0; i < 120; ++i) {
+            if (i % every == 0) frame();
+            for (int t = 0; t < 10; ++t) {
+                ticks(1);
+                lowest = std::min(lowest, stylus().z);
+            }
+            step();
+        }
+        EXPECT_GT(lowest, expected - 0.1) << "a frame every " << every << " steps";
+    }
     EXPECT_TRUE(errors().empty());
 }
 
