@@ -114,6 +114,14 @@ protected:
         return status.value_or(-1);
     }
     int xdotool(const std::vector<std::string>& arguments) { return run("/usr/bin/xdotool", arguments); }
+    // The viewer, attached to the program `pid`, on the virtual display.
+    zv_test::ChildProcess startViewer(long pid) {
+        zv_test::ChildProcess::Options options;
+        options.arguments = {"--pid", std::to_string(pid)};
+        options.environment = {{"DISPLAY", display_}};
+        options.separateErrors = true;
+        return zv_test::ChildProcess(VIEWER_PROGRAM, options);
+    }
     bool screenshot(const std::string& path, Screen& screen) {
         return run(COLOUR_PROBE, {path}) == 0 && screen.load(path);
     }
@@ -145,11 +153,7 @@ TEST_F(ViewerOnADisplay, DragTheHandIntoTheSphere) {
     ASSERT_TRUE(waitFor([&] { return read() && state.forcesOn && state.position[0] > 55.0; }))
         << error << demo.output();
 
-    zv_test::ChildProcess::Options viewerOptions;
-    viewerOptions.arguments = {"--pid", std::to_string(demo.pid())};
-    viewerOptions.environment = {{"DISPLAY", display_}};
-    viewerOptions.separateErrors = true;
-    zv_test::ChildProcess viewer(VIEWER_PROGRAM, viewerOptions);
+    zv_test::ChildProcess viewer = startViewer(demo.pid());
     ASSERT_TRUE(viewer.waitForErrors("attached to", kGenerous)) << viewer.errors();
 
     // The stylus, where the viewer draws it.
@@ -278,11 +282,7 @@ TEST_F(ViewerOnADisplay, ShowsTheProxyOfAProgramOnTheRenderingLibrary) {
     EXPECT_NEAR(state.proxy[1], state.position[1], 0.5);
     EXPECT_NEAR(state.touchNormal[2], 1.0, 1e-6);
 
-    zv_test::ChildProcess::Options viewerOptions;
-    viewerOptions.arguments = {"--pid", std::to_string(demo.pid())};
-    viewerOptions.environment = {{"DISPLAY", display_}};
-    viewerOptions.separateErrors = true;
-    zv_test::ChildProcess viewer(VIEWER_PROGRAM, viewerOptions);
+    zv_test::ChildProcess viewer = startViewer(demo.pid());
     ASSERT_TRUE(viewer.waitForErrors("attached to", kGenerous)) << viewer.errors();
     Screen screen;
     EXPECT_TRUE(waitFor([&] { return screenshot(shot, screen) && screen.count(magenta) > 20; }))
