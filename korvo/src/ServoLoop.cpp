@@ -228,9 +228,9 @@ void ServoLoop::body(bool manual) noexcept {
 
 // One tick: servo-loop errors due (an injected code, an overrun of the last
 // tick) go to the error callback first; then pre, servo and post; then the
-// tick is recorded and the world advances by one period (plus any periods
-// missed), during which the force commanded in this tick acts.
-void ServoLoop::tick(double timeStamp, unsigned steps) noexcept {
+// tick is recorded and the world advances by one period, during which the
+// force commanded in this tick acts.
+void ServoLoop::tick(double timeStamp) noexcept {
     Callbacks cb;
     {
         std::lock_guard lock(callbackMutex_);
@@ -249,6 +249,11 @@ void ServoLoop::tick(double timeStamp, unsigned steps) noexcept {
     if (cb.post != nullptr) cb.post(cb.postContext);
     const double now = simulatedTime_.load(std::memory_order_relaxed);
     client_.afterCallbacks(now);
+    advanceWorld(period, 1);
+    ticks_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ServoLoop::advanceWorld(double period, unsigned steps) noexcept {
     client_.advance(period, steps);
     if (period != timePeriod_) {
         timeBase_ += static_cast<double>(periodsSinceBase_) * timePeriod_;
@@ -257,7 +262,6 @@ void ServoLoop::tick(double timeStamp, unsigned steps) noexcept {
     }
     periodsSinceBase_ += steps;
     simulatedTime_.store(timeBase_ + static_cast<double>(periodsSinceBase_) * timePeriod_, std::memory_order_relaxed);
-    ticks_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void ServoLoop::runManual() noexcept {
@@ -270,7 +274,7 @@ void ServoLoop::runManual() noexcept {
         const double rate = rate_.load(std::memory_order_relaxed);
         instantRate_.store(rate, std::memory_order_relaxed);
         while (done < todo && !stopRequested_.load(std::memory_order_acquire)) {
-            tick(simulatedTime_.load(std::memory_order_relaxed), 1);
+            tick(simulatedTime_.load(std::memory_order_relaxed));
             ++done;
         }
         lock.lock();
@@ -284,8 +288,12 @@ void ServoLoop::runManual() noexcept {
 // (absolute deadlines, so no error accumulates). Each wait sleeps until a
 // margin before the deadline and spins the rest. A tick that ends after the
 // next deadline is an overrun: the deadlines that have passed are skipped, and
-// the physics catches up on the skipped periods so that simulated time keeps
-// pace with real time. An overrun that misses more deadlines than the
+// the physics catches up on the skipped periods at once, so that simulated
+// time keeps pace with real time. Those periods passed while the motors held
+// the force of the tick that overran, so they are run with that force, not
+// with the force of the next tick, which is computed only after them (and
+// which may differ: the overrun error it receives may make a program drop
+// its force for a tick). An overrun that misses more deadlines than the
 // tolerance is reported at the next tick; shorter ones show only in the
 // lateness figures.
 void ServoLoop::runRealTime() noexcept {
@@ -294,7 +302,6 @@ void ServoLoop::runRealTime() noexcept {
     std::uint64_t deadline = start;
     std::uint64_t previousStart = 0;
     std::uint64_t margin = kMaxSpinMarginNs;
-    unsigned catchUp = 0;
     while (!stopRequested_.load(std::memory_order_acquire)) {
         const std::uint64_t periodNs = 1'000'000'000ULL / rate_.load(std::memory_order_relaxed);
         std::uint64_t now = plat::counter();
@@ -316,15 +323,15 @@ void ServoLoop::runRealTime() noexcept {
         if (previousStart != 0)
             instantRate_.store(1e9 / static_cast<double>(now - previousStart), std::memory_order_relaxed);
         previousStart = now;
-        tick(static_cast<double>(now - start) * 1e-9, 1 + catchUp);
-        catchUp = 0;
+        tick(static_cast<double>(now - start) * 1e-9);
         deadline += periodNs;
         const std::uint64_t finished = plat::counter();
         if (finished > deadline) {
             const std::uint64_t missed = (finished - deadline) / periodNs + 1;
             if (missed > overrunTolerance_.load(std::memory_order_relaxed)) overrunPending_ = true;
             deadline += missed * periodNs;
-            catchUp = static_cast<unsigned>(std::min<std::uint64_t>(missed, kMaxCatchUpSteps));
+            advanceWorld(1.0 / rate_.load(std::memory_order_relaxed),
+                         static_cast<unsigned>(std::min<std::uint64_t>(missed, kMaxCatchUpSteps)));
         }
     }
 }

@@ -109,7 +109,10 @@ private:
     void body(bool manual) noexcept;
     void runRealTime() noexcept;
     void runManual() noexcept;
-    void tick(double timeStamp, unsigned steps) noexcept;
+    void tick(double timeStamp) noexcept;
+    // Runs `steps` periods of physics with the force held now, and keeps
+    // simulated time with them.
+    void advanceWorld(double period, unsigned steps) noexcept;
     void joinFinished() noexcept;
 
     ITickClient& client_;

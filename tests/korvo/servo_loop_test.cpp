@@ -362,6 +362,44 @@ TEST_F(RealTimeTest, SlowTickIsReportedAsOverrunBeyondTheTolerance) {
     }
 }
 
+// The periods missed in a stall pass while the motors hold the force of the
+// tick that stalled; the physics catches up on them with that force, not
+// with the force the next tick commands once the stall is over. Here the
+// stylus, free of hand and friction, is pushed with 1 N in the first two
+// ticks, and the second one stalls for 40 ms: the push lasts the stall, so
+// the stylus ends far faster than after two periods of it.
+TEST_F(RealTimeTest, StallIsCaughtUpWithTheForceHeldDuringIt) {
+    const auto pushTwoTicks = [&](bool stall) {
+        const int h = open();
+        const auto u = static_cast<unsigned>(h);
+        EXPECT_EQ(korvo_sim_set_hand_gains(u, 0.0, 0.0), 0);
+        EXPECT_EQ(korvo_sim_set_friction(u, 0.0, 0.0), 0);
+        EXPECT_EQ(enable_korvo_forces(u), 0);
+        std::atomic<int> ticks{0};
+        start([&, h, u] {
+            const int n = ++ticks;
+            update_korvo(u);
+            sendForce(h, n <= 2 ? 1.0 : 0.0, 0, 0);
+            if (stall && n == 2) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        });
+        if (stall) {
+            EXPECT_TRUE(waitForTicks(10));
+        } else {
+            run(10);
+        }
+        EXPECT_EQ(stopServoLoop(), KORVO_SERVO_OK);
+        const double speed = trueVelocity(h)[0];
+        EXPECT_EQ(disable_korvo(u), 0);
+        return speed;
+    };
+    ASSERT_EQ(korvo_sim_set_manual_clock(1), 0);
+    const double twoPeriods = pushTwoTicks(false);
+    ASSERT_GT(twoPeriods, 0.0);
+    ASSERT_EQ(korvo_sim_set_manual_clock(0), 0);
+    const double stalled = pushTwoTicks(true);
+    EXPECT_GT(stalled, 3.0 * twoPeriods) << "two periods of the push: " << twoPeriods << " mm/s";
+}
+
 // Client threads reconfigure devices while the servo thread runs ticks that
 // read and command them (the sanitizer builds check for races).
 TEST_F(RealTimeTest, ClientCallsRaceFreeWithTheServoThread) {

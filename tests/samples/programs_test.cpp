@@ -828,10 +828,12 @@ TEST_F(HelloHaptics, TheStylusStopsAtTheSquaresSurface) {
     };
     // A stylus that goes through the square stays down near the hand for
     // as long as the hand holds still. A stall of the servo thread alone
-    // (which the frame times do not show) lets it sink for a moment and
-    // come back within a few frames. So deep frames are gathered into runs
-    // of consecutive frames, and only a run longer than 0.15 s, or more
-    // than two runs, count as going through.
+    // (which the frame times do not show) longer than the device's 10-period
+    // command watchdog makes the amplifiers let go, as they would on
+    // hardware: the stylus sinks for a moment and comes back within a few
+    // frames. So deep frames are gathered into runs of consecutive frames,
+    // and only a run longer than 0.15 s, or more than two runs, count as
+    // going through.
     struct DeepRuns {
         std::vector<std::pair<double, double>> runs;  // first and last time
         double deepest = 0.0;
