@@ -496,6 +496,7 @@ public:
     void delivered(QMenum event, QMuint shape, QMenum thread, void* userData);
     // steps that are not exports
     void stepTicks();
+    void stepButtons();
     void stepCollision();
     void stepOnCollisionThread();
     void stepGlDraw();
@@ -747,6 +748,7 @@ std::vector<Generator> generatorTable() {
 
         // ---- steps that are not exports
         {"(servo ticks)", 20, false, &Fuzzer::stepTicks},
+        {"(buttons)", 4, false, &Fuzzer::stepButtons},
         {"(collision step)", 20, false, &Fuzzer::stepCollision},
         {"(calls on the collision thread)", 3, false, &Fuzzer::stepOnCollisionThread},
         {"(OpenGL drawing)", 15, true, &Fuzzer::stepGlDraw},
@@ -3265,7 +3267,7 @@ void Fuzzer::checkDeliveries(const char* what) {
 void Fuzzer::genAddEventCallback() {
     const QMenum event = anySymbol(eventNames());
     const QMenum thread = anySymbol({QM_CLIENT_THREAD, QM_COLLISION_THREAD});
-    const QMuint shape = chance(50) ? QM_OBJECT_ANY : anyId(true);
+    const QMuint shape = chance(70) ? QM_OBJECT_ANY : anyId(true);
     const bool null = chance(10);
     const std::uintptr_t token = nextToken_++;
     note("qmAddEventCallback(%s, %u, %s, %s, %" PRIuPTR ")", symbolText(event).c_str(), shape,
@@ -3288,7 +3290,7 @@ void Fuzzer::genRemoveEventCallback() {
     QMenum event = anySymbol(eventNames());
     QMenum thread = anySymbol({QM_CLIENT_THREAD, QM_COLLISION_THREAD});
     QMuint shape = chance(50) ? QM_OBJECT_ANY : anyId(true);
-    if (!subscriptions_.empty() && chance(50)) {
+    if (!subscriptions_.empty() && chance(30)) {
         auto at = subscriptions_.begin();
         std::advance(at, static_cast<long>(next() % subscriptions_.size()));
         std::tie(event, shape, thread) = at->first;
@@ -3417,6 +3419,16 @@ void Fuzzer::stepTicks() {
     }
 }
 
+// The hand presses and releases the stylus buttons: button events for the
+// subscriptions to check.
+void Fuzzer::stepButtons() {
+    const int bits = static_cast<int>(next() % 8);
+    note("korvo_sim_set_buttons(%d)", bits);
+    if (const int rc = korvo_sim_set_buttons(device_, bits)) {
+        finding("korvo_sim_set_buttons failed with %d", rc);
+    }
+}
+
 void Fuzzer::stepCollision() {
     note("a collision step");
     korvo_sim_run_ticks(static_cast<unsigned>(1 + next() % 10));
@@ -3439,8 +3451,11 @@ void Fuzzer::stepOnCollisionThread() {
         return;
     }
     drain();
-    const int which = static_cast<int>(next() % 8);
-    note("on the collision thread: call %d", which);
+    // Calls 0 to 10 are refused there; the last one is the getters'.
+    constexpr int kRefused = 11;
+    const int which = static_cast<int>(next() % (kRefused + 1));
+    const QMuint effect = effects_.reserved.empty() ? 1u : static_cast<QMuint>(effects_.reserved.pick(next()));
+    note("on the collision thread: call %d (effect %u)", which, effect);
     std::vector<QMenum> errors;
     bool bound = false;
     HQMRC rc = main_;
@@ -3458,6 +3473,17 @@ void Fuzzer::stepOnCollisionThread() {
             case 4: qmCallShape(1); break;
             case 5: qmContextDevice(ZV_INVALID_HANDLE); break;
             case 6: qmDeleteContext(rc); break;
+            case 7: qmStartEffect(QM_EFFECT_CONSTANT, effect); break;
+            case 8: qmTriggerEffect(QM_EFFECT_VISCOUS); break;
+            case 9: {
+                QMboolean active = 0x7F;
+                qmGetEffectbv(effect, QM_EFFECT_PROPERTY_ACTIVE, &active);
+                if (active != 0x7F) {
+                    errors.push_back(QM_NO_ERROR);  // a refused read wrote
+                }
+                break;
+            }
+            case 10: qmCheckEvents(); break;
             default: {
                 double v[16];
                 qmGetDoublev(QM_MODELVIEW_MATRIX, v);
@@ -3481,7 +3507,7 @@ void Fuzzer::stepOnCollisionThread() {
     if (!bound) {
         finding("the context was lost on the collision thread (call %d)", which);
     }
-    if (which < 7) {
+    if (which < kRefused) {
         if (errors != std::vector<QMenum>{QM_INVALID_OPERATION}) {
             finding("call %d on the collision thread recorded %s, expected { QM_INVALID_OPERATION }", which,
                     errorList(errors).c_str());
