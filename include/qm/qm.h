@@ -542,7 +542,9 @@ QM_API QMboolean qmIsShape(QMuint shapeId);
 QM_API QMuint qmGenEffects(QMint range);
 
 /* As qmDeleteShapes, for effect identifiers and the effects started under
- * them. Errors: QM_INVALID_VALUE when n is negative. */
+ * them: those of the open frame are dropped, and those of the last completed
+ * frame stop as qmStopEffect stops them. Errors: QM_INVALID_VALUE when n is
+ * negative. */
 QM_API void qmDeleteEffects(QMuint effectId, QMint range);
 
 /* Whether the identifier is a reserved effect identifier. */

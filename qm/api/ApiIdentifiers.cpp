@@ -74,14 +74,28 @@ QM_API QMuint qmGenEffects(QMint range) {
                                  [&](Context& context) { return generate(context, IDGenerator::kEffectPool, range); });
 }
 
+// The effects started under the identifiers go with them: the open frame's
+// are dropped, and the last frame's are marked done, as qmStopEffect does,
+// so that they stop at the next frame end; nothing could stop them once
+// their identifiers are free. The collision thread reads and writes the
+// effects of the handed-over scene under the renderer lock.
 QM_API void qmDeleteEffects(QMuint effectId, QMint range) {
-    callInContext([&](Context& context) {
+    callInContext(CallLocks::RendererAndState, [&](Context& context) {
         require(range >= 0, QM_INVALID_VALUE);
         if (range == 0) {
             return;
         }
         for (unsigned id : idsInRange(context.persistentScene->getEffects(), effectId, range)) {
             context.persistentScene->removeEffect(id);
+        }
+        if (context.inFrame) {
+            for (unsigned id : idsInRange(context.frameScene->getEffects(), effectId, range)) {
+                context.frameScene->removeEffect(id);
+            }
+        }
+        const EffectMap& last = context.lastScene->getEffects();
+        for (unsigned id : idsInRange(last, effectId, range)) {
+            last.find(id)->getProperties().set<bool>(QM_INT_EFFECT_IS_DONE, true);
         }
         context.ids->release(IDGenerator::kEffectPool, effectId, range);
     });

@@ -131,12 +131,28 @@ void EffectManager::compare(const IScene* previous, IScene& next) {
     }
     for (const unsigned id : effectIds(*previous)) {
         IEffect* running = previous->getEffects().find(id);
-        if (flag(*running, QM_INT_EFFECT_IS_DONE) && isRunning(running->getForceShader())) {
-            stops_.push_back(referenced(running));
+        if (flag(*running, QM_INT_EFFECT_IS_DONE)) {
+            // Done before the servo side started it (no step since its
+            // start): it must never start, so its start is withdrawn.
+            if (isRunning(running->getForceShader())) {
+                stops_.push_back(referenced(running));
+            } else {
+                withdrawStart(running);
+            }
             next.removeEffect(id);
         } else if (next.getEffects().find(id) != running) {
             next.removeEffect(id);
             next.addEffect(running);
+        }
+    }
+}
+
+void EffectManager::withdrawStart(IEffect* effect) {
+    for (std::vector<IEffect*>* queue : {&starts_, &batchStarts_}) {
+        const auto at = std::find(queue->begin(), queue->end(), effect);
+        if (at != queue->end()) {
+            queue->erase(at);
+            effect->releaseReference();
         }
     }
 }

@@ -3,7 +3,9 @@
 //
 //  - compare (client thread, qmEndFrame, renderer lock): the new frame's
 //    effects against the running ones; fills the start, update and stop
-//    queues, and carries running effects over into the new scene;
+//    queues, and carries running effects over into the new scene; an
+//    effect done (stopped, deleted or finished) leaves the scene there,
+//    and one the servo side has not started yet never starts;
 //  - advanceClocks (collision thread, each step, renderer lock): effect
 //    clocks, and triggered effects whose duration has passed become done;
 //  - prepareApply / apply / finishApply (collision thread, servo thread in
@@ -69,6 +71,9 @@ private:
 
     double now() const;
     void queueUpdate(IEffect* running, IEffect* next);
+    // Drops the queued start of an effect that has not reached the servo
+    // side (client thread, renderer lock: no exchange runs meanwhile).
+    void withdrawStart(IEffect* effect);
     static void releaseAll(std::vector<IEffect*>& effects);
     static void releaseAll(std::vector<Update>& updates);
 

@@ -61,6 +61,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "korvo/korvo_sim.h"
@@ -239,6 +240,16 @@ enum Cap { kProxyResolution, kCameraView, kAdaptiveViewport, kUseGlModelview, kC
 enum Stack { kViewTouchStack, kModelviewStack, kTouchWorkspaceStack, kStacks };
 constexpr std::size_t kStackDepth[kStacks] = {32, 32, 2};
 
+// The current effect properties, saved with QM_EFFECT_BIT.
+struct EffectProperties {
+    double gain = 0.0;
+    double magnitude = 0.0;
+    double duration = 1000.0;
+    double frequency = 0.0;
+    double position[3] = {0, 0, 0};
+    double direction[3] = {0, 1, 0};
+};
+
 struct Attributes {
     float material[2][5] = {{0.8f, 0, 0, 0, 0}, {0.8f, 0, 0, 0, 0}};
     QMenum touchable = nullptr;
@@ -251,6 +262,7 @@ struct Attributes {
     bool caps[kCaps] = {true, false, false, true};
     int mode = kViewTouchStack;
     double workspace[6] = {0, 0, 0, 0, 0, 0};
+    EffectProperties effect;
 };
 
 struct Saved {
@@ -310,6 +322,43 @@ struct Pool {
 };
 
 enum class OpenShape { None, Primitive, Feedback };
+
+// An effect the last completed frame holds, as far as the model knows it.
+// A triggered effect ends by itself once its duration has passed on the
+// collision side's clock, which the driver does not control: after a
+// collision step it may be done, and after the next frame end the frame may
+// or may not hold it (`uncertain`) until a call tells which.
+struct HeldEffect {
+    int type = 0;  // index into effectTypes()
+    EffectProperties properties;
+    bool triggered = false;
+    bool done = false;       // stopped or its identifier deleted: gone at the next frame end
+    bool mayFinish = false;  // triggered, and a collision step has run since it was submitted
+    bool uncertain = false;  // the last frame may have lost it
+};
+
+constexpr int kUpdate = -1;  // a FrameEffect made by qmUpdateEffect
+
+// An effect started, triggered or updated in the open frame; the last call
+// for an identifier wins.
+struct FrameEffect {
+    int type = kUpdate;  // index into effectTypes(), or kUpdate
+    EffectProperties properties;
+    bool triggered = false;
+};
+
+// An event subscription: event, shape identifier (or QM_OBJECT_ANY), thread.
+using SubscriptionKey = std::tuple<QMenum, QMuint, QMenum>;
+
+// An event callback run, as the driver's callback saw it.
+struct Delivery {
+    QMenum event;
+    QMuint shape;
+    QMenum thread;
+    std::uintptr_t token;  // the user data: which subscription
+    bool onMainThread;
+    bool insideCheckEvents;
+};
 
 // Runs work on the library's collision thread and waits for it.
 class CollisionWork final : public sched::SchedulerOperation {
@@ -422,24 +471,32 @@ public:
     void genCacheGetDoublev();
     void genProxyf();
     void genProxydv();
-    // effects, events, callbacks and local features: no model of their own
-    // yet; each call must raise nothing or one of its documented errors, and
-    // the rest of the model must stay true
+    // effects: the model knows which identifiers the last completed frame
+    // holds an effect under, of which type and with which properties
     void genStartEffect();
     void genStopEffect();
+    void genTriggerEffect();
     void genUpdateEffect();
     void genEffectValue();
     void genEffectArray();
     void genGetEffect();
+    // callbacks and local features: no model of their own yet; each call
+    // must raise nothing or one of its documented errors, and the rest of
+    // the model must stay true
     void genCallback();
     void genLocalFeature();
+    void expectLoosely(const char* what);
+    // events: the model knows the subscriptions, and every callback run is
+    // checked against them
     void genAddEventCallback();
     void genRemoveEventCallback();
     void genCheckEvents();
     void genEventd();
-    void expectLoosely(const char* what);
+    // The driver's event callback (any thread).
+    void delivered(QMenum event, QMuint shape, QMenum thread, void* userData);
     // steps that are not exports
     void stepTicks();
+    void stepButtons();
     void stepCollision();
     void stepOnCollisionThread();
     void stepGlDraw();
@@ -497,6 +554,24 @@ private:
     void dropMainContext();
     void setRealTime(bool on);
     void checkCoverage();
+    // The effect model at frame boundaries, collision steps and deletions.
+    void effectsAtBeginFrame();
+    void effectsAtEndFrame(bool submitted);
+    void effectsStepped();
+    void effectsDeleted(std::uint64_t first, std::uint64_t last);
+    // Settles whether the last frame holds an effect under `id`, as a call
+    // just showed.
+    void settleEffect(QMuint id, bool held);
+    // Asks qmGetEffectbv whether an effect the model is unsure of is there.
+    void probeEffect(QMuint id);
+    QMuint effectIdForCall();
+    bool effectHeld(QMuint id) const { return held_.count(id) != 0; }
+    bool effectUncertain(QMuint id) const {
+        const auto at = held_.find(id);
+        return at != held_.end() && at->second.uncertain;
+    }
+    // Checks the callback runs recorded since the last check.
+    void checkDeliveries(const char* what);
 
     std::uint64_t seed_;
     std::uint64_t calls_;
@@ -546,6 +621,20 @@ private:
     // are made only under the gate while no shape is open.
     std::mutex shapeGateLock_;
     std::atomic<bool> shapeGate_{false};
+    // Effects.
+    std::map<QMuint, HeldEffect> held_;           // the last completed frame's
+    std::map<QMuint, FrameEffect> frameEffects_;  // the open frame's
+    std::vector<QMuint> lastTriggers_;            // triggered in the last completed frame
+    std::vector<QMuint> releaseAtBegin_;          // trigger identifiers the next qmBeginFrame frees
+    std::uint64_t effectReadsChecked_ = 0;        // getter results compared with the model
+    // Events.
+    std::map<SubscriptionKey, std::uintptr_t> subscriptions_;  // to the user data given last
+    std::uintptr_t nextToken_ = 1;
+    std::thread::id mainThread_;
+    std::atomic<bool> insideCheckEvents_{false};
+    std::mutex deliveriesLock_;
+    std::vector<Delivery> deliveries_;
+    std::uint64_t deliveriesChecked_ = 0;
 };
 
 // ---------------------------------------------------------------- the table
@@ -632,11 +721,12 @@ std::vector<Generator> generatorTable() {
         // them. Each checks the errors its header comment documents and
         // keeps the model above true (a new attribute joins Attributes and
         // the group it belongs to in restore()).
-        // The entries below check errors only loosely (see expectLoosely);
-        // qmTriggerEffect has none, since a trigger takes identifiers from
-        // the effect pool that the pool model predicts.
+        // Effects and events: exact errors from the effect and subscription
+        // models (not concurrent: a trigger takes an identifier from the pool
+        // the second thread shares, and the model predicts which).
         {"qmStartEffect", 6, false, &Fuzzer::genStartEffect},
         {"qmStopEffect", 4, false, &Fuzzer::genStopEffect},
+        {"qmTriggerEffect", 3, false, &Fuzzer::genTriggerEffect},
         {"qmUpdateEffect", 3, false, &Fuzzer::genUpdateEffect},
         {"qmEffectd", 3, false, &Fuzzer::genEffectValue},
         {"qmEffecti", 2, false, &Fuzzer::genEffectValue},
@@ -645,18 +735,20 @@ std::vector<Generator> generatorTable() {
         {"qmGetEffectdv", 3, false, &Fuzzer::genGetEffect},
         {"qmGetEffectiv", 2, false, &Fuzzer::genGetEffect},
         {"qmGetEffectbv", 2, false, &Fuzzer::genGetEffect},
+        {"qmAddEventCallback", 3, false, &Fuzzer::genAddEventCallback},
+        {"qmRemoveEventCallback", 2, false, &Fuzzer::genRemoveEventCallback},
+        {"qmCheckEvents", 4, false, &Fuzzer::genCheckEvents},
+        {"qmEventd", 2, false, &Fuzzer::genEventd},
+        // The entries below check errors only loosely (see expectLoosely).
         {"qmCallback", 3, false, &Fuzzer::genCallback},
         {"qmLocalFeature1fv", 1, false, &Fuzzer::genLocalFeature},
         {"qmLocalFeature1dv", 1, false, &Fuzzer::genLocalFeature},
         {"qmLocalFeature2fv", 1, false, &Fuzzer::genLocalFeature},
         {"qmLocalFeature2dv", 1, false, &Fuzzer::genLocalFeature},
-        {"qmAddEventCallback", 3, false, &Fuzzer::genAddEventCallback},
-        {"qmRemoveEventCallback", 2, false, &Fuzzer::genRemoveEventCallback},
-        {"qmCheckEvents", 4, false, &Fuzzer::genCheckEvents},
-        {"qmEventd", 2, false, &Fuzzer::genEventd},
 
         // ---- steps that are not exports
         {"(servo ticks)", 20, false, &Fuzzer::stepTicks},
+        {"(buttons)", 4, false, &Fuzzer::stepButtons},
         {"(collision step)", 20, false, &Fuzzer::stepCollision},
         {"(calls on the collision thread)", 3, false, &Fuzzer::stepOnCollisionThread},
         {"(OpenGL drawing)", 15, true, &Fuzzer::stepGlDraw},
@@ -954,6 +1046,13 @@ void Fuzzer::resetModel() {
     open_ = OpenShape::None;
     primitiveStarted_ = false;
     feedbackBroken_ = false;
+    held_.clear();
+    frameEffects_.clear();
+    lastTriggers_.clear();
+    releaseAtBegin_.clear();
+    subscriptions_.clear();
+    std::lock_guard<std::mutex> guard(deliveriesLock_);
+    deliveries_.clear();
 }
 
 void Fuzzer::makeMainContext() {
@@ -1491,6 +1590,9 @@ void Fuzzer::restore(const Saved& saved) {
     }
     if (saved.mask & QM_EVENTS_BIT) {
         a.caps[kProxyResolution] = s.caps[kProxyResolution];
+    }
+    if (saved.mask & QM_EFFECT_BIT) {
+        a.effect = s.effect;
     }
 }
 
@@ -2063,6 +2165,8 @@ void Fuzzer::deleteIds(bool shapes) {
         pool.reserved.erase(id, id);
         if (shapes) {
             defined_.erase(static_cast<QMuint>(id));
+        } else {
+            effectsDeleted(id, id);
         }
         return;
     }
@@ -2090,6 +2194,8 @@ void Fuzzer::deleteIds(bool shapes) {
         for (auto at = defined_.lower_bound(first); at != defined_.end() && *at <= last;) {
             at = defined_.erase(at);
         }
+    } else {
+        effectsDeleted(first, last);
     }
     // Freed identifiers are not reserved any more, and are never handed
     // out again.
@@ -2144,6 +2250,7 @@ void Fuzzer::genBeginFrame() {
     frameModelview_ = modelview;
     expectNone("qmBeginFrame");
     inFrame_ = true;
+    effectsAtBeginFrame();
 }
 
 void Fuzzer::genEndFrame() {
@@ -2156,9 +2263,13 @@ void Fuzzer::genEndFrame() {
     inFrame_ = false;
     if (!was || open_ != OpenShape::None) {
         expectErrors({QM_INVALID_OPERATION}, "qmEndFrame outside a frame or with a shape open");
+        if (was) {
+            effectsAtEndFrame(false);
+        }
         return;
     }
     expectNone("qmEndFrame");
+    effectsAtEndFrame(true);
     // What the frame held is on the collision side now (or was handed over
     // and may keep results).
     for (QMuint id : defined_) {
@@ -2535,17 +2646,16 @@ const std::vector<QMenum>& effectProperties() {
 }
 const std::vector<QMenum>& eventNames() {
     static const std::vector<QMenum> v = {
-        QM_EVENT_MOTION,           QM_EVENT_1BUTTONDOWN, QM_EVENT_1BUTTONUP, QM_EVENT_2BUTTONDOWN,
-        QM_EVENT_2BUTTONUP,        QM_EVENT_SAFETYDOWN,  QM_EVENT_SAFETYUP,  QM_EVENT_INKWELLDOWN,
-        QM_EVENT_INKWELLUP,        QM_EVENT_TOUCH,       QM_EVENT_UNTOUCH,   QM_EVENT_CALIBRATION_UPDATE,
-        QM_EVENT_CALIBRATION_INPUT};
+        QM_EVENT_MOTION,    QM_EVENT_1BUTTONDOWN,        QM_EVENT_1BUTTONUP,        QM_EVENT_2BUTTONDOWN,
+        QM_EVENT_2BUTTONUP, QM_EVENT_3BUTTONDOWN,        QM_EVENT_3BUTTONUP,        QM_EVENT_SAFETYDOWN,
+        QM_EVENT_SAFETYUP,  QM_EVENT_INKWELLDOWN,        QM_EVENT_INKWELLUP,        QM_EVENT_TOUCH,
+        QM_EVENT_UNTOUCH,   QM_EVENT_CALIBRATION_UPDATE, QM_EVENT_CALIBRATION_INPUT};
     return v;
 }
 
 // Application functions that touch nothing, for the callbacks the driver
 // registers: they run on the servo and collision threads and inside
 // qmCheckEvents.
-void quietEvent(QMenum, QMuint, QMenum, QMcache, void*) {}
 void quietForce(QMdouble*, QMcache, void*) {}
 void quietStartStop(QMcache, void*) {}
 QMboolean quietIntersect(const QMdouble*, const QMdouble*, QMdouble*, QMdouble*, QMenum*, void*) { return QM_FALSE; }
@@ -2561,92 +2671,6 @@ void Fuzzer::expectLoosely(const char* what) {
     if (haveContext()) {
         expectOneOf({QM_INVALID_OPERATION, QM_INVALID_VALUE, QM_INVALID_ENUM}, true, what);
     }
-}
-
-void Fuzzer::genStartEffect() {
-    const QMenum type = anySymbol(effectTypes());
-    const QMuint id = anyId(false);
-    note("qmStartEffect(%s, %u) in frame %d", symbolText(type).c_str(), id, inFrame_);
-    qmStartEffect(type, id);
-    expectLoosely("qmStartEffect");
-}
-
-void Fuzzer::genStopEffect() {
-    const QMuint id = anyId(false);
-    note("qmStopEffect(%u) in frame %d", id, inFrame_);
-    qmStopEffect(id);
-    expectLoosely("qmStopEffect");
-}
-
-void Fuzzer::genUpdateEffect() {
-    const QMuint id = anyId(false);
-    note("qmUpdateEffect(%u) in frame %d", id, inFrame_);
-    qmUpdateEffect(id);
-    expectLoosely("qmUpdateEffect");
-}
-
-void Fuzzer::genEffectValue() {
-    const QMenum name = anySymbol(effectProperties());
-    if (chance(50)) {
-        const double value = chance(60) ? moderate() + 1.0 : anyDouble();
-        note("qmEffectd(%s, %g)", symbolText(name).c_str(), value);
-        qmEffectd(name, value);
-    } else {
-        const QMint value = chance(60) ? static_cast<QMint>(next() % 5) : static_cast<QMint>(next());
-        note("qmEffecti(%s, %d)", symbolText(name).c_str(), value);
-        qmEffecti(name, value);
-    }
-    expectLoosely("qmEffectd/qmEffecti");
-    checkAttributes("qmEffectd/qmEffecti");
-}
-
-void Fuzzer::genEffectArray() {
-    const QMenum name = anySymbol(effectProperties());
-    const bool null = chance(10);
-    if (chance(50)) {
-        double v[4];
-        for (double& d : v) {
-            d = chance(70) ? moderate() : anyDouble();
-        }
-        note("qmEffectdv(%s, %s)", symbolText(name).c_str(), null ? "NULL" : "v");
-        qmEffectdv(name, null ? nullptr : v);
-    } else {
-        QMint v[4];
-        for (QMint& i : v) {
-            i = static_cast<QMint>(next() % 7) - 3;
-        }
-        note("qmEffectiv(%s, %s)", symbolText(name).c_str(), null ? "NULL" : "v");
-        qmEffectiv(name, null ? nullptr : v);
-    }
-    expectLoosely("qmEffectdv/qmEffectiv");
-    checkAttributes("qmEffectdv/qmEffectiv");
-}
-
-void Fuzzer::genGetEffect() {
-    const QMuint id = anyId(false);
-    const QMenum name = anySymbol(effectProperties());
-    const bool null = chance(10);
-    switch (next() % 3) {
-    case 0: {
-        double out[16] = {};
-        note("qmGetEffectdv(%u, %s, %s)", id, symbolText(name).c_str(), null ? "NULL" : "out");
-        qmGetEffectdv(id, name, null ? nullptr : out);
-        break;
-    }
-    case 1: {
-        QMint out[16] = {};
-        note("qmGetEffectiv(%u, %s, %s)", id, symbolText(name).c_str(), null ? "NULL" : "out");
-        qmGetEffectiv(id, name, null ? nullptr : out);
-        break;
-    }
-    default: {
-        QMboolean out[16] = {};
-        note("qmGetEffectbv(%u, %s, %s)", id, symbolText(name).c_str(), null ? "NULL" : "out");
-        qmGetEffectbv(id, name, null ? nullptr : out);
-        break;
-    }
-    }
-    expectLoosely("qmGetEffect*");
 }
 
 void Fuzzer::genCallback() {
@@ -2689,30 +2713,611 @@ void Fuzzer::genLocalFeature() {
     expectLoosely("qmLocalFeature*");
 }
 
+namespace {
+
+int effectTypeIndex(QMenum type) { return indexOf(effectTypes(), type); }
+
+// Constant, spring and friction effects have a position and a direction;
+// no type has a frequency.
+bool hasGeometry(int type) {
+    const QMenum t = effectTypes()[static_cast<std::size_t>(type)];
+    return t == QM_EFFECT_CONSTANT || t == QM_EFFECT_SPRING || t == QM_EFFECT_FRICTION;
+}
+
+bool isScalarEffectProperty(QMenum name) {
+    return name == QM_EFFECT_PROPERTY_TYPE || name == QM_EFFECT_PROPERTY_GAIN || name == QM_EFFECT_PROPERTY_MAGNITUDE ||
+           name == QM_EFFECT_PROPERTY_FREQUENCY || name == QM_EFFECT_PROPERTY_DURATION;
+}
+
+bool isVectorEffectProperty(QMenum name) {
+    return name == QM_EFFECT_PROPERTY_POSITION || name == QM_EFFECT_PROPERTY_DIRECTION;
+}
+
+// A running effect takes from a later start or update of its identifier the
+// properties both types have (an update has them all); its type stays.
+void takeProperties(HeldEffect& effect, const FrameEffect& from) {
+    const EffectProperties& p = from.properties;
+    effect.properties.gain = p.gain;
+    effect.properties.magnitude = p.magnitude;
+    effect.properties.duration = p.duration;
+    if (hasGeometry(effect.type) && (from.type == kUpdate || hasGeometry(from.type))) {
+        std::copy(p.position, p.position + 3, effect.properties.position);
+        std::copy(p.direction, p.direction + 3, effect.properties.direction);
+    }
+}
+
+Fuzzer* theFuzzer = nullptr;  // for the event callback
+
+void recordEvent(QMenum event, QMuint shape, QMenum thread, QMcache, void* userData) {
+    theFuzzer->delivered(event, shape, thread, userData);
+}
+
+}  // namespace
+
+// ---- the effect model
+
+// The identifiers of the one-shot effects triggered two completed frames
+// ago are free again.
+void Fuzzer::effectsAtBeginFrame() {
+    for (QMuint id : releaseAtBegin_) {
+        effects_.reserved.erase(id, id);
+    }
+    releaseAtBegin_.clear();
+    frameEffects_.clear();
+}
+
+// A completed frame holds the running effects that were not stopped, each
+// with what the frame gave it, and the frame's new effects. A frame whose
+// end fails is dropped; its triggered identifiers are freed at the next
+// qmBeginFrame, as no frame will hold their effects.
+void Fuzzer::effectsAtEndFrame(bool submitted) {
+    std::vector<QMuint> triggered;
+    for (const auto& [id, effect] : frameEffects_) {
+        if (effect.triggered) {
+            triggered.push_back(id);
+        }
+    }
+    if (!submitted) {
+        releaseAtBegin_ = triggered;
+        frameEffects_.clear();
+        return;
+    }
+    std::map<QMuint, HeldEffect> next;
+    for (const auto& [id, running] : held_) {
+        if (running.done) {
+            continue;
+        }
+        HeldEffect kept = running;
+        kept.uncertain = kept.uncertain || kept.mayFinish;
+        const auto given = frameEffects_.find(id);
+        if (given != frameEffects_.end()) {
+            takeProperties(kept, given->second);
+        }
+        next[id] = kept;
+    }
+    for (const auto& [id, effect] : frameEffects_) {
+        if (held_.count(id) != 0) {
+            continue;
+        }
+        if (effect.type == kUpdate) {
+            finding("the model updated effect %u, which the last frame did not hold", id);
+        }
+        HeldEffect started;
+        started.type = effect.type;
+        started.properties = effect.properties;
+        started.triggered = effect.triggered;
+        next[id] = started;
+    }
+    held_.swap(next);
+    frameEffects_.clear();
+    releaseAtBegin_ = lastTriggers_;
+    lastTriggers_ = triggered;
+    if (concurrent_) {
+        effectsStepped();  // the collision thread steps on its own meanwhile
+    }
+}
+
+// A collision step advances the effects' clocks: a triggered effect of the
+// last frame may be done from then on.
+void Fuzzer::effectsStepped() {
+    for (auto& [id, effect] : held_) {
+        if (effect.triggered) {
+            effect.mayFinish = true;
+        }
+    }
+}
+
+// Deleting identifiers deletes the effects started under them: the last
+// frame's stop at the next frame end, the open frame's are dropped.
+void Fuzzer::effectsDeleted(std::uint64_t first, std::uint64_t last) {
+    for (auto at = held_.lower_bound(static_cast<QMuint>(first)); at != held_.end() && at->first <= last; ++at) {
+        at->second.done = true;
+    }
+    for (auto at = frameEffects_.lower_bound(static_cast<QMuint>(first));
+         at != frameEffects_.end() && at->first <= last;) {
+        at = frameEffects_.erase(at);
+    }
+}
+
+void Fuzzer::settleEffect(QMuint id, bool held) {
+    const auto at = held_.find(id);
+    if (at == held_.end() || !at->second.uncertain) {
+        return;
+    }
+    if (held) {
+        at->second.uncertain = false;
+    } else {
+        held_.erase(at);
+    }
+}
+
+void Fuzzer::probeEffect(QMuint id) {
+    if (!effectUncertain(id)) {
+        return;
+    }
+    QMboolean active = 0x7F;
+    note("qmGetEffectbv(%u, QM_EFFECT_PROPERTY_ACTIVE, out) (is the triggered effect still there?)", id);
+    qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
+    expectNone("qmGetEffectbv of a triggered effect");
+    if (active != QM_TRUE && active != QM_FALSE) {
+        finding("qmGetEffectbv wrote %d", active);
+    }
+    settleEffect(id, active == QM_TRUE);
+}
+
+// Mostly an identifier the last frame holds an effect under, else any.
+QMuint Fuzzer::effectIdForCall() {
+    if (!held_.empty() && chance(50)) {
+        auto at = held_.begin();
+        std::advance(at, static_cast<long>(next() % held_.size()));
+        return at->first;
+    }
+    return anyId(false);
+}
+
+void Fuzzer::genStartEffect() {
+    const QMenum type = anySymbol(effectTypes());
+    const QMuint id = effectIdForCall();
+    if (haveContext() && inFrame_ && effects_.reserved.contains(id)) {
+        probeEffect(id);
+    }
+    note("qmStartEffect(%s, %u) in frame %d", symbolText(type).c_str(), id, inFrame_);
+    qmStartEffect(type, id);
+    if (!haveContext()) {
+        return;
+    }
+    if (!inFrame_) {
+        expectErrors({QM_INVALID_OPERATION}, "qmStartEffect outside a frame");
+    } else if (!effects_.reserved.contains(id)) {
+        expectErrors({QM_INVALID_VALUE}, "qmStartEffect under an identifier that is not reserved");
+    } else if (effectTypeIndex(type) < 0) {
+        expectErrors({QM_INVALID_ENUM}, "qmStartEffect of a type without an implementation");
+    } else {
+        expectNone("qmStartEffect");
+        frameEffects_[id] = FrameEffect{effectTypeIndex(type), attributes_.effect, false};
+    }
+}
+
+void Fuzzer::genStopEffect() {
+    const QMuint id = effectIdForCall();
+    note("qmStopEffect(%u) in frame %d", id, inFrame_);
+    qmStopEffect(id);
+    if (!haveContext()) {
+        return;
+    }
+    if (!inFrame_) {
+        expectErrors({QM_INVALID_OPERATION}, "qmStopEffect outside a frame");
+    } else if (!effects_.reserved.contains(id)) {
+        expectErrors({QM_INVALID_VALUE}, "qmStopEffect under an identifier that is not reserved");
+    } else if (effectUncertain(id)) {
+        const bool refused = expectOneOf({QM_INVALID_OPERATION}, true, "qmStopEffect of a triggered effect") != nullptr;
+        settleEffect(id, !refused);
+        if (!refused) {
+            held_[id].done = true;
+        }
+    } else if (!effectHeld(id)) {
+        expectErrors({QM_INVALID_OPERATION}, "qmStopEffect when the last frame has no effect under it");
+    } else {
+        expectNone("qmStopEffect");
+        held_[id].done = true;
+    }
+}
+
+void Fuzzer::genTriggerEffect() {
+    const QMenum type = anySymbol(effectTypes());
+    note("qmTriggerEffect(%s) in frame %d, next identifier %" PRIu64, symbolText(type).c_str(), inFrame_,
+         effects_.next);
+    qmTriggerEffect(type);
+    if (!haveContext()) {
+        return;
+    }
+    if (!inFrame_) {
+        expectErrors({QM_INVALID_OPERATION}, "qmTriggerEffect outside a frame");
+    } else if (effectTypeIndex(type) < 0) {
+        expectErrors({QM_INVALID_ENUM}, "qmTriggerEffect of a type without an implementation");
+    } else if (effects_.next > 0xFFFFFFFFull) {
+        expectErrors({QM_OUT_OF_MEMORY}, "qmTriggerEffect with the identifiers exhausted");
+    } else {
+        expectNone("qmTriggerEffect");
+        // The effect takes the next identifier of the pool.
+        const QMuint id = static_cast<QMuint>(effects_.next++);
+        effects_.reserved.insert(id, id);
+        frameEffects_[id] = FrameEffect{effectTypeIndex(type), attributes_.effect, true};
+        if (chance(20)) {
+            note("qmIsEffect(%u) (the trigger's identifier)", id);
+            if (qmIsEffect(id) != QM_TRUE ||
+                (id > 1 && effects_.reserved.contains(id - 1) && qmIsEffect(id - 1) != QM_TRUE)) {
+                finding("the identifier of a triggered effect (%u) is not the pool's next", id);
+            }
+            expectNone("qmIsEffect");
+        }
+    }
+}
+
+void Fuzzer::genUpdateEffect() {
+    const QMuint id = effectIdForCall();
+    note("qmUpdateEffect(%u) in frame %d", id, inFrame_);
+    qmUpdateEffect(id);
+    if (!haveContext()) {
+        return;
+    }
+    bool updated = false;
+    if (!inFrame_) {
+        expectErrors({QM_INVALID_OPERATION}, "qmUpdateEffect outside a frame");
+    } else if (effectUncertain(id)) {
+        updated = expectOneOf({QM_INVALID_VALUE}, true, "qmUpdateEffect of a triggered effect") == nullptr;
+        settleEffect(id, updated);
+    } else if (!effectHeld(id)) {
+        expectErrors({QM_INVALID_VALUE}, "qmUpdateEffect when the last frame has no effect under it");
+    } else {
+        expectNone("qmUpdateEffect");
+        updated = true;
+    }
+    if (updated) {
+        frameEffects_[id] = FrameEffect{kUpdate, attributes_.effect, false};
+    }
+}
+
+void Fuzzer::genEffectValue() {
+    const QMenum name = anySymbol(effectProperties());
+    double value = 0.0;
+    if (chance(50)) {
+        value = chance(60) ? moderate() + 1.0 : anyDouble();
+        if (chance(10)) {
+            value = chance(50) ? 3e9 : -3e9;  // beyond an integer read
+        }
+        note("qmEffectd(%s, %g)", symbolText(name).c_str(), value);
+        qmEffectd(name, value);
+    } else {
+        const QMint i = chance(60) ? static_cast<QMint>(next() % 5) : static_cast<QMint>(next());
+        value = static_cast<double>(i);
+        note("qmEffecti(%s, %d)", symbolText(name).c_str(), i);
+        qmEffecti(name, i);
+    }
+    if (!haveContext()) {
+        return;
+    }
+    if (!isScalarEffectProperty(name)) {
+        expectErrors({QM_INVALID_ENUM}, "qmEffectd/qmEffecti of another name");
+    } else if (!std::isfinite(value)) {
+        expectErrors({QM_INVALID_VALUE}, "qmEffectd of a value that is not finite");
+    } else {
+        expectNone("qmEffectd/qmEffecti");
+        EffectProperties& e = attributes_.effect;
+        if (name == QM_EFFECT_PROPERTY_GAIN) {
+            e.gain = value;
+        } else if (name == QM_EFFECT_PROPERTY_MAGNITUDE) {
+            e.magnitude = value;
+        } else if (name == QM_EFFECT_PROPERTY_DURATION) {
+            e.duration = value;
+        } else if (name == QM_EFFECT_PROPERTY_FREQUENCY) {
+            e.frequency = value;
+        }
+    }
+    if (chance(10)) {
+        checkAttributes("qmEffectd/qmEffecti");
+    }
+}
+
+void Fuzzer::genEffectArray() {
+    const QMenum name = anySymbol(effectProperties());
+    const bool null = chance(10);
+    double values[3] = {0, 0, 0};
+    if (chance(50)) {
+        double v[4];
+        for (double& d : v) {
+            d = chance(70) ? moderate() : anyDouble();
+        }
+        std::copy(v, v + 3, values);
+        note("qmEffectdv(%s, %s {%g, %g, %g})", symbolText(name).c_str(), null ? "NULL" : "v", v[0], v[1], v[2]);
+        qmEffectdv(name, null ? nullptr : v);
+    } else {
+        QMint v[4];
+        for (QMint& i : v) {
+            i = chance(90) ? static_cast<QMint>(next() % 7) - 3 : static_cast<QMint>(next());
+        }
+        for (int k = 0; k < 3; ++k) {
+            values[k] = static_cast<double>(v[k]);
+        }
+        note("qmEffectiv(%s, %s {%d, %d, %d})", symbolText(name).c_str(), null ? "NULL" : "v", v[0], v[1], v[2]);
+        qmEffectiv(name, null ? nullptr : v);
+    }
+    if (!haveContext()) {
+        return;
+    }
+    if (!isVectorEffectProperty(name)) {
+        expectErrors({QM_INVALID_ENUM}, "qmEffectdv/qmEffectiv of another name");
+    } else if (null || !std::isfinite(values[0]) || !std::isfinite(values[1]) || !std::isfinite(values[2])) {
+        expectErrors({QM_INVALID_VALUE}, "qmEffectdv/qmEffectiv of NULL or values that are not finite");
+    } else {
+        expectNone("qmEffectdv/qmEffectiv");
+        double* target =
+            name == QM_EFFECT_PROPERTY_POSITION ? attributes_.effect.position : attributes_.effect.direction;
+        std::copy(values, values + 3, target);
+    }
+    if (chance(10)) {
+        checkAttributes("qmEffectdv/qmEffectiv");
+    }
+}
+
+// The getters read the last completed frame's effect: its property values
+// (each one as it was at the effect's start or last update; a friction
+// effect's position is its moving anchor, not compared), its type's low 32
+// bits, and whether it is there. A refused read writes nothing, a read
+// writes exactly its values.
+void Fuzzer::genGetEffect() {
+    const QMuint id = effectIdForCall();
+    const int form = static_cast<int>(next() % 3);
+    // Mostly a name the form reads.
+    static const std::vector<QMenum> readable = {QM_EFFECT_PROPERTY_TYPE,      QM_EFFECT_PROPERTY_GAIN,
+                                                 QM_EFFECT_PROPERTY_MAGNITUDE, QM_EFFECT_PROPERTY_FREQUENCY,
+                                                 QM_EFFECT_PROPERTY_DURATION,  QM_EFFECT_PROPERTY_POSITION,
+                                                 QM_EFFECT_PROPERTY_DIRECTION};
+    const QMenum name = chance(85) ? pick(form == 2 ? std::vector<QMenum>{QM_EFFECT_PROPERTY_ACTIVE} : readable)
+                                   : anySymbol(effectProperties());
+    const bool null = chance(10);
+    const char* forms[] = {"qmGetEffectdv", "qmGetEffectiv", "qmGetEffectbv"};
+    constexpr double kUnwrittenD = -12345.25;
+    constexpr QMint kUnwrittenI = 0x5A5A5A5A;
+    constexpr QMboolean kUnwrittenB = 0x7F;
+    double outD[16];
+    QMint outI[16];
+    QMboolean outB[16];
+    std::fill(outD, outD + 16, kUnwrittenD);
+    std::fill(outI, outI + 16, kUnwrittenI);
+    std::fill(outB, outB + 16, kUnwrittenB);
+    note("%s(%u, %s, %s)", forms[form], id, symbolText(name).c_str(), null ? "NULL" : "out");
+    switch (form) {
+    case 0: qmGetEffectdv(id, name, null ? nullptr : outD); break;
+    case 1: qmGetEffectiv(id, name, null ? nullptr : outI); break;
+    default: qmGetEffectbv(id, name, null ? nullptr : outB); break;
+    }
+    if (!haveContext()) {
+        return;
+    }
+    const auto at = held_.find(id);
+    const HeldEffect* effect = at != held_.end() ? &at->second : nullptr;
+    const bool unsure = effect != nullptr && effect->uncertain;
+
+    // What the call must do, were the effect there (or not).
+    std::vector<double> values;  // the values written on success
+    QMenum refusal = nullptr;    // the error when the effect is there
+    bool identity = false;       // the read needs no effect: only bv
+    if (form == 2) {
+        identity = true;
+        if (name != QM_EFFECT_PROPERTY_ACTIVE) {
+            refusal = QM_INVALID_ENUM;
+        } else if (null) {
+            refusal = QM_INVALID_VALUE;
+        }
+    } else if (!isScalarEffectProperty(name) && !isVectorEffectProperty(name)) {
+        refusal = QM_INVALID_ENUM;
+    } else if (effect != nullptr) {
+        const EffectProperties& p = effect->properties;
+        if (name == QM_EFFECT_PROPERTY_TYPE) {
+            if (form == 1) {
+                const QMenum type = effectTypes()[static_cast<std::size_t>(effect->type)];
+                values.push_back(static_cast<double>(
+                    static_cast<QMint>(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(type)))));
+            }
+        } else if (name == QM_EFFECT_PROPERTY_GAIN) {
+            values.push_back(p.gain);
+        } else if (name == QM_EFFECT_PROPERTY_MAGNITUDE) {
+            values.push_back(p.magnitude);
+        } else if (name == QM_EFFECT_PROPERTY_DURATION) {
+            values.push_back(p.duration);
+        } else if (name == QM_EFFECT_PROPERTY_FREQUENCY) {
+            refusal = QM_INVALID_VALUE;  // no type has one
+        } else if (!hasGeometry(effect->type)) {
+            refusal = QM_INVALID_VALUE;
+        } else {
+            const double* v = name == QM_EFFECT_PROPERTY_POSITION ? p.position : p.direction;
+            values.assign(v, v + 3);
+        }
+        if (refusal == nullptr && null) {
+            refusal = QM_INVALID_VALUE;
+        }
+        if (refusal == nullptr && form == 1 && name != QM_EFFECT_PROPERTY_TYPE) {
+            for (double& v : values) {
+                v = std::floor(v + 0.5);
+                if (!(v >= INT32_MIN && v <= INT32_MAX)) {
+                    refusal = QM_INVALID_VALUE;
+                }
+            }
+        }
+    }
+    const bool absentRefused = !identity && refusal != QM_INVALID_ENUM;  // no effect: QM_INVALID_VALUE
+
+    // A friction effect's anchor moves on the servo side: whether its
+    // position fits an integer is not known.
+    const bool friction = effect != nullptr &&
+                          effectTypes()[static_cast<std::size_t>(effect->type)] == QM_EFFECT_FRICTION &&
+                          name == QM_EFFECT_PROPERTY_POSITION;
+    const bool anchorRange = friction && form == 1 && !null;
+
+    const std::vector<QMenum> got = drain();
+    QMenum error = got.empty() ? nullptr : got[0];
+    if (anchorRange && (error == nullptr || error == QM_INVALID_VALUE) && !unsure) {
+        refusal = error;
+    }
+    if (got.size() > 1) {
+        finding("%s: expected one error at most, got %s", forms[form], errorList(got).c_str());
+    }
+    bool there = effect != nullptr;
+    if (unsure) {
+        // Either outcome settles whether the effect is there, when the two
+        // differ.
+        const QMenum whenThere = refusal;
+        const QMenum whenGone = absentRefused ? QM_INVALID_VALUE : refusal;
+        if (error != whenThere && error != whenGone) {
+            finding("%s of a triggered effect: expected %s or %s, got %s", forms[form], symbolText(whenThere).c_str(),
+                    symbolText(whenGone).c_str(), errorList(got).c_str());
+        }
+        if (identity && error == nullptr) {
+            there = outB[0] == QM_TRUE;
+            settleEffect(id, there);
+        } else if (whenThere != whenGone) {
+            there = error == whenThere;
+            settleEffect(id, there);
+        } else {
+            there = false;  // nothing to compare either way
+        }
+    } else {
+        const QMenum expected = there || !absentRefused ? refusal : QM_INVALID_VALUE;
+        if (error != expected) {
+            finding("%s(%u, %s, %s) (effect %s): expected %s, got %s", forms[form], id, symbolText(name).c_str(),
+                    null ? "NULL" : "out", there ? "there" : "not there", symbolText(expected).c_str(),
+                    errorList(got).c_str());
+        }
+    }
+
+    // The outputs: nothing on error; else exactly the values.
+    std::size_t count = 0;
+    if (error == nullptr && !null) {
+        count = identity ? 1 : values.size();
+    }
+    for (std::size_t k = 0; k < 16; ++k) {
+        const bool written = k < count;
+        bool ok = true;
+        if (form == 0) {
+            ok = written ? (friction ? std::isfinite(outD[k]) : sameBits(outD[k], values[k])) : outD[k] == kUnwrittenD;
+        } else if (form == 1) {
+            ok = written ? (friction || outI[k] == static_cast<QMint>(values[k])) : outI[k] == kUnwrittenI;
+        } else {
+            ok = written ? outB[k] == (there ? QM_TRUE : QM_FALSE) : outB[k] == kUnwrittenB;
+        }
+        if (!ok) {
+            finding("%s(%u, %s): value %zu is %s (%zu written expected)", forms[form], id, symbolText(name).c_str(), k,
+                    written ? "wrong" : "written", count);
+        }
+    }
+    if (count > 0) {
+        ++effectReadsChecked_;
+    }
+}
+
+// ---- events
+
+// Every callback run of the driver's subscriptions: it must belong to a
+// subscription that exists (with the user data given last), for its event,
+// thread and shape (or QM_OBJECT_ANY); a client-thread callback runs on the
+// application's thread inside qmCheckEvents, a collision-thread one on
+// another thread.
+void Fuzzer::delivered(QMenum event, QMuint shape, QMenum thread, void* userData) {
+    const bool main = std::this_thread::get_id() == mainThread_;
+    std::lock_guard<std::mutex> guard(deliveriesLock_);
+    deliveries_.push_back(
+        {event, shape, thread, reinterpret_cast<std::uintptr_t>(userData), main, main && insideCheckEvents_.load()});
+}
+
+void Fuzzer::checkDeliveries(const char* what) {
+    std::vector<Delivery> runs;
+    {
+        std::lock_guard<std::mutex> guard(deliveriesLock_);
+        runs.swap(deliveries_);
+    }
+    for (const Delivery& d : runs) {
+        const SubscriptionKey* key = nullptr;
+        for (const auto& [k, token] : subscriptions_) {
+            if (token == d.token) {
+                key = &k;
+                break;
+            }
+        }
+        if (key == nullptr) {
+            finding("during %s: %s ran for shape %u on %s with user data %" PRIuPTR
+                    ", of no subscription (removed or replaced)",
+                    what, symbolText(d.event).c_str(), d.shape, symbolText(d.thread).c_str(), d.token);
+        }
+        const auto& [event, object, thread] = *key;
+        if (d.event != event || d.thread != thread || (object != QM_OBJECT_ANY && d.shape != object)) {
+            finding("during %s: %s for shape %u on %s ran the subscription to %s for %u on %s", what,
+                    symbolText(d.event).c_str(), d.shape, symbolText(d.thread).c_str(), symbolText(event).c_str(),
+                    object, symbolText(thread).c_str());
+        }
+        if (thread == QM_CLIENT_THREAD ? !d.insideCheckEvents : d.onMainThread) {
+            finding("during %s: a %s callback of %s ran %s", what, symbolText(thread).c_str(),
+                    symbolText(event).c_str(),
+                    d.onMainThread ? "on the application's thread" : "outside qmCheckEvents");
+        }
+        ++deliveriesChecked_;
+    }
+}
+
 void Fuzzer::genAddEventCallback() {
     const QMenum event = anySymbol(eventNames());
     const QMenum thread = anySymbol({QM_CLIENT_THREAD, QM_COLLISION_THREAD});
-    const QMuint shape = chance(50) ? QM_OBJECT_ANY : anyId(true);
+    const QMuint shape = chance(70) ? QM_OBJECT_ANY : anyId(true);
     const bool null = chance(10);
-    note("qmAddEventCallback(%s, %u, %s, %s)", symbolText(event).c_str(), shape, symbolText(thread).c_str(),
-         null ? "NULL" : "f");
-    qmAddEventCallback(event, shape, thread, null ? nullptr : &quietEvent, nullptr);
-    expectLoosely("qmAddEventCallback");
+    const std::uintptr_t token = nextToken_++;
+    note("qmAddEventCallback(%s, %u, %s, %s, %" PRIuPTR ")", symbolText(event).c_str(), shape,
+         symbolText(thread).c_str(), null ? "NULL" : "f", token);
+    qmAddEventCallback(event, shape, thread, null ? nullptr : &recordEvent, reinterpret_cast<void*>(token));
+    if (!haveContext()) {
+        return;
+    }
+    if (indexOf(eventNames(), event) < 0 || (thread != QM_CLIENT_THREAD && thread != QM_COLLISION_THREAD)) {
+        expectErrors({QM_INVALID_ENUM}, "qmAddEventCallback of another event or thread");
+    } else if (null) {
+        expectErrors({QM_INVALID_VALUE}, "qmAddEventCallback of NULL");
+    } else {
+        expectNone("qmAddEventCallback");
+        subscriptions_[{event, shape, thread}] = token;
+    }
 }
 
 void Fuzzer::genRemoveEventCallback() {
-    const QMenum event = anySymbol(eventNames());
-    const QMenum thread = anySymbol({QM_CLIENT_THREAD, QM_COLLISION_THREAD});
-    const QMuint shape = chance(50) ? QM_OBJECT_ANY : anyId(true);
+    QMenum event = anySymbol(eventNames());
+    QMenum thread = anySymbol({QM_CLIENT_THREAD, QM_COLLISION_THREAD});
+    QMuint shape = chance(50) ? QM_OBJECT_ANY : anyId(true);
+    if (!subscriptions_.empty() && chance(30)) {
+        auto at = subscriptions_.begin();
+        std::advance(at, static_cast<long>(next() % subscriptions_.size()));
+        std::tie(event, shape, thread) = at->first;
+    }
     note("qmRemoveEventCallback(%s, %u, %s)", symbolText(event).c_str(), shape, symbolText(thread).c_str());
-    qmRemoveEventCallback(event, shape, thread, &quietEvent);
-    expectLoosely("qmRemoveEventCallback");
+    qmRemoveEventCallback(event, shape, thread, &recordEvent);
+    if (!haveContext()) {
+        return;
+    }
+    if (indexOf(eventNames(), event) < 0 || (thread != QM_CLIENT_THREAD && thread != QM_COLLISION_THREAD)) {
+        expectErrors({QM_INVALID_ENUM}, "qmRemoveEventCallback of another event or thread");
+    } else {
+        expectNone("qmRemoveEventCallback");
+        subscriptions_.erase({event, shape, thread});
+    }
 }
 
 void Fuzzer::genCheckEvents() {
-    note("qmCheckEvents()");
+    note("qmCheckEvents() (%zu subscriptions)", subscriptions_.size());
+    insideCheckEvents_ = true;
     qmCheckEvents();
-    expectLoosely("qmCheckEvents");
+    insideCheckEvents_ = false;
+    if (!haveContext()) {
+        return;
+    }
+    expectNone("qmCheckEvents");
+    checkDeliveries("qmCheckEvents");
 }
 
 void Fuzzer::genEventd() {
@@ -2720,7 +3325,16 @@ void Fuzzer::genEventd() {
     const double value = chance(60) ? moderate() + 1.0 : anyDouble();
     note("qmEventd(%s, %g)", symbolText(name).c_str(), value);
     qmEventd(name, value);
-    expectLoosely("qmEventd");
+    if (!haveContext()) {
+        return;
+    }
+    if (name != QM_EVENT_MOTION_LINEAR_TOLERANCE && name != QM_EVENT_MOTION_ANGULAR_TOLERANCE) {
+        expectErrors({QM_INVALID_ENUM}, "qmEventd of another name");
+    } else if (!std::isfinite(value) || value < 0.0) {
+        expectErrors({QM_INVALID_VALUE}, "qmEventd of a negative or non-finite value");
+    } else {
+        expectNone("qmEventd");
+    }
 }
 
 void Fuzzer::genProxyf() {
@@ -2805,16 +3419,28 @@ void Fuzzer::stepTicks() {
     }
 }
 
+// The hand presses and releases the stylus buttons: button events for the
+// subscriptions to check.
+void Fuzzer::stepButtons() {
+    const int bits = static_cast<int>(next() % 8);
+    note("korvo_sim_set_buttons(%d)", bits);
+    if (const int rc = korvo_sim_set_buttons(device_, bits)) {
+        finding("korvo_sim_set_buttons failed with %d", rc);
+    }
+}
+
 void Fuzzer::stepCollision() {
     note("a collision step");
     korvo_sim_run_ticks(static_cast<unsigned>(1 + next() % 10));
     if (!QM::collisionScheduler().isRunning()) {
         return;  // no context has a device
     }
+    effectsStepped();
     if (!QM::collisionScheduler().stepAndWait(30.0)) {
         finding("a collision step did not finish");
     }
     ++collisionSteps_;
+    checkDeliveries("a collision step");
 }
 
 // Calls made from a callback's place, the collision thread: frame and shape
@@ -2825,8 +3451,11 @@ void Fuzzer::stepOnCollisionThread() {
         return;
     }
     drain();
-    const int which = static_cast<int>(next() % 8);
-    note("on the collision thread: call %d", which);
+    // Calls 0 to 10 are refused there; the last one is the getters'.
+    constexpr int kRefused = 11;
+    const int which = static_cast<int>(next() % (kRefused + 1));
+    const QMuint effect = effects_.reserved.empty() ? 1u : static_cast<QMuint>(effects_.reserved.pick(next()));
+    note("on the collision thread: call %d (effect %u)", which, effect);
     std::vector<QMenum> errors;
     bool bound = false;
     HQMRC rc = main_;
@@ -2844,6 +3473,17 @@ void Fuzzer::stepOnCollisionThread() {
             case 4: qmCallShape(1); break;
             case 5: qmContextDevice(ZV_INVALID_HANDLE); break;
             case 6: qmDeleteContext(rc); break;
+            case 7: qmStartEffect(QM_EFFECT_CONSTANT, effect); break;
+            case 8: qmTriggerEffect(QM_EFFECT_VISCOUS); break;
+            case 9: {
+                QMboolean active = 0x7F;
+                qmGetEffectbv(effect, QM_EFFECT_PROPERTY_ACTIVE, &active);
+                if (active != 0x7F) {
+                    errors.push_back(QM_NO_ERROR);  // a refused read wrote
+                }
+                break;
+            }
+            case 10: qmCheckEvents(); break;
             default: {
                 double v[16];
                 qmGetDoublev(QM_MODELVIEW_MATRIX, v);
@@ -2867,7 +3507,7 @@ void Fuzzer::stepOnCollisionThread() {
     if (!bound) {
         finding("the context was lost on the collision thread (call %d)", which);
     }
-    if (which < 7) {
+    if (which < kRefused) {
         if (errors != std::vector<QMenum>{QM_INVALID_OPERATION}) {
             finding("call %d on the collision thread recorded %s, expected { QM_INVALID_OPERATION }", which,
                     errorList(errors).c_str());
@@ -2973,6 +3613,7 @@ void Fuzzer::stepConcurrentPhase() {
         setRealTime(true);
     }
     QM::collisionScheduler().setStopped(false);
+    effectsStepped();
     std::atomic<bool> stop{false};
     std::atomic<bool> stopTicks{false};
     std::thread ticker;
@@ -3116,6 +3757,7 @@ void Fuzzer::stepConcurrentPhase() {
         }
     }
     drain();
+    checkDeliveries("a concurrent phase");
     note("concurrent phase over: %zu identifier ranges taken by the second thread", taken.size());
 }
 
@@ -3151,6 +3793,8 @@ void Fuzzer::checkCoverage() {
 }
 
 int Fuzzer::run() {
+    theFuzzer = this;
+    mainThread_ = std::this_thread::get_id();
     table_ = generatorTable();
     checkCoverage();
     unsigned total = 0;
@@ -3255,8 +3899,10 @@ int Fuzzer::run() {
     if (!quiet_) {
         std::printf("qm_fuzz: seed %" PRIu64 ": %" PRIu64 " calls in %.1f s, %" PRIu64
                     " errors raised and checked, %" PRIu64 " device errors, %" PRIu64 " collision steps, %" PRIu64
-                    " concurrent phases, 0 findings\n",
-                    seed_, calls_, seconds, errorsSeen_, deviceErrors_, collisionSteps_, phases_);
+                    " concurrent phases, %" PRIu64 " effect reads and %" PRIu64
+                    " event callback runs checked, 0 findings\n",
+                    seed_, calls_, seconds, errorsSeen_, deviceErrors_, collisionSteps_, phases_, effectReadsChecked_,
+                    deliveriesChecked_);
         for (const std::string& name : never) {
             std::printf("qm_fuzz: %s was never called in this run\n", name.c_str());
         }

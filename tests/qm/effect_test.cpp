@@ -413,6 +413,58 @@ TEST_F(EffectTest, TheEffectExportsCheckTheirArguments) {
     qmEndFrame();
 }
 
+// An effect stopped, or whose identifier is deleted, before the collision
+// side has run it never exerts a force, and the frame end forgets it; one
+// that runs stops at the next frame end, also when only its identifier is
+// deleted; one deleted in the frame that started it never starts.
+TEST_F(EffectTest, AStoppedOrDeletedEffectLeavesAtTheNextFrameEndWhetherOrNotItRan) {
+    struct Case {
+        const char* what;
+        bool ranFirst;   // collision steps between its start and its end
+        bool deleteId;   // its identifier is deleted instead of stopped
+        bool sameFrame;  // deleted in the frame that starts it
+    };
+    const Case cases[] = {
+        {"stopped before it ran", false, false, false},
+        {"deleted before it ran", false, true, false},
+        {"stopped while it runs", true, false, false},
+        {"deleted while it runs", true, true, false},
+        {"deleted in the frame that starts it", false, true, true},
+    };
+    const double up[3] = {0.0, 1.0, 0.0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const unsigned id = qmGenEffects(1);
+        qmBeginFrame();
+        startConstant(id, 0.5, up);
+        if (!c.sameFrame) {
+            qmEndFrame();
+            if (c.ranFirst) {
+                run(kRampSteps);
+                EXPECT_NEAR(appliedForce().y, 1.5, 0.05);
+            }
+            qmBeginFrame();
+        }
+        if (c.deleteId) {
+            qmDeleteEffects(id, 1);
+        } else {
+            qmStopEffect(id);
+        }
+        qmEndFrame();
+        QMboolean active = QM_TRUE;
+        qmGetEffectbv(id, QM_EFFECT_PROPERTY_ACTIVE, &active);
+        EXPECT_EQ(active, QM_FALSE) << "the frame end forgot it";
+        run(kRampSteps);
+        EXPECT_EQ(running(), 0u);
+        EXPECT_EQ(shadersInPipeline(), 0u);
+        EXPECT_NEAR(appliedForce().y, 0.0, 0.05) << "no force of it reaches the device";
+        qmBeginFrame();
+        qmEndFrame();
+        EXPECT_EQ(context().lastScene->getEffects().size(), 0u);
+        EXPECT_TRUE(errors().empty());
+    }
+}
+
 // The getters read the effect of the last frame; integers are rounded, the
 // type is a symbol.
 TEST_F(EffectTest, TheGettersReadTheLastFramesEffect) {
