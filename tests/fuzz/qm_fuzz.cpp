@@ -64,6 +64,7 @@
 #include <tuple>
 #include <vector>
 
+#include "fuzz_journal.h"
 #include "korvo/korvo_sim.h"
 #include "qm/api/OperationSchedulers.h"
 #include "qm/collision/CollisionScheduler.h"
@@ -73,7 +74,6 @@
 
 namespace {
 
-constexpr std::size_t kHistory = 40;  // calls printed with a finding
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -579,8 +579,7 @@ private:
     std::string exportsMap_;
     std::mt19937_64 random_;
     std::uint64_t call_ = 0;
-    std::deque<std::string> history_;
-    std::mutex historyLock_;
+    fuzz::CallJournal journal_{"qm_fuzz", seed_};
     std::atomic<std::uint64_t> progress_{0};
     std::vector<Generator> table_;
     std::map<std::string, std::uint64_t> counts_;
@@ -933,34 +932,20 @@ HZV Fuzzer::anyDevice() {
 // ---------------------------------------------------------------- bookkeeping
 
 void Fuzzer::note(const char* format, ...) {
-    char text[320];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const std::string text = fuzz::formatted(format, args);
     va_end(args);
-    std::lock_guard<std::mutex> guard(historyLock_);
     progress_ = call_ + 1;
-    history_.push_back("#" + std::to_string(call_) + (concurrent_ ? " (concurrent) " : " ") + text);
-    if (history_.size() > kHistory) {
-        history_.pop_front();
-    }
+    journal_.note(call_, concurrent_ ? "(concurrent) " + text : text);
 }
 
 void Fuzzer::finding(const char* format, ...) {
-    char text[640];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const std::string text = fuzz::formatted(format, args);
     va_end(args);
-    std::fprintf(stderr, "qm_fuzz: FINDING with seed %" PRIu64 " at call %" PRIu64 ": %s\n", seed_, call_, text);
-    std::fprintf(stderr, "qm_fuzz: replay with --seed %" PRIu64 " --calls %" PRIu64 "; last calls:\n", seed_,
-                 call_ + 1);
-    std::lock_guard<std::mutex> guard(historyLock_);
-    for (const std::string& line : history_) {
-        std::fprintf(stderr, "  %s\n", line.c_str());
-    }
-    std::fflush(stderr);
-    std::_Exit(1);
+    journal_.finding(call_, text);
 }
 
 std::string errorList(const std::vector<QMenum>& errors) {
@@ -3844,16 +3829,7 @@ int Fuzzer::run() {
             still = now == last ? still + 1 : 0;
             last = now;
             if (still == 240) {
-                std::lock_guard<std::mutex> guard(historyLock_);
-                std::fprintf(stderr,
-                             "qm_fuzz: FINDING with seed %" PRIu64
-                             ": no call finished for two minutes (a hang) after call %" PRIu64 "; last calls:\n",
-                             seed_, now);
-                for (const std::string& line : history_) {
-                    std::fprintf(stderr, "  %s\n", line.c_str());
-                }
-                std::fflush(stderr);
-                std::_Exit(1);
+                journal_.hang(now, "no call finished for two minutes (a hang)");
             }
         }
     });

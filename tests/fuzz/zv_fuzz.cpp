@@ -41,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "fuzz_journal.h"
 #include "korvo/korvo.h"
 #include "korvo/korvo_sim.h"
 #include "zv/zv.h"
@@ -164,8 +165,7 @@ bool isArgumentError(ZVerror e) { return e == ZV_INVALID_ENUM || e == ZV_INVALID
 
 // ---------------------------------------------------------------- the run
 
-constexpr std::size_t kSlots = 64;    // elements in every typed array
-constexpr std::size_t kHistory = 40;  // calls printed with a finding
+constexpr std::size_t kSlots = 64;  // elements in every typed array
 constexpr std::uint8_t kSentinel = 0xA5;
 constexpr int kMaxClientOperations = 900;
 
@@ -245,7 +245,7 @@ private:
     bool quiet_;
     std::mt19937_64 random_;
     std::uint64_t call_ = 0;
-    std::deque<std::string> history_;
+    fuzz::CallJournal journal_{"zv_fuzz", seed_};
 
     bool running_ = false;
     HZV current_ = ZV_INVALID_HANDLE;
@@ -258,31 +258,18 @@ private:
 };
 
 void Fuzzer::note(const char* format, ...) {
-    char text[256];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    journal_.note(call_, fuzz::formatted(format, args));
     va_end(args);
-    history_.push_back("#" + std::to_string(call_) + " " + text);
-    if (history_.size() > kHistory) {
-        history_.pop_front();
-    }
 }
 
 void Fuzzer::finding(const char* format, ...) {
-    char text[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const std::string text = fuzz::formatted(format, args);
     va_end(args);
-    std::fprintf(stderr, "zv_fuzz: FINDING with seed %" PRIu64 " at call %" PRIu64 ": %s\n", seed_, call_, text);
-    std::fprintf(stderr, "zv_fuzz: replay with --seed %" PRIu64 " --calls %" PRIu64 "; last calls:\n", seed_,
-                 call_ + 1);
-    for (const std::string& line : history_) {
-        std::fprintf(stderr, "  %s\n", line.c_str());
-    }
-    std::fflush(stderr);
-    std::_Exit(1);
+    journal_.finding(call_, text);
 }
 
 std::vector<ZVerror> Fuzzer::drain() {
